@@ -1,0 +1,29 @@
+// Text helpers shared by every layer.
+//
+// The system's texts are UTF-16 (std::u16string). Bytes on the wire and in the image
+// catalogue are 8-bit; the conversion between the two is Latin-1, which is exact for the
+// ASCII texts the system actually uses and never fails for other bytes.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+// 8-bit bytes to UTF-16, one code unit per byte (Latin-1).
+std::u16string FromAnsi(std::string_view bytes);
+
+// UTF-16 to 8-bit bytes: code units up to 0xFF map to themselves, every other one to '?'.
+std::string ToAnsi(std::u16string_view text);
+
+// UTF-8 (the encoding of our own source files and of Qt's file names) to UTF-16 and back.
+std::u16string FromUtf8(std::string_view utf8);
+std::string ToUtf8(std::u16string_view text);
+
+// printf-style formatting into a bounded buffer; the result is widened as Latin-1.
+// Output longer than the bound is cut, never written past the buffer.
+std::u16string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatAnsi(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace orvane
