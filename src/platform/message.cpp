@@ -1,11 +1,11 @@
-#include "framework/message.h"
+#include "platform/message.h"
 
 #include "platform/text.h"
 
 #include <cstdio>
 #include <utility>
 
-namespace fw {
+namespace orvane {
 
 namespace {
 MessageBoxHandler& Handler() {
@@ -14,12 +14,12 @@ MessageBoxHandler& Handler() {
 }
 } // namespace
 
-int MessageBoxW(CWnd* owner, std::u16string_view text, std::u16string_view caption,
+int MessageBoxW(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
                 unsigned style) {
     if (auto& h = Handler())
         return h(owner, text, caption, style);
-    std::fprintf(stderr, "[%s] %s\n", orvane::ToUtf8(caption).c_str(),
-                 orvane::ToUtf8(text).c_str());
+    std::fprintf(stderr, "[%s] %s\n", ToUtf8(caption).c_str(),
+                 ToUtf8(text).c_str());
     return IDOK;
 }
 
@@ -27,4 +27,4 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     return std::exchange(Handler(), std::move(handler));
 }
 
-} // namespace fw
+} // namespace orvane

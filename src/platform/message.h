@@ -1,5 +1,5 @@
-// Window messages and the message-box service: the two things every layer above the
-// platform may use without knowing which back end (Qt window or headless) runs.
+// Window messages and the message-box service: the stand-ins for PostMessageW and MessageBoxW
+// that every layer may use without knowing which back end (Qt window or headless) runs.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace fw {
+namespace orvane {
 
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
@@ -32,20 +32,20 @@ public:
     virtual bool PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-class CWnd;
+class IMessageTarget;
 
 // A modal message box. The caption is the application's title when empty. Called on the
 // user-interface thread; returns when the operator has closed the box (IDOK). While the
 // box is open the back end keeps dispatching window messages.
 using MessageBoxHandler =
-    std::function<int(CWnd* owner, std::u16string_view text, std::u16string_view caption,
+    std::function<int(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
                       unsigned style)>;
 
-int MessageBoxW(CWnd* owner, std::u16string_view text, std::u16string_view caption,
+int MessageBoxW(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
                 unsigned style);
 
 // Installs the back end's handler; returns the previous one. Without a handler the box is
 // written to standard error and answered with IDOK at once.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
-} // namespace fw
+} // namespace orvane

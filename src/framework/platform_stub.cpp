@@ -1,0 +1,1 @@
+// The framework layer grows here.
