@@ -1,1 +1,0 @@
-// The framework layer grows here.
