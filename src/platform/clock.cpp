@@ -4,7 +4,9 @@
 
 namespace orvane {
 
-Clock::time_point SteadyClock::Now() const { return std::chrono::steady_clock::now(); }
+Clock::time_point SteadyClock::Now() const {
+    return std::chrono::steady_clock::now();
+}
 
 void SteadyClock::Sleep(std::chrono::milliseconds ms) {
     if (ms.count() > 0)

@@ -18,8 +18,7 @@ int MessageBoxW(IMessageTarget* owner, std::u16string_view text, std::u16string_
                 unsigned style) {
     if (auto& h = Handler())
         return h(owner, text, caption, style);
-    std::fprintf(stderr, "[%s] %s\n", ToUtf8(caption).c_str(),
-                 ToUtf8(text).c_str());
+    std::fprintf(stderr, "[%s] %s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
     return IDOK;
 }
 

@@ -37,9 +37,8 @@ class IMessageTarget;
 // A modal message box. The caption is the application's title when empty. Called on the
 // user-interface thread; returns when the operator has closed the box (IDOK). While the
 // box is open the back end keeps dispatching window messages.
-using MessageBoxHandler =
-    std::function<int(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
-                      unsigned style)>;
+using MessageBoxHandler = std::function<int(IMessageTarget* owner, std::u16string_view text,
+                                            std::u16string_view caption, unsigned style)>;
 
 int MessageBoxW(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
                 unsigned style);
