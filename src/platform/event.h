@@ -1,0 +1,66 @@
+// Manual-reset events with wait-for-any, the hand-over signals between the serial worker's
+// threads.
+//
+// An event stays set until it is reset. Each event also owns a wake-up descriptor that is
+// readable exactly while the event is set, so a thread can wait for "input on a device OR this
+// event" with one poll() (see ISerialDevice::WaitInput).
+//
+// Thread contract: Set, Reset, IsSet and the waits may be called from any thread at the same
+// time. Create/assignment/destruction belong to the owner and must not race with the other
+// calls. A default-constructed event is null: setting it does nothing, waiting on it never
+// returns through it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <initializer_list>
+#include <mutex>
+#include <span>
+
+namespace orvane {
+
+class ManualResetEvent {
+public:
+    ManualResetEvent() = default;
+    ~ManualResetEvent();
+    ManualResetEvent(const ManualResetEvent&) = delete;
+    ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
+    // Creates (or re-creates) the event in the given state. Returns 0 or the errno of the
+    // failure; the event is then null.
+    int Create(bool initiallySet);
+    void Close();
+    bool IsValid() const { return m_fd >= 0; }
+
+    void Set();
+    void Reset();
+    // Acquire order: what the setter wrote before Set() is visible once this returns true.
+    bool IsSet() const { return m_set.load(std::memory_order_acquire); }
+
+    // Waits until the event is set or the time-out passes; a negative time-out waits forever.
+    bool Wait(std::chrono::milliseconds timeout) const;
+
+    // The descriptor that is readable while the event is set (for poll), or -1.
+    int PollFd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_set{false};
+    // Keeps the flag and the descriptor's readiness in step between concurrent Set and Reset.
+    std::mutex m_mutex;
+};
+
+constexpr int kWaitTimeout = -1;
+
+// Waits until any of the events is set and returns the index of the lowest-numbered set event
+// (index order is priority), or kWaitTimeout. A negative time-out waits forever.
+int WaitForAny(std::span<const ManualResetEvent* const> events, std::chrono::milliseconds timeout);
+inline int WaitForAny(std::initializer_list<const ManualResetEvent*> events,
+                      std::chrono::milliseconds timeout) {
+    return WaitForAny(std::span<const ManualResetEvent* const>(events.begin(), events.size()),
+                      timeout);
+}
+
+inline constexpr std::chrono::milliseconds kInfinite{-1};
+
+} // namespace orvane
