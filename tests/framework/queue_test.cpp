@@ -280,12 +280,4 @@ TEST_F(RealQueueTest, IdleLoopWakesOnlyForTimerTicks) {
     EXPECT_LE(app.IdleWakeups(), 12u);
 }
 
-TEST_F(RealQueueTest, RunUntilGivesUpAfterItsWaitAndReportsSuccessAtOnce) {
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(app.RunUntil([] { return false; }, 100ms));
-    EXPECT_GE(std::chrono::steady_clock::now() - before, 100ms);
-    wnd.PostMessageW(WM_TEST, 9, 0);
-    EXPECT_TRUE(app.RunUntil([&] { return !wnd.posted.empty(); }, 5s));
-}
-
 } // namespace

@@ -113,23 +113,6 @@ TEST_F(WindowTest, PostedCommandAndCloseGoThroughTheWindowProcedure) {
     EXPECT_EQ(frame.links, 1);
 }
 
-TEST_F(WindowTest, TitleChangesReachThePeer) {
-    struct Peer : fw::IWndPeer {
-        std::vector<std::u16string> titles;
-        bool destroyed = false;
-        void OnSetText(std::u16string_view t) override { titles.emplace_back(t); }
-        void OnDestroy() override { destroyed = true; }
-    } peer;
-    frame.SetWindowTextW(u"Untitled");
-    frame.SetWndPeer(&peer);
-    frame.SetWindowTextW(u"COM3");
-    frame.SetWindowTextW(u"No Connection");
-    EXPECT_EQ(frame.GetWindowTextW(), u"No Connection");
-    EXPECT_EQ(peer.titles, (std::vector<std::u16string>{u"COM3", u"No Connection"}));
-    frame.DestroyWindow();
-    EXPECT_TRUE(peer.destroyed);
-}
-
 TEST_F(WindowTest, MessageBoxesAreRecordedWithTheApplicationTitleAsDefaultCaption) {
     app.SetAppName(u"Orvane Update");
     std::vector<std::u16string> shown;
