@@ -75,7 +75,7 @@ protected:
     }
 };
 
-TEST_F(WindowTest, CommandsRouteFromFrameToViewAndRespectEnableStates) {
+TEST_F(WindowTest, CommandsRouteFromFrameToViewAndFollowEnableStates) {
     EXPECT_EQ(frame.GetActiveView(), &view);
     EXPECT_EQ(view.GetParentFrame(), &frame);
 
