@@ -17,7 +17,7 @@ int RemainingMs(bool forever, Steady::time_point deadline) {
     if (forever)
         return -1;
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
     if (left <= 0)
         return 0;
     return left > 1'000'000 ? 1'000'000 : static_cast<int>(left);

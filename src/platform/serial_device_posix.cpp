@@ -76,7 +76,7 @@ int MsUntil(const Steady::time_point* deadline) {
     if (deadline == nullptr)
         return -1;
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Steady::now()).count();
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Steady::now()).count();
     if (left <= 0)
         return 0;
     return static_cast<int>(std::min<long long>(left, 1'000'000));
