@@ -47,8 +47,7 @@ std::string FindHolder(const std::string& path) {
     std::string holder;
     while (dirent* e = ::readdir(proc)) {
         const std::string pid = e->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
-            pid == self)
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
             continue;
         const std::string fdDir = "/proc/" + pid + "/fd";
         DIR* fds = ::opendir(fdDir.c_str());

@@ -1,0 +1,250 @@
+#include "ui/main_frame.h"
+
+#include "firmware/commands.h"
+#include "firmware/identify.h"
+#include "framework/app.h"
+#include "platform/text.h"
+#include "ui/link_setup_dlg.h"
+#include "ui/resource_ids.h"
+#include "ui/update_view.h"
+
+#include <array>
+
+namespace orvane::ui {
+
+bool CMainFrame::s_bSFormFlag = false;
+
+namespace {
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 255;
+constexpr unsigned kHandshakeDelayMs = 100;
+} // namespace
+
+bool ReadDecimal(std::u16string_view text, std::size_t pos, long& value) {
+    while (pos < text.size() && (text[pos] == u' ' || (text[pos] >= u'\t' && text[pos] <= u'\r')))
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == u'+' || text[pos] == u'-')) {
+        negative = text[pos] == u'-';
+        ++pos;
+    }
+    if (pos >= text.size() || text[pos] < u'0' || text[pos] > u'9')
+        return false;
+    long v = 0;
+    while (pos < text.size() && text[pos] >= u'0' && text[pos] <= u'9') {
+        if (v < 100000000) // further digits cannot bring an out-of-range number back
+            v = v * 10 + (text[pos] - u'0');
+        ++pos;
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
+int PortNumberFromName(std::u16string_view name) {
+    long n = 0;
+    if (name.find(u"COM") == std::u16string_view::npos || !ReadDecimal(name, 3, n) ||
+        n < kFirstPort || n > kLastPort)
+        return kFirstPort;
+    return static_cast<int>(n);
+}
+
+CMainFrame::CMainFrame(MainFrameServices services) : m_services(std::move(services)) {
+    if (!m_services.openPort)
+        m_services.openPort = SerialPortOpener();
+    if (!m_services.listPorts)
+        m_services.listPorts = SystemPortLister();
+    m_nFrameType = firmware::kInitialFrameType;
+    m_bAwaitingCompletion = 0;
+    const std::u16string stored =
+        m_services.storedPortName ? m_services.storedPortName() : std::u16string();
+    m_nPort = PortNumberFromName(stored);
+    EnumeratePorts();
+}
+
+CMainFrame::~CMainFrame() {
+    CloseLink();
+}
+
+int CMainFrame::OnCreate() {
+    OpenLink();
+    return 0;
+}
+
+void CMainFrame::EnumeratePorts() {
+    m_portNames = m_services.listPorts();
+}
+
+IPortWorker* CMainFrame::OpenLink() {
+    if (m_nPort < kFirstPort || m_nPort > kLastPort || m_pPort)
+        return nullptr;
+    OpenFailure failure;
+    auto worker = m_services.openPort(this, m_nPort, failure);
+    if (!worker) {
+        m_strOpenFailure = failure.reason.empty() ? "the port cannot be opened" : failure.reason;
+        return nullptr;
+    }
+    m_strOpenFailure.clear();
+    m_pPort = std::move(worker);
+    SetWindowTextW(FormatText("COM%d", m_nPort));
+    return m_pPort.get();
+}
+
+void CMainFrame::CloseLink() {
+    m_pPort.reset();
+}
+
+int CMainFrame::SendCommand(std::u16string text, unsigned delayMs) {
+    const auto frame = firmware::EncodeFrame(text, m_nFrameType);
+    if (!m_pPort)
+        return 0;
+    if (auto* app = fw::AfxGetApp())
+        app->GetClock().Sleep(std::chrono::milliseconds(delayMs));
+    // Sleeping lets nothing else run on this thread, so the link is still ours here.
+    if (!frame.empty())
+        m_pPort->QueueWrite(frame.data(), static_cast<int>(frame.size()));
+    CheckLinkLost();
+    return 1;
+}
+
+fw::LRESULT CMainFrame::OnSerialReceived(fw::WPARAM, fw::LPARAM lParam) {
+    if (lParam < kFirstPort || lParam > kLastPort || !m_pPort)
+        return 0;
+    std::array<std::uint8_t, 4096> received{};
+    const int count = m_pPort->TakeReceived(received.data());
+    for (int i = 0; i < count; ++i) {
+        if (m_decoder.PutByte(received[static_cast<std::size_t>(i)]))
+            m_decoder.HandleReply(*this);
+    }
+    CheckLinkLost();
+    return 0;
+}
+
+void CMainFrame::CheckLinkLost() {
+    if (!m_pPort || !m_pPort->IsLost())
+        return;
+    // The adapter is gone: nothing more will arrive or leave. Close the link so the commands
+    // show the truth, and say so once.
+    const std::u16string text = FormatText("COM%d: the serial device was disconnected.", m_nPort);
+    CloseLink();
+    SetWindowTextW(u"No Connection");
+    if (auto* view = GetUpdateView()) {
+        view->m_list.AddString(text);
+        view->m_list.SetCurSel(view->m_list.GetCount() - 1);
+    }
+    if (m_onLinkLost)
+        m_onLinkLost(text);
+}
+
+void CMainFrame::StopTimer(unsigned id) {
+    KillTimer(id);
+}
+
+int CMainFrame::IdentifyReceiver(const std::uint8_t* payload, std::uint32_t length) {
+    m_bAwaitingCompletion = 0;
+    CUpdateView* view = GetUpdateView();
+    if (!view)
+        return 1;
+    std::string token = firmware::ExtractToken(payload, length);
+    s_bSFormFlag = false;
+    s_bSFormFlag = firmware::NormaliseIdentifier(token);
+    view->m_strIdentifier = FromAnsi(token);
+    view->StartUpdate();
+    return 1;
+}
+
+int CMainFrame::AcknowledgeBlock(const std::uint8_t*, std::uint32_t) {
+    if (CUpdateView* view = GetUpdateView())
+        view->SendNextBlock();
+    return 1;
+}
+
+int CMainFrame::FinishUpdate() {
+    if (CUpdateView* view = GetUpdateView())
+        view->FinishUpdate();
+    return 1;
+}
+
+void CMainFrame::ShowMessage(std::u16string_view text) {
+    MessageBox(text, {}, fw::MB_OK);
+}
+
+void CMainFrame::SwitchBaud(std::uint32_t baud) {
+    if (m_pPort)
+        m_pPort->SetBaudRate(static_cast<int>(baud));
+}
+
+void CMainFrame::OnLink() {
+    OpenLink();
+}
+
+void CMainFrame::OnBreakConnection() {
+    CloseLink();
+    SetWindowTextW(u"No Connection");
+}
+
+void CMainFrame::OnSetup() {
+    CLinkSetupDlg dlg(this);
+    dlg.m_nSelection = m_nPort;
+    dlg.DoModal();
+}
+
+void CMainFrame::OnExit() {
+    SendMessageW(fw::WM_CLOSE);
+}
+
+CUpdateView* CMainFrame::GetUpdateView() const {
+    return dynamic_cast<CUpdateView*>(GetActiveView());
+}
+
+const firmware::IResourceModule& CMainFrame::Resources() const {
+    return m_services.resources ? *m_services.resources : firmware::OwnResources();
+}
+
+fw::LRESULT CMainFrame::WindowProc(fw::UINT message, fw::WPARAM wParam, fw::LPARAM lParam) {
+    if (message == WM_SERIAL_RECEIVED)
+        return OnSerialReceived(wParam, lParam);
+    return fw::CFrameWnd::WindowProc(message, wParam, lParam);
+}
+
+bool CMainFrame::OnCmdMsg(fw::UINT nID) {
+    switch (nID) {
+    case ID_LINK:
+        OnLink();
+        return true;
+    case ID_BREAK_CONNECTION:
+        OnBreakConnection();
+        return true;
+    case ID_SETUP:
+        OnSetup();
+        return true;
+    case ID_EXIT:
+        OnExit();
+        return true;
+    default:
+        return fw::CFrameWnd::OnCmdMsg(nID);
+    }
+}
+
+void CMainFrame::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
+    switch (cmdUI.m_nID) {
+    case ID_LINK:
+    case ID_SETUP:
+        cmdUI.Enable(!IsLinked());
+        break;
+    case ID_BREAK_CONNECTION:
+        cmdUI.Enable(IsLinked());
+        break;
+    case ID_EXIT:
+        cmdUI.Enable(true);
+        break;
+    default:
+        fw::CFrameWnd::OnUpdateCmdUI(cmdUI);
+    }
+}
+
+void CMainFrame::OnTimer(fw::UINT_PTR) {
+    // Every tick, whatever its id, sends the handshake; a closed link sends nothing.
+    SendCommand(firmware::HandshakeText(), kHandshakeDelayMs);
+}
+
+} // namespace orvane::ui

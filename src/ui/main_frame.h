@@ -1,0 +1,108 @@
+// The main window: link commands, handshake timer, receive notification, and the receiver
+// link (the one serial connection, the reply decoder and the transfer state shared with the
+// update view).
+//
+// Thread contract: user-interface thread only. The serial worker's reader reaches this
+// window solely through PostMessageW(WM_SERIAL_RECEIVED).
+#pragma once
+
+#include "firmware/catalogue.h"
+#include "firmware/decoder.h"
+#include "framework/wnd.h"
+#include "ui/port_worker.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvane::ui {
+
+class CUpdateView;
+
+// The port number a stored port name selects: the decimal number read from the name's
+// fourth character when the name contains "COM" (case-sensitive) and the number is 1 to
+// 255; otherwise port 1.
+int PortNumberFromName(std::u16string_view name);
+
+// Reads a decimal integer from text[pos] on (leading white space and a sign allowed).
+bool ReadDecimal(std::u16string_view text, std::size_t pos, long& value);
+
+struct MainFrameServices {
+    PortOpener openPort;  // default: real serial ports
+    PortLister listPorts; // default: the system's serial devices
+    // Where the two-stage entry's resource images are looked up (default: our own module).
+    const firmware::IResourceModule* resources = nullptr;
+    // The stored port name ("PortOfMonitor"); default: read from the settings store.
+    std::function<std::u16string()> storedPortName;
+};
+
+class CMainFrame : public fw::CFrameWnd,
+                   public firmware::IReplyTarget,
+                   public firmware::IBaudSwitch {
+public:
+    explicit CMainFrame(MainFrameServices services = {});
+    ~CMainFrame() override;
+
+    // Window creation: the link is tried once with the stored port. Returns 0.
+    int OnCreate();
+
+    // Receiver link.
+    void EnumeratePorts();
+    IPortWorker* OpenLink();
+    void CloseLink();
+    bool IsLinked() const { return m_pPort != nullptr; }
+    int SendCommand(std::u16string text, unsigned delayMs);
+    fw::LRESULT OnSerialReceived(fw::WPARAM wParam, fw::LPARAM lParam);
+
+    // Reply call-backs of the decoder.
+    void StopTimer(unsigned id) override;
+    int IdentifyReceiver(const std::uint8_t* payload, std::uint32_t length) override;
+    int AcknowledgeBlock(const std::uint8_t* payload, std::uint32_t length) override;
+    std::int32_t& AwaitingCompletion() override { return m_bAwaitingCompletion; }
+    int FinishUpdate() override;
+    void ShowMessage(std::u16string_view text) override;
+
+    // The link's speed switch; a closed link is never touched.
+    void SwitchBaud(std::uint32_t baud) override;
+
+    // Commands.
+    void OnLink();
+    void OnBreakConnection();
+    void OnSetup();
+    void OnExit();
+
+    CUpdateView* GetUpdateView() const;
+    const firmware::IResourceModule& Resources() const;
+    IPortWorker* Port() const { return m_pPort.get(); }
+    // Why the last OpenLink failed (empty after a success).
+    const std::string& LastOpenFailure() const { return m_strOpenFailure; }
+
+    // Process-wide: set when identification replaced an S form by its digit form.
+    static bool s_bSFormFlag;
+
+    firmware::CTolvarenFormat m_decoder;
+    std::unique_ptr<IPortWorker> m_pPort;
+    std::vector<std::u16string> m_portNames;
+    std::uint8_t m_nFrameType = 24;
+    int m_nPort = 1;
+    std::int32_t m_bAwaitingCompletion = 0;
+
+    // Called once when the open link's device is found gone: the link is closed and the
+    // operator told. Tests and the command-line updater hook it to learn of the loss.
+    std::function<void(const std::u16string&)> m_onLinkLost;
+
+protected:
+    fw::LRESULT WindowProc(fw::UINT message, fw::WPARAM wParam, fw::LPARAM lParam) override;
+    bool OnCmdMsg(fw::UINT nID) override;
+    void OnUpdateCmdUI(fw::CCmdUI& cmdUI) override;
+    void OnTimer(fw::UINT_PTR nIDEvent) override;
+
+private:
+    void CheckLinkLost();
+
+    MainFrameServices m_services;
+    std::string m_strOpenFailure;
+};
+
+} // namespace orvane::ui

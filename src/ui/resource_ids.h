@@ -1,0 +1,31 @@
+// Command, control, template and resource identifiers shared by the windows, the menus and
+// the toolbar.
+#pragma once
+
+#include "framework/types.h"
+
+namespace orvane::ui {
+
+constexpr fw::UINT ID_LINK = 32771;
+constexpr fw::UINT ID_BREAK_CONNECTION = 32772;
+constexpr fw::UINT ID_SETUP = 32805;
+constexpr fw::UINT ID_UPDATE = 32818;
+constexpr fw::UINT ID_EXIT = 32822;
+constexpr fw::UINT ID_LANGUAGE_ENGLISH = 32820;
+constexpr fw::UINT ID_LANGUAGE_CHINESE = 32821;
+constexpr fw::UINT ID_APP_ABOUT = 57664;
+constexpr fw::UINT ID_FILE_NEW = 57600;
+constexpr fw::UINT ID_FILE_OPEN = 57601;
+constexpr fw::UINT ID_FILE_SAVE = 57603;
+
+constexpr fw::UINT IDD_UPDATE_FORM = 101;
+constexpr fw::UINT IDD_LINK_SETUP = 134;
+constexpr fw::UINT IDD_ABOUTBOX = 100;
+constexpr int IDC_LIST = 1019;
+constexpr int IDC_PROGRESS = 1042;
+constexpr int IDC_COMBO_PORT = 1013;
+
+// Posted by the serial reader when bytes are waiting in the receive ring.
+constexpr fw::UINT WM_SERIAL_RECEIVED = fw::WM_USER + 7; // 1031
+
+} // namespace orvane::ui

@@ -1,0 +1,185 @@
+#include "ui/update_view.h"
+
+#include "firmware/commands.h"
+#include "framework/app.h"
+#include "platform/text.h"
+#include "ui/main_frame.h"
+#include "ui/resource_ids.h"
+
+#include <algorithm>
+
+namespace orvane::ui {
+
+namespace {
+
+constexpr unsigned kHandshakeTimerId = firmware::kHandshakeTimerId;
+constexpr unsigned kHandshakePeriodMs = 300;
+constexpr unsigned kFirstBlockDelayMs = 20;
+
+constexpr std::u16string_view kRule = u"-----------------------------------------";       // 41
+constexpr std::u16string_view kRuleSpace = u"----------------------------------------- "; // 41 + 1
+constexpr std::u16string_view kCompleteBox =
+    u"Firmware update complete.\r\nPlease turn off the receiver.";
+constexpr std::u16string_view kErrorCaption = u"\u9519\u8BEF"; // "Error"
+
+int ToPos(std::uint32_t n) {
+    return static_cast<int>(std::min<std::uint32_t>(n, 0x7FFFFFFF));
+}
+
+} // namespace
+
+CUpdateView::CUpdateView() : fw::CFormView(IDD_UPDATE_FORM) {
+    m_nReadPos = 0;
+    m_nLastRecordType = 0;
+}
+
+CMainFrame* CUpdateView::Frame() const {
+    return dynamic_cast<CMainFrame*>(GetParentFrame());
+}
+
+void CUpdateView::DoDataExchange(fw::CDataExchange* pDX) {
+    fw::CFormView::DoDataExchange(pDX);
+    fw::DDX_Control(pDX, IDC_PROGRESS, m_progress);
+    fw::DDX_Control(pDX, IDC_LIST, m_list);
+}
+
+bool CUpdateView::OnCmdMsg(fw::UINT nID) {
+    if (nID == ID_UPDATE) {
+        PrepareUpdate();
+        return true;
+    }
+    return fw::CFormView::OnCmdMsg(nID);
+}
+
+void CUpdateView::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
+    if (cmdUI.m_nID == ID_UPDATE) {
+        CMainFrame* frame = Frame();
+        cmdUI.Enable(frame && frame->IsLinked());
+        return;
+    }
+    fw::CFormView::OnUpdateCmdUI(cmdUI);
+}
+
+void CUpdateView::ShowNewestLine() {
+    m_nListCount = m_list.GetCount();
+    m_list.SetCurSel(m_nListCount - 1);
+}
+
+void CUpdateView::PrepareUpdate() {
+    AddLine(kRuleSpace);
+    AddLine(u"Turn off the receiver.");
+    AddLine(u"Please wait for a moment...");
+    AddLine(u"Turn on the receiver.");
+    ShowNewestLine();
+    if (CMainFrame* frame = Frame()) {
+        frame->SwitchBaud(firmware::kSlowBaud);
+        frame->SetTimer(kHandshakeTimerId, kHandshakePeriodMs);
+    }
+}
+
+void CUpdateView::StartUpdate() {
+    CMainFrame* frame = Frame();
+    if (!frame)
+        return;
+    m_bTwoStage = false;
+    const firmware::CatalogueEntry* entry = firmware::FindImage(m_strIdentifier);
+    if (!entry) {
+        MessageBox(u"Can't find the version of " + m_strIdentifier + u", please comfirm again!",
+                   kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        return;
+    }
+    std::u16string missing;
+    if (firmware::ApplyEntry(*entry, CMainFrame::s_bSFormFlag, *this, *frame, frame->Resources(),
+                             &missing) != firmware::ApplyResult::Applied) {
+        MessageBox(u"The firmware \"" + missing + u"\" for " + m_strIdentifier +
+                       u" is missing from this updater; the update cannot start.",
+                   kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        return;
+    }
+    BeginTransfer();
+}
+
+void CUpdateView::BeginTransfer() {
+    CMainFrame* frame = Frame();
+    if (!frame)
+        return;
+    m_progress.SetRange32(0, ToPos(m_bTwoStage ? m_nTotalLen : m_nImageLen));
+    AddLine(kRule);
+    AddLine(u"Begin to update " + m_strDisplayName + u"...");
+    if (!m_strIdentifier.empty() && m_strIdentifier[0] == u'1')
+        AddLine(u"Boot ID: " + m_strIdentifier);
+    ShowNewestLine();
+
+    m_nReadPos = 0;
+    std::uint8_t chunk[firmware::kBlockSize];
+    const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
+    if (count > 0) {
+        m_nAddress = 0;
+        const std::u16string command = firmware::BlockCommandText(0, m_nAddress, chunk, count);
+        AddLine(FormatText("Address: %X", m_nAddress));
+        ShowNewestLine();
+        m_nAddress += count;
+        frame->SendCommand(command, kFirstBlockDelayMs);
+    } else {
+        AddLine(u"Completed!");
+        AddLine(kRuleSpace);
+        ShowNewestLine();
+        MessageBox(u"Firmware update complete\r\nPlease turn off the receiver.", {}, fw::MB_OK);
+    }
+    m_progress.SetPos(ToPos(m_nReadPos));
+}
+
+void CUpdateView::SendNextBlock() {
+    CMainFrame* frame = Frame();
+    // Before any update was started there is no image to read: an early acknowledgement
+    // (a receiver still busy from another tool, noise that decoded as one) is ignored.
+    if (!frame || !m_bSelected)
+        return;
+    const std::uint32_t addressBefore = m_nAddress;
+    std::uint8_t chunk[firmware::kBlockSize];
+    const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
+    if (count > 0) {
+        frame->SendCommand(firmware::BlockCommandText(addressBefore, m_nAddress, chunk, count), 0);
+        m_list.DeleteString(m_list.GetCount() - 1);
+        AddLine(FormatText("Address: %X", m_nAddress));
+        ShowNewestLine();
+        m_nAddress += count;
+        // Let one waiting message through (a repaint, a tick, the next reply), but only from
+        // the outermost block: a receiver that answers at once would otherwise nest one
+        // block inside the other until the stack runs out on a long transfer.
+        if (m_nDispatchDepth == 0) {
+            if (auto* app = fw::AfxGetApp()) {
+                ++m_nDispatchDepth;
+                app->PeekAndDispatchOne();
+                --m_nDispatchDepth;
+            }
+        }
+    }
+    if (!m_bTwoStage) {
+        if (count == 0) {
+            AddLine(kRule);
+            AddLine(u"Firmware update complete.");
+            AddLine(u"Please turn off the receiver.");
+            ShowNewestLine();
+            MessageBox(kCompleteBox, {}, fw::MB_OK);
+        }
+        m_progress.SetPos(ToPos(m_nReadPos));
+    } else {
+        m_nBytesRead = std::min(m_nBytesRead, m_nTotalLen);
+        m_progress.SetPos(ToPos(m_nBytesRead));
+        if (count == 0) {
+            AddLine(u"Updating firmware,please wait.............");
+            ShowNewestLine();
+            frame->m_bAwaitingCompletion = 1;
+        }
+    }
+}
+
+void CUpdateView::FinishUpdate() {
+    AddLine(u"Firmware update complete.");
+    AddLine(u"Please turn off the receiver.");
+    AddLine(kRule);
+    ShowNewestLine();
+}
+
+} // namespace orvane::ui
