@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -161,7 +162,7 @@ bool CSerialPort::ParseSettings(std::string_view text, LineSettings& settings) {
         long number = 0;
         switch (completed) {
         case 1:
-            if (ReadNumber(value, number) && number > 0 && number <= 0xFFFFFFFL)
+            if (ReadNumber(value, number) && number > 0 && number <= static_cast<long>(UINT32_MAX))
                 baud = number;
             break;
         case 2:
