@@ -1,0 +1,206 @@
+// orvane-update-cli: runs a firmware update from a terminal or a script.
+#include "app/cli_runner.h"
+#include "bootsim/receiver.h"
+#include "firmware/catalogue.h"
+#include "firmware/commands.h"
+#include "platform/port_directory.h"
+#include "platform/text.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void OnSignal(int) {
+    g_interrupted.store(true);
+}
+
+const char* kDescription =
+    "Loads firmware into a satellite-positioning receiver through its boot loader.\n"
+    "\n"
+    "Links to the serial port, asks you to switch the receiver off and on, sends the\n"
+    "handshake every 300 ms at 9600 baud until the boot loader answers with its\n"
+    "identifier, then sends the matching firmware block by block. Every line of the\n"
+    "updater's message list is printed as it appears; on a terminal a progress bar\n"
+    "shows percent, bytes, blocks per second and the time left.\n"
+    "\n"
+    "Exit codes: 0 update complete; 1 the port cannot be opened or the device went\n"
+    "away; 2 the receiver's identifier is not in the catalogue; 3 --timeout passed.\n"
+    "\n"
+    "Examples:\n"
+    "  orvane-update-cli --port COM3\n"
+    "  orvane-update-cli --port /dev/ttyUSB0 --timeout 900\n"
+    "  orvane-update-cli --simulate K64U          (a simulated receiver, no hardware)\n"
+    "  orvane-update-cli --frame 'SS, B49,B54,'   (the bytes a command text becomes)";
+
+void PrintCatalogue() {
+    for (const auto& e : orvane::firmware::Catalogue()) {
+        std::string ids;
+        for (std::size_t i = 0; i < e.IdentifierCount(); ++i)
+            ids += (i ? ", " : "") + orvane::ToAnsi(e.identifiers[i]);
+        std::string image;
+        std::uint32_t length = 0;
+        if (e.mode == orvane::firmware::ImageMode::TwoStage) {
+            image = "PXA271+FPGA";
+            for (auto [id, type] : {std::pair{orvane::firmware::kResourcePxa271, u"PXA271"},
+                                    std::pair{orvane::firmware::kResourceFpga, u"FPGA"}})
+                if (auto r = orvane::firmware::OwnResources().FindResource(id, type))
+                    length += r->size;
+        } else {
+            image = std::string(1, e.image);
+            length = orvane::firmware::GetEmbeddedImage(e.image)->length;
+        }
+        const char* baud = e.baud == orvane::firmware::BaudRule::Always115200  ? "115200"
+                           : e.baud == orvane::firmware::BaudRule::SForm115200 ? "115200 if S form"
+                                                                               : "-";
+        std::printf("%2d  %-28s %-22s %-12s %8u bytes  %s\n", e.number, ids.c_str(),
+                    orvane::ToUtf8(e.displayName).c_str(), image.c_str(), length, baud);
+    }
+}
+
+void PrintFrame(const QString& text, int frameType) {
+    const auto frame =
+        orvane::firmware::EncodeFrame(text.toStdU16String(), static_cast<std::uint8_t>(frameType));
+    if (frame.empty()) {
+        std::printf("(no frame: the text has no two command letters)\n");
+        return;
+    }
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        std::printf("%s%02X", i ? " " : "", frame[i]);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication qapp(argc, argv);
+    QCoreApplication::setApplicationName("orvane-update-cli");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    parser.addHelpOption();
+    const QCommandLineOption portOpt(
+        "port",
+        "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
+        "Default: the stored port, as the window uses it.",
+        "port");
+    const QCommandLineOption simulateOpt(
+        "simulate",
+        "Update a simulated receiver that reports identifier ID (for example K64U, K64E, "
+        "11S2), on a pseudo-terminal inside this process.",
+        "ID");
+    const QCommandLineOption simPaceOpt(
+        "simulate-pace", "With --simulate: every byte takes its real wire time at the line speed.");
+    const QCommandLineOption simReportOpt(
+        "simulate-report", "With --simulate: write the simulated receiver's JSON report to FILE.",
+        "FILE");
+    const QCommandLineOption timeoutOpt(
+        "timeout",
+        "Give up with exit code 3 after SECONDS (default 0: wait for ever, as the "
+        "window does).",
+        "SECONDS", "0");
+    const QCommandLineOption verboseOpt("verbose", "Print every block's address line.");
+    const QCommandLineOption noBarOpt("no-progress", "Do not draw the progress bar.");
+    const QCommandLineOption listOpt("list-ports",
+                                     "List the serial ports found, with their COM numbers.");
+    const QCommandLineOption catalogueOpt("catalogue", "Print the firmware catalogue and exit.");
+    const QCommandLineOption frameOpt(
+        "frame", "Print the frame bytes (hexadecimal) that command TEXT becomes, and exit.",
+        "TEXT");
+    const QCommandLineOption frameTypeOpt("frame-type", "Frame type byte for --frame (default 24).",
+                                          "N", "24");
+    parser.addOptions({portOpt, simulateOpt, simPaceOpt, simReportOpt, timeoutOpt, verboseOpt,
+                       noBarOpt, listOpt, catalogueOpt, frameOpt, frameTypeOpt});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return 64;
+    }
+    if (parser.isSet("help")) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return 0;
+    }
+    if (parser.isSet(catalogueOpt)) {
+        PrintCatalogue();
+        return 0;
+    }
+    if (parser.isSet(frameOpt)) {
+        PrintFrame(parser.value(frameOpt), parser.value(frameTypeOpt).toInt());
+        return 0;
+    }
+    if (parser.isSet(listOpt)) {
+        for (const auto& name : orvane::EnumeratePortNames()) {
+            const int n = std::stoi(orvane::ToAnsi(name.substr(7)));
+            std::printf("%s  %s\n", orvane::ToUtf8(name.substr(4)).c_str(),
+                        orvane::DevicePathForPort(n).c_str());
+        }
+        return 0;
+    }
+    bool ok = true;
+    const long timeout = parser.value(timeoutOpt).toLong(&ok);
+    if (!ok || timeout < 0) {
+        std::fprintf(stderr, "error: --timeout takes a number of seconds\n");
+        return 64;
+    }
+
+    orvane::app::CliOptions options;
+    options.timeout = std::chrono::seconds(timeout);
+    options.verbose = parser.isSet(verboseOpt);
+    options.progressBar = !parser.isSet(noBarOpt);
+    options.interrupted = [] { return g_interrupted.load(); };
+
+    orvane::bootsim::SimulatedReceiver simulator;
+    std::string devicePath;
+    if (parser.isSet(simulateOpt)) {
+        orvane::bootsim::Config config;
+        config.id = parser.value(simulateOpt).toStdString();
+        config.pace = parser.isSet(simPaceOpt);
+        std::string error;
+        devicePath = simulator.Start(config, &error);
+        if (devicePath.empty()) {
+            std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
+            return orvane::app::kExitLinkFailed;
+        }
+        std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), devicePath.c_str());
+    } else if (parser.isSet(portOpt)) {
+        const std::string port = parser.value(portOpt).toStdString();
+        if (port.rfind("COM", 0) == 0)
+            options.portName = orvane::FromAnsi(port);
+        else
+            devicePath = port;
+    }
+    if (!devicePath.empty()) {
+        const int number = orvane::NumberForDevice(devicePath);
+        if (number < orvane::kFirstPort) {
+            std::fprintf(stderr, "error: no COM number is free for %s\n", devicePath.c_str());
+            return orvane::app::kExitLinkFailed;
+        }
+        options.portName = orvane::FormatText("COM%d", number);
+    }
+    options.describePort = [&] {
+        const std::string name = orvane::ToAnsi(options.portName);
+        if (!devicePath.empty())
+            return name + " (" + devicePath + ")";
+        return name.empty() ? std::string("the stored port") : name;
+    };
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    const auto result = orvane::app::RunUpdate(options);
+    if (result.exitCode == orvane::app::kExitComplete)
+        std::printf("Done: %llu blocks in %.1f s.\n",
+                    static_cast<unsigned long long>(result.blocks), result.seconds);
+    if (parser.isSet(simulateOpt)) {
+        simulator.Stop();
+        if (parser.isSet(simReportOpt)) {
+            std::ofstream(parser.value(simReportOpt).toStdString()) << simulator.ReportJson();
+        }
+    }
+    return result.exitCode;
+}

@@ -1,0 +1,259 @@
+#include "app/cli_runner.h"
+
+#include "framework/app.h"
+#include "framework/headless/headless.h"
+#include "platform/regkey.h"
+#include "platform/text.h"
+#include "ui/main_frame.h"
+#include "ui/resource_ids.h"
+#include "ui/update_view.h"
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace orvane::app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+std::string FormatDuration(double seconds) {
+    const long s = std::max(0L, static_cast<long>(seconds + 0.5));
+    return FormatAnsi("%ld:%02ld", s / 60, s % 60);
+}
+
+// Prints the message list as it grows, and the progress bar.
+class Console final : public fw::IListBoxPeer, public fw::IProgressPeer {
+public:
+    Console(const CliOptions& options, bool terminal)
+        : m_options(options), m_bar(terminal && options.progressBar) {}
+
+    void OnAddString(int, std::u16string_view text) override {
+        const bool address = StartsWith(text, u"Address: ");
+        if (address) {
+            ++m_blocks;
+            m_lastAddress = std::u16string(text);
+            if (m_blocks == 1) {
+                m_transferStart = Clock::now();
+                Print(text);
+            } else if (m_options.verbose) {
+                Print(text);
+            }
+            m_lastAddressPrinted = m_blocks == 1 || m_options.verbose;
+            DrawBar(false);
+            return;
+        }
+        FlushAddress();
+        Print(text);
+    }
+    void OnDeleteString(int) override {}
+    void OnRange(int, int upper) override {
+        m_upper = upper;
+        m_pos = 0;
+    }
+    void OnPos(int pos) override {
+        m_pos = pos;
+        DrawBar(false);
+    }
+
+    // Prints the last address line if the list moved on past it unseen.
+    void FlushAddress() {
+        if (!m_lastAddress.empty() && !m_lastAddressPrinted) {
+            ClearBar();
+            Print(m_lastAddress);
+            m_lastAddressPrinted = true;
+        }
+    }
+    void Print(std::u16string_view line) {
+        ClearBar();
+        std::fprintf(m_options.out, "%s\n", ToUtf8(line).c_str());
+        std::fflush(m_options.out);
+    }
+    void PrintBox(std::u16string_view text, bool error) {
+        FlushAddress();
+        ClearBar();
+        // A box's lines become one line of output: "a.\r\nb." -> "a. b."
+        std::u16string flat;
+        for (char16_t c : text) {
+            if (c == u'\r')
+                continue;
+            flat.push_back(c == u'\n' ? u' ' : c);
+        }
+        std::fprintf(error ? m_options.err : m_options.out, "%s%s\n", error ? "error: " : "",
+                     ToUtf8(flat).c_str());
+        std::fflush(error ? m_options.err : m_options.out);
+    }
+    std::uint64_t Blocks() const { return m_blocks; }
+    const std::u16string& LastAddress() const { return m_lastAddress; }
+    void ClearBar() {
+        if (m_barShown) {
+            std::fprintf(m_options.out, "\r\033[K");
+            m_barShown = false;
+        }
+    }
+
+private:
+    void DrawBar(bool force) {
+        if (!m_bar || m_upper <= 0 || m_blocks == 0)
+            return;
+        const auto now = Clock::now();
+        if (!force && now - m_lastDraw < std::chrono::milliseconds(100))
+            return;
+        m_lastDraw = now;
+        const double fraction = std::clamp(static_cast<double>(m_pos) / m_upper, 0.0, 1.0);
+        const double elapsed = std::chrono::duration<double>(now - m_transferStart).count();
+        const double rate = elapsed > 0.2 ? static_cast<double>(m_blocks) / elapsed : 0.0;
+        const double bytesPerSecond = elapsed > 0.2 ? m_pos / elapsed : 0.0;
+        const std::string left =
+            bytesPerSecond > 0 ? FormatDuration((m_upper - m_pos) / bytesPerSecond) : "--:--";
+        constexpr int kWidth = 28;
+        const int filled = static_cast<int>(fraction * kWidth);
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(kWidth, '.');
+        std::fprintf(m_options.out, "\r\033[K[%s] %5.1f%% %d/%d bytes %6.0f blocks/s %s left",
+                     bar.c_str(), fraction * 100.0, m_pos, m_upper, rate, left.c_str());
+        std::fflush(m_options.out);
+        m_barShown = true;
+    }
+
+    const CliOptions& m_options;
+    bool m_bar;
+    bool m_barShown = false;
+    int m_upper = 0;
+    int m_pos = 0;
+    std::uint64_t m_blocks = 0;
+    std::u16string m_lastAddress;
+    bool m_lastAddressPrinted = true;
+    Clock::time_point m_transferStart{};
+    Clock::time_point m_lastDraw{};
+};
+
+} // namespace
+
+CliResult RunUpdate(const CliOptions& options) {
+    fw::CWinApp app;
+    app.SetAppName(u"Orvane Update");
+    const bool terminal = ::isatty(::fileno(options.out)) != 0;
+    Console console(options, terminal);
+
+    CliResult result;
+    enum class Outcome {
+        Running,
+        Complete,
+        UnknownId,
+        LinkLost,
+        Failed
+    } outcome = Outcome::Running;
+    fw::headless::MessageBoxOptions boxOptions;
+    boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
+        const bool error = (box.style & fw::MB_ICONERROR) != 0;
+        console.PrintBox(box.text, error);
+        if (StartsWith(box.text, u"Firmware update complete"))
+            outcome = Outcome::Complete;
+        else if (StartsWith(box.text, u"Can't find the version of"))
+            outcome = Outcome::UnknownId;
+        else if (error && outcome == Outcome::Running)
+            outcome = Outcome::Failed;
+        if (outcome != Outcome::Running && result.reason.empty())
+            result.reason = ToUtf8(box.text);
+    };
+    auto boxes = fw::headless::Install(boxOptions);
+
+    ui::MainFrameServices services;
+    const std::u16string portName = options.portName;
+    services.storedPortName = [portName] {
+        return portName.empty() ? GetPortOfMonitor() : portName;
+    };
+    ui::CMainFrame frame(std::move(services));
+    ui::CUpdateView view;
+    frame.SetWindowTextW(u"OrvaneUpdate");
+    frame.SetActiveView(&view);
+    view.UpdateData(false);
+    view.m_list.SetPeer(&console);
+    view.m_progress.SetPeer(&console);
+    app.m_pMainWnd = &frame;
+    frame.m_onLinkLost = [&](const std::u16string& text) {
+        outcome = Outcome::LinkLost;
+        result.reason = ToUtf8(text);
+    };
+
+    const auto finish = [&](int code) {
+        console.FlushAddress();
+        console.ClearBar();
+        view.m_list.SetPeer(nullptr);
+        view.m_progress.SetPeer(nullptr);
+        frame.SetActiveView(nullptr);
+        result.exitCode = code;
+        result.blocks = console.Blocks();
+        return result;
+    };
+
+    frame.OnCreate();
+    const std::string port =
+        options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
+    if (!frame.IsLinked()) {
+        result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
+        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        return finish(kExitLinkFailed);
+    }
+    std::fprintf(options.out, "Linked to %s at 9600 baud. Starting the update.\n", port.c_str());
+
+    const auto start = Clock::now();
+    frame.ExecuteCommand(ui::ID_UPDATE);
+    const auto deadline =
+        options.timeout.count() > 0 ? start + options.timeout : Clock::time_point::max();
+    bool interrupted = false;
+    while (outcome == Outcome::Running) {
+        if (options.interrupted && options.interrupted()) {
+            interrupted = true;
+            break;
+        }
+        if (Clock::now() >= deadline)
+            break;
+        app.RunUntil([&] { return outcome != Outcome::Running; }, std::chrono::milliseconds(200));
+    }
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    switch (outcome) {
+    case Outcome::Complete:
+        return finish(kExitComplete);
+    case Outcome::UnknownId:
+        return finish(kExitUnknownId);
+    case Outcome::LinkLost:
+        console.PrintBox(FromUtf8(result.reason), true);
+        return finish(kExitLinkFailed);
+    case Outcome::Failed:
+        return finish(kExitLinkFailed);
+    case Outcome::Running:
+        break;
+    }
+    console.FlushAddress();
+    console.ClearBar();
+    if (interrupted) {
+        result.reason = "interrupted";
+        std::fprintf(options.err, "error: interrupted\n");
+        return finish(kExitInterrupted);
+    }
+    if (console.Blocks() == 0)
+        result.reason = FormatAnsi("timed out after %lld s: no answer from the receiver's boot "
+                                   "loader (is it switched on, and on %s?)",
+                                   static_cast<long long>(options.timeout.count()), port.c_str());
+    else
+        result.reason = FormatAnsi("timed out after %lld s waiting for the acknowledgement of "
+                                   "block %llu (%s)",
+                                   static_cast<long long>(options.timeout.count()),
+                                   static_cast<unsigned long long>(console.Blocks()),
+                                   ToUtf8(console.LastAddress()).c_str());
+    if (frame.m_bAwaitingCompletion)
+        result.reason = FormatAnsi("timed out after %lld s waiting for the receiver's completion "
+                                   "reply after the last block",
+                                   static_cast<long long>(options.timeout.count()));
+    std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+    return finish(kExitTimeout);
+}
+
+} // namespace orvane::app

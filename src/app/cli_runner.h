@@ -1,0 +1,43 @@
+// The command-line updater: the same main window and update view as the desktop updater,
+// on the headless back end, with the message list printed as it grows and a progress bar.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace orvane::app {
+
+// Exit codes of orvane-update-cli.
+enum ExitCode : int {
+    kExitComplete = 0,   // the completion box was shown
+    kExitLinkFailed = 1, // the port could not be opened, or the device went away
+    kExitUnknownId = 2,  // the receiver's identifier is not in the catalogue
+    kExitTimeout = 3,    // --timeout passed before completion
+    kExitInterrupted = 130,
+};
+
+struct CliOptions {
+    std::u16string portName;         // "COM3"; empty: the stored port
+    std::chrono::seconds timeout{0}; // 0: wait for ever, as the window does
+    bool progressBar = true;         // a live bar (only on a terminal)
+    bool verbose = false;            // every address line, not just first and last
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    std::function<bool()> interrupted;         // polled; true ends the run
+    std::function<std::string()> describePort; // "COM3 (/dev/ttyUSB0)" for messages
+};
+
+struct CliResult {
+    int exitCode = kExitComplete;
+    std::string reason;
+    std::uint64_t blocks = 0;
+    double seconds = 0;
+};
+
+// Links to the port, runs the Update command at once and dispatches until the update
+// completes, fails or times out.
+CliResult RunUpdate(const CliOptions& options);
+
+} // namespace orvane::app
