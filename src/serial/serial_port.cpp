@@ -256,7 +256,13 @@ bool CSerialPort::StartThreads() {
 }
 
 void CSerialPort::MarkLost() {
-    m_bLost.store(true, std::memory_order_release);
+    // Only the first loss is announced. A notification that carries no bytes tells the owner
+    // to look at IsLost(): without it an update waiting for an acknowledgement would never
+    // learn that none can come.
+    if (m_bLost.exchange(true, std::memory_order_acq_rel))
+        return;
+    if (m_pNotifyWnd)
+        m_pNotifyWnd->PostMessageW(WM_SERIAL_RECEIVED, 0, m_nPortNumber);
 }
 
 void CSerialPort::ReaderThread() {

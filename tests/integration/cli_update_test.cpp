@@ -1,0 +1,195 @@
+// orvane-update-cli against orvane-bootsim: whole updates for every receiver of the catalogue,
+// and the ways an update can go wrong on a real line.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Every run gets a settings folder of its own, so COM numbers never leak between tests or
+// into the user's configuration.
+class CliTest : public ::testing::Test {
+protected:
+    QProcessEnvironment Env() const {
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_config.path());
+        return env;
+    }
+    CliRun RunCli(const QStringList& args, int timeoutMs = 300000) {
+        QProcess p;
+        p.setProcessEnvironment(Env());
+        p.start(ORVANE_CLI, args);
+        EXPECT_TRUE(p.waitForFinished(timeoutMs)) << args.join(' ').toStdString();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    // Starts orvane-bootsim and returns the path it prints.
+    QString StartSim(QProcess& sim, const QStringList& args) {
+        sim.setProcessEnvironment(Env());
+        sim.start(ORVANE_BOOTSIM, args + QStringList{"--report", ReportPath()});
+        if (!sim.waitForReadyRead(10000))
+            return {};
+        const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+        return line.startsWith("port: ") ? line.mid(6) : QString();
+    }
+    static void StopSim(QProcess& sim) {
+        sim.terminate();
+        sim.waitForFinished(10000);
+    }
+    QString ReportPath() const { return m_config.filePath("report.json"); }
+    QJsonObject Report() const {
+        QFile f(ReportPath());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+    // The report shows every block once, in order, with the image's bytes.
+    static void ExpectClean(const QJsonObject& report, const std::string& what) {
+        EXPECT_TRUE(report["completed"].toBool()) << what;
+        EXPECT_TRUE(report["errors"].toArray().isEmpty())
+            << what << QJsonDocument(report["errors"].toArray()).toJson().toStdString();
+        EXPECT_EQ(report["blocksAccepted"].toInt(), report["expectedBlocks"].toInt()) << what;
+        for (const auto& s : report["segments"].toArray()) {
+            const auto seg = s.toObject();
+            EXPECT_EQ(seg["sha256"].toString(), seg["expectedSha256"].toString()) << what;
+            EXPECT_EQ(seg["blocks"].toInt(), seg["expectedBlocks"].toInt()) << what;
+        }
+    }
+
+    QTemporaryDir m_config;
+};
+
+struct Receiver {
+    const char* id;
+    int entry;
+    bool fast; // switches to 115200 baud
+};
+
+class EveryReceiver : public CliTest, public ::testing::WithParamInterface<Receiver> {};
+
+TEST_P(EveryReceiver, UpdatesCompletely) {
+    const Receiver r = GetParam();
+    const CliRun run = RunCli({"--simulate", r.id, "--simulate-report", ReportPath(), "--timeout",
+                               "600", "--no-progress"});
+    ASSERT_EQ(run.exitCode, 0) << r.id << "\n" << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("Firmware update complete.")) << r.id;
+    const QJsonObject report = Report();
+    EXPECT_EQ(report["catalogueEntry"].toInt(), r.entry) << r.id;
+    EXPECT_EQ(report["speedChanges"].toArray().size(), r.fast ? 1 : 0) << r.id;
+    ExpectClean(report, r.id);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, EveryReceiver,
+    ::testing::Values(
+        Receiver{"ZT4H", 1, false}, Receiver{"K37E", 2, false}, Receiver{"1636", 3, false},
+        Receiver{"K37J", 4, false}, Receiver{"1738", 5, false}, Receiver{"D37E", 6, false},
+        Receiver{"K37U", 7, false}, Receiver{"K64E", 8, false}, Receiver{"K64H", 9, false},
+        Receiver{"Q46P", 10, false}, Receiver{"Q46", 11, false}, Receiver{"1130", 12, false},
+        Receiver{"K65", 13, false}, Receiver{"K64Y", 14, false}, Receiver{"1135", 15, false},
+        Receiver{"K65G", 16, false}, Receiver{"1189", 17, false}, Receiver{"1425", 18, false},
+        Receiver{"1522", 19, false}, Receiver{"1122", 20, false}, Receiver{"1129", 21, false},
+        Receiver{"76S0", 22, true}, Receiver{"Brisk", 23, false}, Receiver{"K64G", 24, false},
+        Receiver{"ZT", 25, false}, Receiver{"K64U", 26, true}, Receiver{"11S2", 20, true},
+        Receiver{"11S5", 20, true}, Receiver{"11S9", 21, true}, Receiver{"14S2", 18, true},
+        Receiver{"14s5", 18, true}, Receiver{"15S2", 19, true}, Receiver{"15S5", 19, true},
+        Receiver{"k37e", 2, false}),
+    [](const auto& info) {
+        std::string name = info.param.id;
+        for (auto& c : name)
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name + "_" + std::to_string(info.index);
+    });
+
+TEST_F(CliTest, UnknownIdentifierEndsWithCode2) {
+    const CliRun run = RunCli({"--simulate", "ZZZZ", "--timeout", "30"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("Can't find the version of ZZZZ, please comfirm again!"))
+        << run.err.toStdString();
+}
+
+TEST_F(CliTest, MissingDeviceEndsWithCode1AndSaysWhy) {
+    const CliRun run = RunCli({"--port", "/dev/ttyUSB-not-here", "--timeout", "5"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("no such device")) << run.err.toStdString();
+}
+
+TEST_F(CliTest, PortHeldByAnotherProgramEndsWithCode1) {
+    QProcess sim;
+    const QString path = StartSim(sim, {"--id", "K64E"});
+    ASSERT_FALSE(path.isEmpty());
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const CliRun run = RunCli({"--port", path, "--timeout", "5"});
+    ::close(fd);
+    StopSim(sim);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("in use by another program")) << run.err.toStdString();
+}
+
+TEST_F(CliTest, FaultyLinesStillUpdateCompletely) {
+    const QStringList faults[] = {
+        {"--noise", "--seed", "3"},
+        {"--banner", "7", "--answer-after", "4"},
+        {"--split-reply", "--id-suffix", "firmware 2.1"},
+        {"--ack-delay", "2"},
+    };
+    for (const auto& fault : faults) {
+        QProcess sim;
+        const QString path = StartSim(sim, QStringList{"--id", "1130"} + fault);
+        ASSERT_FALSE(path.isEmpty());
+        const CliRun run = RunCli({"--port", path, "--timeout", "300", "--no-progress"});
+        StopSim(sim);
+        const std::string what = fault.join(' ').toStdString();
+        EXPECT_EQ(run.exitCode, 0) << what << run.err.toStdString();
+        ExpectClean(Report(), what);
+    }
+}
+
+TEST_F(CliTest, LostAcknowledgementTimesOutNamingTheBlock) {
+    QProcess sim;
+    const QString path = StartSim(sim, {"--id", "K64E", "--drop-ack", "10"});
+    ASSERT_FALSE(path.isEmpty());
+    const CliRun run = RunCli({"--port", path, "--timeout", "3", "--no-progress"});
+    StopSim(sim);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains("block 10 ")) << run.err.toStdString();
+    const QJsonObject report = Report();
+    EXPECT_EQ(report["blocksAccepted"].toInt(), 10);
+    EXPECT_TRUE(report["errors"].toArray().isEmpty());
+}
+
+TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
+    QProcess sim;
+    const QString path = StartSim(sim, {"--id", "K64E", "--ack-delay", "20"});
+    ASSERT_FALSE(path.isEmpty());
+    QProcess cli;
+    cli.setProcessEnvironment(Env());
+    cli.start(ORVANE_CLI, {"--port", path, "--timeout", "60", "--no-progress"});
+    ASSERT_TRUE(cli.waitForStarted());
+    ::usleep(1500 * 1000); // well into the transfer
+    sim.kill();
+    sim.waitForFinished();
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("disconnected"));
+}
+
+} // namespace
