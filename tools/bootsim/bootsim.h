@@ -127,6 +127,7 @@ public:
     // garbage to it. On a real port the runner sets the port to this speed.
     std::uint32_t ListeningBaud() const { return m_listeningBaud; }
     bool Completed() const { return m_report.completed; }
+    std::uint32_t TransfersCompleted() const { return m_report.transfersCompleted; }
     SimReport Report() const;
     const Config& GetConfig() const { return m_config; }
 

@@ -231,12 +231,7 @@ void SimulatedReceiver::SetDeviceBaud(std::uint32_t baud) {
         m_deviceBaud = baud;
 }
 
-bool SimulatedReceiver::WriteAll(const std::vector<std::uint8_t>& bytes) {
-    bool pace = false;
-    {
-        std::lock_guard lock(m_mutex);
-        pace = m_sim->GetConfig().pace;
-    }
+bool SimulatedReceiver::WriteAll(const std::vector<std::uint8_t>& bytes, bool pace) {
     const std::uint32_t baud = pace ? LineBaud() : 0;
     const auto start = std::chrono::steady_clock::now();
     std::size_t done = 0;
@@ -307,10 +302,10 @@ void SimulatedReceiver::Run() {
         bool completedNow = false;
         {
             std::lock_guard lock(m_mutex);
-            const auto before = m_sim->Report().transfersCompleted;
+            const auto before = m_sim->TransfersCompleted();
             outs = m_sim->Feed(buffer.data(), count, baud);
             listening = m_sim->ListeningBaud();
-            completedNow = m_sim->Report().transfersCompleted != before;
+            completedNow = m_sim->TransfersCompleted() != before;
         }
         if (config.pace && !outs.empty() && !SleepUntil(m_rxWireEnd))
             break;
@@ -319,7 +314,7 @@ void SimulatedReceiver::Run() {
                 !SleepUntil(std::chrono::steady_clock::now() +
                             std::chrono::milliseconds(config.ackDelayMs)))
                 break;
-            if (!WriteAll(out.bytes))
+            if (!WriteAll(out.bytes, config.pace))
                 break;
         }
         if (m_isDevice && listening != m_deviceBaud)

@@ -55,7 +55,7 @@ public:
 private:
     bool Launch(const Config& config, std::string* error);
     void Run();
-    bool WriteAll(const std::vector<std::uint8_t>& bytes);
+    bool WriteAll(const std::vector<std::uint8_t>& bytes, bool pace);
     bool SleepUntil(std::chrono::steady_clock::time_point deadline); // false when stopping
     std::uint32_t LineBaud();
     void SetDeviceBaud(std::uint32_t baud);
