@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvane::bootsim {
@@ -212,6 +213,51 @@ TEST(Pty, ReportReadableWhileTheTransferRuns) {
         const SimReport r = sim.Report();
         EXPECT_EQ(r.blocksAccepted, static_cast<std::uint32_t>(5 * (i + 1)));
     }
+}
+
+// A pseudo-terminal's slave stands in for a serial device here: the test plays the updater on
+// the master side and sees, through the master, the speed the simulation sets on its port.
+TEST(Device, PortFollowsTheSpeedTheBootLoaderListensAt) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    char name[128];
+    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+    auto lineSpeed = [&] {
+        termios t{};
+        ::tcgetattr(master, &t);
+        return ::cfgetospeed(&t);
+    };
+    {
+        SimulatedReceiver sim;
+        std::string error;
+        ASSERT_EQ(sim.StartOnDevice(name, WithId("76S0"), &error), name) << error;
+        EXPECT_EQ(lineSpeed(), B9600);
+        test::ReplyLog log;
+        firmware::CTolvarenFormat decoder;
+        const auto hs = firmware::EncodeFrame(firmware::HandshakeText(), 24);
+        ASSERT_EQ(::write(master, hs.data(), hs.size()), static_cast<ssize_t>(hs.size()));
+        const auto deadline = Clock::now() + 5s;
+        while (log.identifications.empty() && Clock::now() < deadline) {
+            pollfd p{master, POLLIN, 0};
+            std::uint8_t buf[64];
+            if (::poll(&p, 1, 10) > 0) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (decoder.PutByte(buf[i]))
+                        decoder.HandleReply(log);
+                }
+            }
+        }
+        ASSERT_EQ(log.identifications.size(), 1u);
+        const auto until = Clock::now() + 5s;
+        while (lineSpeed() != B115200 && Clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(lineSpeed(), B115200) << "the port stays at the handshake speed";
+        sim.Stop();
+    }
+    ::close(master);
 }
 
 TEST(Device, OpenFailureIsReported) {
