@@ -1,0 +1,143 @@
+// orvane-update: the desktop updater.
+//
+//   orvane-update [--port COMn|PATH] [--simulate ID] [FILE]
+//
+// --simulate starts a simulated receiver on a pseudo-terminal inside this process and links
+// to it, so a whole update can be watched without a receiver.
+#include "app/sarnel_app.h"
+#include "platform/port_directory.h"
+#include "platform/text.h"
+
+#ifdef ORVANE_HAVE_BOOTSIM
+#include "bootsim/receiver.h"
+#endif
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// "COM7" names port 7; anything else is a device path, numbered by the port directory.
+std::optional<int> PortFromArgument(const QString& arg) {
+    if (arg.startsWith(QLatin1String("COM"))) {
+        bool ok = false;
+        const int n = arg.mid(3).toInt(&ok);
+        if (ok && n >= orvane::kFirstPort && n <= orvane::kLastPort)
+            return n;
+        return std::nullopt;
+    }
+    const int n = orvane::NumberForDevice(QDir::cleanPath(arg).toStdString());
+    if (n == 0)
+        return std::nullopt;
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvane-update"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Loads new firmware into a satellite-positioning receiver over a serial line."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Link to this port: COMn or a device path."),
+                                        QStringLiteral("COMn|PATH"));
+    const QCommandLineOption simulateOption(
+        QStringLiteral("simulate"),
+        QStringLiteral(
+            "Link to a simulated receiver that reports identifier ID (for example K64U)."),
+        QStringLiteral("ID"));
+    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a picture of the window."),
+                                        QStringLiteral("FILE"));
+    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption screenshotAfterOption(QStringLiteral("screenshot-after"),
+                                             QStringLiteral("Milliseconds before the picture."),
+                                             QStringLiteral("MS"), QStringLiteral("3000"));
+    screenshotAfterOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption updateOption(
+        QStringLiteral("start-update"),
+        QStringLiteral("Run the Update command once the window is up."));
+    updateOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions(
+        {portOption, simulateOption, screenshotOption, screenshotAfterOption, updateOption});
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
+                                 QStringLiteral("[FILE]"));
+    parser.process(qapp);
+
+    orvane::app::AppOptions options;
+    if (parser.isSet(portOption)) {
+        options.port = PortFromArgument(parser.value(portOption));
+        if (!options.port) {
+            std::fprintf(stderr, "orvane-update: not a port: %s\n",
+                         qPrintable(parser.value(portOption)));
+            return 2;
+        }
+    }
+
+#ifdef ORVANE_HAVE_BOOTSIM
+    std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;
+#endif
+    if (parser.isSet(simulateOption)) {
+#ifdef ORVANE_HAVE_BOOTSIM
+        orvane::bootsim::Config config;
+        config.id = parser.value(simulateOption).toStdString();
+        simulated = std::make_unique<orvane::bootsim::SimulatedReceiver>();
+        std::string error;
+        const std::string path = simulated->Start(config, &error);
+        const int port = path.empty() ? 0 : orvane::NumberForDevice(path);
+        if (port == 0) {
+            std::fprintf(stderr, "orvane-update: the simulated receiver did not start: %s\n",
+                         error.c_str());
+            return 1;
+        }
+        options.port = port;
+        std::fprintf(stderr, "orvane-update: simulated receiver %s on %s (COM%d)\n",
+                     config.id.c_str(), path.c_str(), port);
+#else
+        std::fputs("orvane-update: the simulated receiver is not available in this build\n",
+                   stderr);
+        return 1;
+#endif
+    }
+    if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
+        options.documentPath = files.first().toStdU16String();
+
+    orvane::app::CSarnelApp app(std::move(options));
+    if (!app.InitInstance()) {
+        app.ExitInstance();
+        return 1;
+    }
+    if (parser.isSet(updateOption))
+        QTimer::singleShot(300, &qapp, [&app] { app.Backend()->RunCommand(32818); });
+    if (parser.isSet(screenshotOption)) {
+        const QString file = parser.value(screenshotOption);
+        QTimer::singleShot(parser.value(screenshotAfterOption).toInt(), &qapp, [&app, file] {
+            if (QMainWindow* w = app.Backend()->Window()) {
+                // The whole screen area of the window, decorations included when there are any.
+                const QRect r = w->frameGeometry();
+                QPixmap shot = w->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+                if (shot.isNull())
+                    shot = w->grab();
+                shot.save(file);
+            }
+        });
+    }
+    const int code = QApplication::exec();
+    app.ExitInstance();
+    return code;
+}

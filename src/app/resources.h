@@ -1,0 +1,44 @@
+// The updater's own resources: the main window's menu, toolbar and accelerators, the dialog
+// templates of the update form, the port setup dialog and the about box, and the string
+// resources the application reads. English; a language bundle translates their texts.
+//
+// Thread contract: constant data built on first use; user-interface thread.
+#pragma once
+
+#include "framework/qt/resources.h"
+
+#include <string>
+#include <vector>
+
+namespace orvane::app {
+
+// Translation context of every resource text (the .ts file uses the same).
+inline constexpr const char* kResourceContext = "Resources";
+
+// String 57344: the application name. It names the profile key and captions the boxes.
+inline constexpr char16_t kAppName[] = u"Orvane Update";
+// The profile's registry key name.
+inline constexpr char16_t kRegistryKey[] = u"Selvane Works";
+
+// Document template string 128, seven fields separated by "\n".
+inline constexpr char16_t kDocTemplateString[] =
+    u"OrvaneUpdate\n\nOrvaneUpdate\n\n\nOrvaneUpdate.Document\nOrvaneUpdate Document";
+enum class DocString {
+    WindowTitle,
+    DocName,
+    FileNewName,
+    FilterName,
+    FilterExt,
+    RegFileTypeId,
+    RegFileTypeName
+};
+// One field of a document template string; empty when the string has fewer fields.
+std::u16string GetDocString(std::u16string_view templateString, DocString field);
+
+const fw::qtui::FrameResources& MainFrameResources();
+const std::vector<fw::qtui::DialogTemplate>& DialogTemplates();
+
+// Where the compiled-in pictures live (a Qt resource folder).
+inline constexpr const char* kOwnPictures = ":/orvane/icons";
+
+} // namespace orvane::app

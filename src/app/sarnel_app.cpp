@@ -1,0 +1,345 @@
+#include "app/sarnel_app.h"
+
+#include "app/about_dlg.h"
+#include "app/resources.h"
+#include "platform/port_directory.h"
+#include "platform/regkey.h"
+#include "platform/settings.h"
+#include "platform/text.h"
+#include "ui/resource_ids.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QString>
+
+#include <algorithm>
+
+#ifndef ORVANE_DATA_DIR
+#define ORVANE_DATA_DIR ""
+#endif
+
+namespace orvane::app {
+
+namespace {
+
+constexpr const char* kLanguageSection = "Selvane Works";
+constexpr const char* kLanguageEntry = "UI";
+constexpr int kEnglish = 1;
+constexpr int kChinese = 0;
+constexpr fw::UINT ID_FILE_SAVE_AS = 57604;
+constexpr fw::UINT ID_FILE_PRINT_SETUP = 57606;
+
+// The restart requests are fixed texts, each in its own language whatever the resources.
+constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
+constexpr char16_t kRestartChinese[] = u"请重启应用程序，使设置生效!";
+
+QString Section(const char* section, const char* entry) {
+    return QStringLiteral("%1/%2").arg(QString::fromUtf8(section), QString::fromUtf8(entry));
+}
+
+} // namespace
+
+CSarnelApp::CSarnelApp(AppOptions options, Clock& clock)
+    : fw::CWinApp(clock), m_options(std::move(options)) {
+    SetAppName(kAppName);
+    m_nLanguage = kEnglish;
+}
+
+CSarnelApp::~CSarnelApp() {
+    CloseWindows();
+}
+
+bool CSarnelApp::InitInstance() {
+    // 1. The toolkit's controls: the back end with our dialog templates and pictures.
+    fw::CWinApp::InitInstance();
+    m_backend = std::make_unique<fw::qtui::Backend>(kResourceContext);
+    for (const auto& t : DialogTemplates())
+        m_backend->AddDialogTemplate(t);
+    m_backend->AddPictureFolder(kOwnPictures);
+
+    // 2. The profile lives under the registry key and the application name.
+    SetRegistryKey(kRegistryKey);
+    // 3. Standard profile settings with four recent files.
+    LoadStdProfileSettings(kMaxRecentFiles);
+    // 4. The interface language, read once.
+    m_nLanguage = GetProfileInt(kLanguageSection, kLanguageEntry, kChinese);
+    // 5. Anything but English wants the Chinese bundle; a missing one leaves English, quietly.
+    if (m_nLanguage != kEnglish) {
+        QStringList folders = m_options.bundleFolders;
+        if (folders.isEmpty()) {
+            folders << QCoreApplication::applicationDirPath();
+            if (const QString data = QStringLiteral(ORVANE_DATA_DIR); !data.isEmpty())
+                folders << data;
+        }
+        if (m_hLangBundle.Load(folders))
+            m_backend->AddPictureFolder(
+                QStringLiteral(":%1/pictures").arg(kBundleRoot).toStdString(), true);
+    }
+    m_resources = std::make_unique<CResourceChain>(m_hLangBundle, firmware::OwnResources());
+
+    // 6-7. The single document template, carried out for an empty command line (or a file).
+    if (!CreateDocumentWindow())
+        return false;
+    // 8. Show the window.
+    if (m_options.showWindow)
+        m_backend->ShowMainWindow();
+    return true;
+}
+
+bool CSarnelApp::CreateDocumentWindow() {
+    m_pDoc = std::make_unique<CSarnelDoc>();
+    if (m_options.documentPath) {
+        if (!OpenDocumentFile(*m_options.documentPath))
+            return false;
+    } else if (!m_pDoc->OnNewDocument()) {
+        return false;
+    }
+    m_pDoc->SetTitle(GetDocString(kDocTemplateString, DocString::FileNewName));
+
+    ui::MainFrameServices services = m_options.frame;
+    services.resources = m_resources.get();
+    if (!services.storedPortName)
+        services.storedPortName = [this] { return GetPortOfMonitor(); };
+    // The serial reader posts from its own thread: through a waking target, so the Qt loop
+    // pumps our queue at once instead of at its next beat.
+    ui::PortOpener opener = services.openPort ? services.openPort : ui::SerialPortOpener();
+    services.openPort = [this, opener](IMessageTarget* owner, int port, ui::OpenFailure& failure) {
+        IMessageTarget* target = owner && m_backend ? &m_backend->WakingTarget(*owner) : owner;
+        return opener(target, port, failure);
+    };
+    if (m_options.port) {
+        // A port named on the command line (a pseudo-terminal, say) is offered by Setup too.
+        ui::PortLister lister = services.listPorts ? services.listPorts : ui::SystemPortLister();
+        const int chosen = *m_options.port;
+        services.listPorts = [lister, chosen] {
+            std::vector<std::u16string> names = lister();
+            const std::u16string name = DeviceNameForPort(chosen);
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+                std::stable_sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
+                    return ui::PortNumberFromName(a.substr(4)) <
+                           ui::PortNumberFromName(b.substr(4));
+                });
+            }
+            return names;
+        };
+    }
+
+    m_pFrame = std::make_unique<ui::CMainFrame>(std::move(services));
+    m_pFrame->SetWindowTextW(
+        m_backend->Translate(GetDocString(kDocTemplateString, DocString::WindowTitle)));
+    if (m_options.port)
+        m_pFrame->m_nPort = *m_options.port;
+    m_pView = std::make_unique<ui::CUpdateView>();
+    m_pFrame->SetActiveView(m_pView.get());
+    m_pView->OnInitialUpdate();
+    m_pMainWnd = m_pFrame.get();
+
+    fw::qtui::CommandTarget application;
+    application.execute = [this](fw::UINT id) { return OnCmdMsg(id); };
+    application.update = [this](fw::CCmdUI& cmdUI) { OnUpdateCmdUI(cmdUI); };
+    m_backend->CreateMainWindow(*m_pFrame, MainFrameResources(), {application});
+    if (m_pFrame->OnCreate() == -1)
+        return false;
+    m_backend->RefreshCommandStates();
+    return true;
+}
+
+void CSarnelApp::CloseWindows() {
+    if (m_backend)
+        m_backend->DestroyMainWindow();
+    m_pFrame.reset(); // closes the link: the worker's threads stop before the back end goes
+    m_pView.reset();
+}
+
+int CSarnelApp::ExitInstance() {
+    CloseWindows();
+    m_hLangBundle.Free();
+    SaveStdProfileSettings();
+    return fw::CWinApp::ExitInstance();
+}
+
+std::u16string CSarnelApp::GetPortOfMonitor() const {
+    return orvane::GetPortOfMonitor();
+}
+
+int CSarnelApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const {
+    const auto store = OpenSettingsStore();
+    bool ok = false;
+    const int value = store->value(Section(section, entry)).toInt(&ok);
+    return ok ? value : defaultValue;
+}
+
+bool CSarnelApp::WriteProfileInt(const char* section, const char* entry, int value) {
+    const auto store = OpenSettingsStore();
+    store->setValue(Section(section, entry), value);
+    store->sync();
+    return store->status() == QSettings::NoError;
+}
+
+void CSarnelApp::LoadStdProfileSettings(int maxRecentFiles) {
+    m_nMaxRecentFiles = maxRecentFiles;
+    m_recentFiles.clear();
+    const auto store = OpenSettingsStore();
+    for (int i = 1; i <= maxRecentFiles; ++i) {
+        const QString file =
+            store->value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
+        if (!file.isEmpty())
+            m_recentFiles.push_back(file.toStdU16String());
+    }
+    // "Settings/PreviewPages" belongs to printing, which the updater does not offer.
+}
+
+void CSarnelApp::SaveStdProfileSettings() {
+    if (m_nMaxRecentFiles == 0)
+        return;
+    const auto store = OpenSettingsStore();
+    // Nothing is written while the list is as it was read: a run that opened no file leaves
+    // the profile untouched.
+    bool same = true;
+    for (int i = 1; i <= m_nMaxRecentFiles; ++i) {
+        const QString stored =
+            store->value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
+        const QString now =
+            i <= static_cast<int>(m_recentFiles.size())
+                ? QString::fromStdU16String(m_recentFiles[static_cast<std::size_t>(i - 1)])
+                : QString();
+        same = same && stored == now;
+    }
+    if (same)
+        return;
+    store->remove(QStringLiteral("Recent File List"));
+    for (std::size_t i = 0; i < m_recentFiles.size(); ++i)
+        store->setValue(QStringLiteral("Recent File List/File%1").arg(i + 1),
+                        QString::fromStdU16String(m_recentFiles[i]));
+    store->sync();
+}
+
+void CSarnelApp::AddToRecentFileList(const std::u16string& path) {
+    const QString absolute =
+        QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdU16String(path)));
+    const std::u16string entry = absolute.toStdU16String();
+    std::erase(m_recentFiles, entry);
+    m_recentFiles.push_front(entry);
+    while (static_cast<int>(m_recentFiles.size()) > m_nMaxRecentFiles)
+        m_recentFiles.pop_back();
+}
+
+bool CSarnelApp::OpenDocumentFile(const std::u16string& path) {
+    if (!m_pDoc || !m_pDoc->OnOpenDocument(path)) {
+        orvane::MessageBoxW(m_pMainWnd, u"Cannot open the document \"" + path + u"\".",
+                            GetAppName(), fw::MB_OK | fw::MB_ICONERROR);
+        return false;
+    }
+    AddToRecentFileList(path);
+    return true;
+}
+
+void CSarnelApp::OnAppAbout() {
+    CAboutDlg aboutDlg;
+    aboutDlg.DoModal();
+}
+
+void CSarnelApp::OnLanguageEnglish() {
+    if (m_nLanguage == kEnglish)
+        return;
+    WriteProfileInt(kLanguageSection, kLanguageEntry, kEnglish);
+    orvane::MessageBoxW(m_pMainWnd, kRestartEnglish, GetAppName(),
+                        fw::MB_OK | fw::MB_ICONINFORMATION);
+}
+
+void CSarnelApp::OnLanguageChinese() {
+    if (m_nLanguage == kChinese)
+        return;
+    WriteProfileInt(kLanguageSection, kLanguageEntry, kChinese);
+    orvane::MessageBoxW(m_pMainWnd, kRestartChinese, GetAppName(),
+                        fw::MB_OK | fw::MB_ICONINFORMATION);
+}
+
+void CSarnelApp::OnFileNew() {
+    if (m_pDoc)
+        m_pDoc->OnNewDocument();
+}
+
+void CSarnelApp::OnFileOpen() {
+    if (!m_backend)
+        return;
+    if (auto path = m_backend->ChooseFile({true, {}}))
+        OpenDocumentFile(*path);
+}
+
+void CSarnelApp::OnFileSave() {
+    SaveDocument(false);
+}
+
+void CSarnelApp::SaveDocument(bool askForName) {
+    if (!m_pDoc || !m_backend)
+        return;
+    std::u16string path = m_pDoc->GetPathName();
+    if (path.empty() || askForName) {
+        auto chosen = m_backend->ChooseFile({false, m_pDoc->GetTitle()});
+        if (!chosen)
+            return;
+        path = *chosen;
+    }
+    if (!m_pDoc->OnSaveDocument(path)) {
+        orvane::MessageBoxW(m_pMainWnd, u"Cannot save the document \"" + path + u"\".",
+                            GetAppName(), fw::MB_OK | fw::MB_ICONERROR);
+        return;
+    }
+    AddToRecentFileList(path);
+}
+
+bool CSarnelApp::OnCmdMsg(fw::UINT nID) {
+    switch (nID) {
+    case ui::ID_APP_ABOUT:
+        OnAppAbout();
+        return true;
+    case ui::ID_LANGUAGE_ENGLISH:
+        OnLanguageEnglish();
+        return true;
+    case ui::ID_LANGUAGE_CHINESE:
+        OnLanguageChinese();
+        return true;
+    case ui::ID_FILE_NEW:
+        OnFileNew();
+        return true;
+    case ui::ID_FILE_OPEN:
+        OnFileOpen();
+        return true;
+    case ui::ID_FILE_SAVE:
+        OnFileSave();
+        return true;
+    case ID_FILE_SAVE_AS:
+        SaveDocument(true);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CSarnelApp::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
+    switch (cmdUI.m_nID) {
+    case ui::ID_LANGUAGE_ENGLISH:
+        cmdUI.Enable(true);
+        cmdUI.SetCheck(m_nLanguage == kEnglish ? 1 : 0);
+        break;
+    case ui::ID_LANGUAGE_CHINESE:
+        cmdUI.Enable(true);
+        cmdUI.SetCheck(m_nLanguage == kChinese ? 1 : 0);
+        break;
+    case ui::ID_APP_ABOUT:
+    case ui::ID_FILE_NEW:
+    case ui::ID_FILE_OPEN:
+    case ui::ID_FILE_SAVE:
+    case ID_FILE_SAVE_AS:
+    case ID_FILE_PRINT_SETUP:
+        cmdUI.Enable(true);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace orvane::app

@@ -1,0 +1,104 @@
+// The application object: start-up in the desktop order, the interface language kept in the
+// profile, the single document with its main window and update view, and the commands the
+// application handles itself (About, English, Chinese, New, Open, Save).
+//
+// The language is chosen once, at start-up, from the profile value "UI" in section
+// "Selvane Works": 1 is English; any other value loads the Chinese bundle when it is there.
+// The language commands only store the new value and ask for a restart.
+//
+// Thread contract: one object per process, on the user-interface thread, created after the
+// QApplication. Every member runs on that thread.
+#pragma once
+
+#include "app/language_bundle.h"
+#include "app/sarnel_doc.h"
+#include "framework/app.h"
+#include "framework/qt/backend.h"
+#include "ui/main_frame.h"
+#include "ui/update_view.h"
+
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace orvane::app {
+
+struct AppOptions {
+    // Ports, port list, stored port name; the resource chain is filled in at start-up.
+    ui::MainFrameServices frame;
+    // Where the language bundle is looked for, in order; empty: next to the program, then
+    // the installed data folder.
+    QStringList bundleFolders;
+    // A port chosen on the command line: replaces the stored one before the window is built.
+    std::optional<int> port;
+    // A document named on the command line.
+    std::optional<std::u16string> documentPath;
+    bool showWindow = true;
+};
+
+class CSarnelApp : public fw::CWinApp {
+public:
+    static constexpr int kMaxRecentFiles = 4;
+
+    explicit CSarnelApp(AppOptions options = {}, Clock& clock = RealClock());
+    ~CSarnelApp() override;
+
+    bool InitInstance() override;
+    int ExitInstance() override;
+
+    // Commands of the application object.
+    void OnAppAbout();
+    void OnLanguageEnglish();
+    void OnLanguageChinese();
+    void OnFileNew();
+    void OnFileOpen();
+    void OnFileSave();
+    bool OnCmdMsg(fw::UINT nID);
+    void OnUpdateCmdUI(fw::CCmdUI& cmdUI);
+
+    // The port name stored in the registry settings ("PortOfMonitor").
+    std::u16string GetPortOfMonitor() const;
+
+    // The framework's profile: numbers and texts under the registry key and application name.
+    int GetProfileInt(const char* section, const char* entry, int defaultValue) const;
+    bool WriteProfileInt(const char* section, const char* entry, int value);
+
+    // Opens a file as the document and enters it in the recent-file list.
+    bool OpenDocumentFile(const std::u16string& path);
+    const std::deque<std::u16string>& RecentFiles() const { return m_recentFiles; }
+
+    int m_nLanguage = 1;           // 1 English; any other value Chinese
+    CLanguageBundle m_hLangBundle; // the loaded bundle, or none
+
+    ui::CMainFrame* Frame() const { return m_pFrame.get(); }
+    ui::CUpdateView* View() const { return m_pView.get(); }
+    CSarnelDoc* Document() const { return m_pDoc.get(); }
+    fw::qtui::Backend* Backend() const { return m_backend.get(); }
+    const std::u16string& RegistryKey() const { return m_strRegistryKey; }
+
+private:
+    void SetRegistryKey(std::u16string key) { m_strRegistryKey = std::move(key); }
+    void LoadStdProfileSettings(int maxRecentFiles);
+    void SaveStdProfileSettings();
+    void AddToRecentFileList(const std::u16string& path);
+    bool CreateDocumentWindow();
+    void SaveDocument(bool askForName);
+    void CloseWindows();
+
+    AppOptions m_options;
+    std::u16string m_strRegistryKey;
+    std::deque<std::u16string> m_recentFiles;
+    int m_nMaxRecentFiles = 0;
+    std::unique_ptr<CResourceChain> m_resources;
+    // Declared in the order that lets them go in reverse: the back end's waking targets
+    // outlive the frame's serial worker; the window goes before the frame (CloseWindows).
+    std::unique_ptr<fw::qtui::Backend> m_backend;
+    std::unique_ptr<CSarnelDoc> m_pDoc;
+    std::unique_ptr<ui::CUpdateView> m_pView;
+    std::unique_ptr<ui::CMainFrame> m_pFrame;
+};
+
+} // namespace orvane::app

@@ -1,0 +1,299 @@
+#include "framework/qt/backend.h"
+
+#include "framework/app.h"
+#include "framework/qt/widgets.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include <atomic>
+#include <map>
+
+namespace fw::qtui {
+
+namespace {
+
+Backend* g_pBackend = nullptr;
+
+// The framework's timers are read on every turn of this beat; its period is the framework's
+// shortest timer period, so no timer fires later than it would on the desktop.
+constexpr int kTimerBeatMs = static_cast<int>(CWinApp::kMinTimerMs);
+// A pump hands control back to Qt after this many messages or this long, so the window
+// repaints and takes input during a transfer that answers as fast as it is fed.
+constexpr int kMaxBatch = 256;
+constexpr qint64 kMaxBatchMs = 30;
+
+class WakingTarget final : public orvane::IMessageTarget {
+public:
+    WakingTarget(orvane::IMessageTarget& inner, Backend& backend)
+        : m_inner(inner), m_backend(backend) {}
+    bool PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override {
+        const bool posted = m_inner.PostMessageW(message, wParam, lParam);
+        m_backend.Wake();
+        return posted;
+    }
+
+private:
+    orvane::IMessageTarget& m_inner;
+    Backend& m_backend;
+};
+
+} // namespace
+
+struct Backend::Impl {
+    std::string context;
+    std::vector<std::string> pictureFolders;
+    std::map<UINT, DialogTemplate> templates;
+    CFrameWnd* frame = nullptr;
+    std::unique_ptr<FrameWindow> window;
+    std::vector<CommandTarget> targets;
+    std::vector<std::unique_ptr<fw::qtui::WakingTarget>> wakers;
+    FileChooser chooser;
+    std::function<void()> onFrameDestroyed;
+    QObject pumpContext; // queued wake-ups are delivered to it, on the user-interface thread
+    QTimer beat;
+    std::atomic<bool> wakePending{false};
+    orvane::MessageBoxHandler previousBoxes;
+    DialogRunner previousRunner;
+};
+
+Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>()) {
+    g_pBackend = this;
+    m_impl->context = std::move(translationContext);
+    m_impl->beat.setInterval(kTimerBeatMs);
+    QObject::connect(&m_impl->beat, &QTimer::timeout, &m_impl->pumpContext, [this] { Pump(); });
+    m_impl->beat.start();
+
+    m_impl->previousBoxes =
+        orvane::SetMessageBoxHandler([this](orvane::IMessageTarget*, std::u16string_view text,
+                                            std::u16string_view caption, unsigned style) {
+            QMessageBox::Icon icon = QMessageBox::NoIcon;
+            if ((style & 0xF0) == MB_ICONERROR)
+                icon = QMessageBox::Critical;
+            else if ((style & 0xF0) == MB_ICONINFORMATION)
+                icon = QMessageBox::Information;
+            QWidget* parent =
+                m_impl->window && m_impl->window->isVisible() ? m_impl->window.get() : nullptr;
+            QString body = ToQ(text);
+            body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            QMessageBox box(icon, ToQ(caption), body, QMessageBox::Ok, parent);
+            box.setObjectName(QStringLiteral("message-box"));
+            // exec() runs a nested Qt loop; the beat and the wake-ups keep pumping in it.
+            box.exec();
+            RefreshCommandStates();
+            return IDOK;
+        });
+
+    m_impl->previousRunner = SetDialogRunner([this](CDialog& dlg) {
+        const DialogTemplate* t = FindTemplate(dlg.GetTemplateId());
+        if (!t)
+            return; // no template: the dialog counts as cancelled
+        QWidget* parent =
+            m_impl->window && m_impl->window->isVisible() ? m_impl->window.get() : nullptr;
+        CoreDialog q(dlg, *t, *this, parent);
+        q.exec();
+        RefreshCommandStates();
+    });
+}
+
+Backend::~Backend() {
+    DestroyMainWindow();
+    m_impl->beat.stop();
+    SetDialogRunner(std::move(m_impl->previousRunner));
+    orvane::SetMessageBoxHandler(std::move(m_impl->previousBoxes));
+    if (g_pBackend == this)
+        g_pBackend = nullptr;
+}
+
+Backend* Backend::Instance() {
+    return g_pBackend;
+}
+
+void Backend::AddPictureFolder(std::string folder, bool first) {
+    auto& folders = m_impl->pictureFolders;
+    folders.insert(first ? folders.begin() : folders.end(), std::move(folder));
+}
+
+std::string Backend::PicturePath(const std::string& name) const {
+    if (name.empty())
+        return {};
+    for (const std::string& folder : m_impl->pictureFolders) {
+        const QString path =
+            QDir(QString::fromStdString(folder)).filePath(QString::fromStdString(name));
+        if (QFile::exists(path))
+            return path.toStdString();
+    }
+    return {};
+}
+
+void Backend::AddDialogTemplate(DialogTemplate dialogTemplate) {
+    const UINT id = dialogTemplate.id;
+    m_impl->templates[id] = std::move(dialogTemplate);
+}
+
+const DialogTemplate* Backend::FindTemplate(UINT id) const {
+    auto it = m_impl->templates.find(id);
+    return it == m_impl->templates.end() ? nullptr : &it->second;
+}
+
+void Backend::CreateMainWindow(CFrameWnd& frame, const FrameResources& resources,
+                               std::vector<CommandTarget> targets) {
+    DestroyMainWindow();
+    m_impl->frame = &frame;
+    m_impl->targets = std::move(targets);
+    m_impl->window = std::make_unique<FrameWindow>(frame, resources, *this);
+    auto* central = new QWidget;
+    central->setObjectName(QStringLiteral("view"));
+    if (auto* form = dynamic_cast<CFormView*>(frame.GetActiveView())) {
+        if (const DialogTemplate* t = FindTemplate(form->GetTemplateId())) {
+            BuildForm(
+                *t, *form, central, [this](const std::u16string& s) { return ToQ(Translate(s)); },
+                [this](const std::string& name) {
+                    return QPixmap(QString::fromStdString(PicturePath(name)));
+                },
+                {});
+        }
+    }
+    m_impl->window->setCentralWidget(central);
+    RefreshCommandStates();
+}
+
+void Backend::ShowMainWindow() {
+    FrameWindow* w = m_impl->window.get();
+    if (!w)
+        return;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+    }
+    w->show();
+    RefreshCommandStates();
+}
+
+void Backend::DestroyMainWindow() {
+    m_impl->window.reset();
+    m_impl->frame = nullptr;
+    m_impl->targets.clear();
+}
+
+QMainWindow* Backend::Window() const {
+    return m_impl->window.get();
+}
+
+CCmdUI Backend::QueryCommand(UINT id) const {
+    CCmdUI state;
+    state.m_nID = id;
+    if (m_impl->frame && m_impl->frame->IsWindow())
+        m_impl->frame->OnUpdateCmdUI(state);
+    for (const CommandTarget& target : m_impl->targets) {
+        if (state.handled)
+            break;
+        if (target.update)
+            target.update(state);
+    }
+    return state;
+}
+
+bool Backend::RunCommand(UINT id) {
+    bool handled = false;
+    if (m_impl->frame && m_impl->frame->IsWindow() && QueryCommand(id).enabled) {
+        handled = m_impl->frame->ExecuteCommand(id);
+        // What neither the frame nor its view handles goes on to the document and the
+        // application; ExecuteCommand has already looked at the frame's enable state.
+        for (const CommandTarget& target : m_impl->targets) {
+            if (handled)
+                break;
+            handled = target.execute && target.execute(id);
+        }
+    }
+    Pump();
+    RefreshCommandStates();
+    return handled;
+}
+
+void Backend::RefreshCommandStates() {
+    if (m_impl->window)
+        m_impl->window->RefreshStates();
+}
+
+void Backend::Pump() {
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    bool dispatched = false;
+    for (int n = 0; app->PeekAndDispatchOne(); ++n) {
+        dispatched = true;
+        if (n + 1 >= kMaxBatch || elapsed.elapsed() >= kMaxBatchMs) {
+            Wake(); // the rest after Qt's own events
+            break;
+        }
+    }
+    if (m_impl->frame && !m_impl->frame->IsWindow() && m_impl->window &&
+        m_impl->window->FrameGone()) {
+        // The frame has destroyed itself (Exit, the caption's close button): end the loop.
+        auto onDestroyed = m_impl->onFrameDestroyed;
+        m_impl->frame = nullptr;
+        if (onDestroyed)
+            onDestroyed();
+        else
+            QCoreApplication::exit(0);
+        return;
+    }
+    if (dispatched)
+        RefreshCommandStates();
+}
+
+void Backend::Wake() {
+    if (m_impl->wakePending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        &m_impl->pumpContext,
+        [this] {
+            m_impl->wakePending.store(false);
+            Pump();
+        },
+        Qt::QueuedConnection);
+}
+
+orvane::IMessageTarget& Backend::WakingTarget(orvane::IMessageTarget& inner) {
+    m_impl->wakers.push_back(std::make_unique<fw::qtui::WakingTarget>(inner, *this));
+    return *m_impl->wakers.back();
+}
+
+void Backend::SetFileChooser(FileChooser chooser) {
+    m_impl->chooser = std::move(chooser);
+}
+
+std::optional<std::u16string> Backend::ChooseFile(const FileRequest& request) {
+    if (m_impl->chooser)
+        return m_impl->chooser(request);
+    QWidget* parent = m_impl->window.get();
+    const QString name =
+        request.open ? QFileDialog::getOpenFileName(parent)
+                     : QFileDialog::getSaveFileName(parent, QString(), ToQ(request.suggestedName));
+    if (name.isEmpty())
+        return std::nullopt;
+    return FromQ(name);
+}
+
+void Backend::SetOnMainFrameDestroyed(std::function<void()> onDestroyed) {
+    m_impl->onFrameDestroyed = std::move(onDestroyed);
+}
+
+std::u16string Backend::Translate(std::u16string_view text) const {
+    if (text.empty())
+        return {};
+    const QByteArray source = ToQ(text).toUtf8();
+    return FromQ(QCoreApplication::translate(m_impl->context.c_str(), source.constData()));
+}
+
+} // namespace fw::qtui
