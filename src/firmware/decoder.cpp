@@ -103,12 +103,14 @@ void CTolvarenFormat::HandleReply(IReplyTarget& wnd) {
         m_bOverflow = false;
     }
 
+    // A reply handled inside an outer one's call-back is joined after the outer's payload,
+    // which the outer call-back may still be reading; it gets the room that payload leaves.
     const std::size_t length = m_nPayloadLen;
-    if (m_bOverflow || m_nAccumulated + length > kReplyCapacity) {
+    if (m_bOverflow || m_nReplyBase + m_nAccumulated + length > kReplyCapacity) {
         m_bOverflow = true;
         m_nAccumulated = 0;
     } else if (length > 0) {
-        std::memcpy(m_reply.data() + m_nAccumulated, m_frame.data() + 6, length);
+        std::memcpy(m_reply.data() + m_nReplyBase + m_nAccumulated, m_frame.data() + 6, length);
         m_nAccumulated = static_cast<std::uint16_t>(m_nAccumulated + length);
     }
     if (length >= kContinuationLength)
@@ -120,16 +122,22 @@ void CTolvarenFormat::HandleReply(IReplyTarget& wnd) {
         return;
     }
 
+    // The reply is complete: a reply handled while its call-backs run (they dispatch window
+    // messages) starts empty, just behind this one, instead of being joined to it.
+    const std::size_t base = m_nReplyBase;
     const std::uint32_t accumulated = m_nAccumulated;
+    const std::uint8_t* payload = m_reply.data() + base;
+    m_nAccumulated = 0;
+    m_nReplyBase = base + accumulated;
     if (m_code1 == 'S') {
         switch (m_code2) {
         case 'S':
             wnd.StopTimer(kHandshakeTimerId);
-            wnd.IdentifyReceiver(m_reply.data(), accumulated);
+            wnd.IdentifyReceiver(payload, accumulated);
             break;
         case 'X':
             wnd.StopTimer(kHandshakeTimerId);
-            wnd.AcknowledgeBlock(m_reply.data(), accumulated);
+            wnd.AcknowledgeBlock(payload, accumulated);
             break;
         case 'V':
             wnd.StopTimer(kHandshakeTimerId);
@@ -145,6 +153,8 @@ void CTolvarenFormat::HandleReply(IReplyTarget& wnd) {
             break;
         }
     }
+    m_nReplyBase = base;
+    // Drops a continuation reply that a call-back's nested notification began.
     m_nAccumulated = 0;
 }
 

@@ -3,7 +3,8 @@
 //
 // Thread contract: user-interface thread only. HandleReply may be entered again while it
 // runs (the operations it calls dispatch window messages); its payload is copied into the
-// reply accumulation before it calls out.
+// reply accumulation before it calls out, and a reply completed meanwhile is joined behind
+// it, so neither reply sees or overwrites the other's bytes.
 #pragma once
 
 #include <array>
@@ -81,6 +82,9 @@ private:
     std::array<std::uint8_t, kFrameBufferSize> m_frame{};
     std::size_t m_nFramePos = 0;
     std::uint16_t m_nAccumulated = 0;
+    // Where the reply being joined starts in m_reply: 0, except while a completed reply's
+    // call-backs run, when it lies just behind that reply's payload.
+    std::size_t m_nReplyBase = 0;
     std::array<std::uint8_t, kReplyCapacity> m_reply{};
     std::uint8_t m_prevCode1 = 0;
     std::uint8_t m_prevCode2 = 0;

@@ -212,5 +212,81 @@ TEST(ReplyDecoder, StreamCutAtEveryPositionDecodesTheSame) {
     }
 }
 
+// A receive notification handled inside a call-back (a message box's modal loop, the
+// next-block step) feeds the same decoder while the outer reply is being handled.
+struct NestingWindow : FakeWindow {
+    CTolvarenFormat* decoder = nullptr;
+    Bytes nested; // fed from inside the first identify or acknowledge call-back
+    std::vector<std::string> payloadsAfterNesting;
+
+    void Nest(const std::uint8_t* p, std::uint32_t n) {
+        if (nested.empty())
+            return;
+        const Bytes bytes = std::move(nested);
+        nested.clear();
+        Feed(*decoder, *this, bytes);
+        payloadsAfterNesting.emplace_back(p, p + n);
+    }
+    int IdentifyReceiver(const std::uint8_t* p, std::uint32_t n) override {
+        FakeWindow::IdentifyReceiver(p, n);
+        Nest(p, n);
+        return 1;
+    }
+    int AcknowledgeBlock(const std::uint8_t* p, std::uint32_t n) override {
+        calls.push_back("ack " + std::string(p, p + n));
+        Nest(p, n);
+        return 1;
+    }
+};
+
+TEST(ReplyDecoder, NestedReplyCarriesOnlyItsOwnPayload) {
+    struct Case {
+        const char* what;
+        Bytes outer, nested;
+        Calls calls;
+        std::string outerAfter;
+    } cases[] = {
+        {"identification inside identification",
+         Frame('S', 'S', 20, Text("K37E")),
+         Frame('S', 'S', 20, Text("1122")),
+         {"stop 2", "identify K37E", "stop 2", "identify 1122"},
+         "K37E"},
+        {"acknowledgement inside acknowledgement",
+         Frame('S', 'X', 20, Text("ok")),
+         Frame('S', 'X', 20, Text("zz")),
+         {"stop 2", "ack ok", "stop 2", "ack zz"},
+         "ok"},
+        {"other code inside",
+         Frame('S', 'X', 20, Text("ok")),
+         Frame('S', 'S', 20, Text("1125")),
+         {"stop 2", "ack ok", "stop 2", "identify 1125"},
+         "ok"},
+        {"continued reply inside",
+         Frame('S', 'S', 20, Text("K37E")),
+         Cat({Frame('S', 'S', 20, Bytes(55, 'k')), Frame('S', 'S', 20, Text("9"))}),
+         {"stop 2", "identify K37E", "stop 2", "identify " + std::string(55, 'k') + "9"},
+         "K37E"},
+    };
+    for (const auto& c : cases) {
+        CTolvarenFormat d;
+        NestingWindow w;
+        w.decoder = &d;
+        w.nested = c.nested;
+        Feed(d, w, c.outer);
+        EXPECT_EQ(w.calls, c.calls) << c.what;
+        // The outer call-back still reads its own bytes once the nested reply is done.
+        EXPECT_EQ(w.payloadsAfterNesting, std::vector<std::string>{c.outerAfter}) << c.what;
+    }
+}
+
+TEST(ReplyDecoder, ContinuationBegunInsideACallBackIsDropped) {
+    CTolvarenFormat d;
+    NestingWindow w;
+    w.decoder = &d;
+    w.nested = Frame('S', 'X', 20, Bytes(55, 'c'));
+    Feed(d, w, Cat({Frame('S', 'X', 20, Text("ok")), Frame('S', 'X', 20, Text("zz"))}));
+    EXPECT_EQ(w.calls, (Calls{"stop 2", "ack ok", "stop 2", "ack zz"}));
+}
+
 } // namespace
 } // namespace orvane::firmware
