@@ -1,0 +1,233 @@
+// The desktop updater, whole, in an offscreen Qt window: the application object with its
+// real back end, a temporary settings folder, and a scripted receiver in place of the serial
+// port. Message boxes and dialogs are real Qt widgets, answered by a watcher that plays the
+// operator.
+#pragma once
+
+#include "app/sarnel_app.h"
+#include "platform/settings.h"
+#include "ui/resource_ids.h"
+#include "ui/scripted_link.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane::gui_testing {
+
+// One QApplication for the whole test program, offscreen unless told otherwise.
+inline void EnsureQApplication() {
+    if (QApplication::instance())
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "orvane-gui-tests";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv); // lives until the process ends
+}
+
+struct BoxSeen {
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon;
+};
+
+struct Options {
+    std::optional<int> language = 1; // the stored "UI" value; nullopt: none stored
+    bool bundle = true;              // the built language bundle is where the updater looks
+    bool portAvailable = true;       // the scripted port opens
+    std::u16string storedPort = u"COM3";
+    std::vector<std::u16string> ports{u"\\\\.\\COM1", u"\\\\.\\COM3", u"\\\\.\\COM12"};
+    std::string identifier; // answered to the handshake when not empty
+
+    Options& Language(std::optional<int> v) {
+        language = v;
+        return *this;
+    }
+    Options& Bundle(bool v) {
+        bundle = v;
+        return *this;
+    }
+    Options& PortAvailable(bool v) {
+        portAvailable = v;
+        return *this;
+    }
+    Options& StoredPort(std::u16string v) {
+        storedPort = std::move(v);
+        return *this;
+    }
+    Options& Ports(std::vector<std::u16string> v) {
+        ports = std::move(v);
+        return *this;
+    }
+    Options& Identifier(std::string v) {
+        identifier = std::move(v);
+        return *this;
+    }
+};
+
+class Gui {
+public:
+    explicit Gui(Options o = {}) : m_options(std::move(o)) {
+        EnsureQApplication();
+        SetSettingsFolder(m_dir.path().toStdString());
+        if (m_options.language)
+            WriteLanguage(*m_options.language);
+        rx.identifier = m_options.identifier;
+        rx.autoAck = true;
+
+        app::AppOptions a;
+        a.frame.openPort = [this](IMessageTarget* owner, int port,
+                                  ui::OpenFailure& failure) -> std::unique_ptr<ui::IPortWorker> {
+            if (!portAvailable) {
+                failure.reason = "no such device";
+                return nullptr;
+            }
+            ++opens;
+            openedPort = port;
+            rx.port = port;
+            return std::make_unique<Worker>(rx, owner);
+        };
+        a.frame.listPorts = [this] { return m_options.ports; };
+        a.frame.storedPortName = [this] { return m_options.storedPort; };
+        a.bundleFolders = {m_options.bundle ? QStringLiteral(ORVANE_BUNDLE_DIR)
+                                            : m_dir.filePath(QStringLiteral("nowhere"))};
+        portAvailable = m_options.portAvailable;
+        app = std::make_unique<app::CSarnelApp>(std::move(a));
+        started = app->InitInstance();
+        // Ending the Qt loop here would end every later modal loop of the test program at
+        // once; note the end instead.
+        if (app->Backend())
+            app->Backend()->SetOnMainFrameDestroyed([this] { ++loopEnds; });
+
+        // The operator: answers every message box, hands every dialog to the script.
+        m_watch.setInterval(5);
+        QObject::connect(&m_watch, &QTimer::timeout, [this] { Watch(); });
+        m_watch.start();
+        if (started && Window()) {
+            Window()->activateWindow();
+            QApplication::setActiveWindow(Window());
+            WaitFor([this] { return Window()->isActiveWindow(); }, 1000);
+        }
+    }
+    ~Gui() {
+        m_watch.stop();
+        if (app)
+            app->ExitInstance();
+        app.reset();
+    }
+
+    QMainWindow* Window() const { return app->Backend()->Window(); }
+    QAction* Menu(fw::UINT id) const {
+        return Window()->findChild<QAction*>(QStringLiteral("command-%1").arg(id));
+    }
+    QAction* Button(fw::UINT id) const {
+        return Window()->findChild<QAction*>(QStringLiteral("button-%1").arg(id));
+    }
+    QString Title() const { return Window()->windowTitle(); }
+    ui::CMainFrame& Frame() const { return *app->Frame(); }
+
+    // Runs the Qt loop until done() or the time is up.
+    bool WaitFor(const std::function<bool()>& done, int ms = 3000) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    }
+    void Settle(int ms = 30) {
+        WaitFor([] { return false; }, ms);
+    }
+
+    int StoredLanguage() const {
+        const auto store = OpenSettingsStore();
+        return store->value(QStringLiteral("Selvane Works/UI"), -1).toInt();
+    }
+    void WriteLanguage(int value) {
+        const auto store = OpenSettingsStore();
+        store->setValue(QStringLiteral("Selvane Works/UI"), value);
+        store->sync();
+    }
+
+    ui::testing::ScriptedReceiver rx;
+    bool portAvailable = true;
+    int opens = 0;
+    int loopEnds = 0;
+    int openedPort = 0;
+    bool started = false;
+    std::vector<BoxSeen> boxes;
+    // Plays the operator of the next dialog; it must end the dialog (or the watcher cancels).
+    std::function<void(QDialog&)> dialogScript;
+    std::vector<QString> dialogsSeen;
+    std::unique_ptr<app::CSarnelApp> app;
+
+private:
+    class Worker final : public ui::IPortWorker {
+    public:
+        Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner)
+            : m_rx(rx), m_inner(rx), m_target(owner) {}
+        void QueueWrite(const std::uint8_t* bytes, int length) override {
+            // The scripted receiver answers through the frame's posting target (the one the
+            // serial reader would use), so the Qt loop is woken as in a real run.
+            ui::testing::Bytes frame(bytes, bytes + length);
+            m_rx.written.push_back(frame);
+            if (frame[3] == 'S' && !m_rx.identifier.empty())
+                Reply(ui::testing::ReplyFrame('S', 'S', m_rx.identifier));
+            else if (frame[3] == 'X' && m_rx.autoAck)
+                Reply(ui::testing::ReplyFrame('S', 'X'));
+        }
+        void SetBaudRate(int baud) override { m_rx.baudChanges.push_back(baud); }
+        int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
+
+    private:
+        void Reply(const ui::testing::Bytes& bytes) {
+            m_rx.pending.insert(m_rx.pending.end(), bytes.begin(), bytes.end());
+            m_target->PostMessageW(ui::WM_SERIAL_RECEIVED, bytes.size(), m_rx.port);
+        }
+        ui::testing::ScriptedReceiver& m_rx;
+        ui::testing::ScriptedWorker m_inner;
+        IMessageTarget* m_target = nullptr;
+    };
+
+    void Watch() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes.push_back({box->text(), box->windowTitle(), box->icon()});
+            box->accept();
+            return;
+        }
+        if (auto* dlg = qobject_cast<QDialog*>(modal)) {
+            dialogsSeen.push_back(dlg->objectName());
+            auto script = std::move(dialogScript);
+            dialogScript = nullptr;
+            if (script)
+                script(*dlg);
+            if (dlg->isVisible())
+                dlg->reject();
+        }
+    }
+
+    Options m_options;
+    QTemporaryDir m_dir;
+    QTimer m_watch;
+};
+
+} // namespace orvane::gui_testing
