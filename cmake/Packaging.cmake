@@ -39,4 +39,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 # Wayland; the C and C++ libraries come with every Debian system that has Qt 6.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# The Chinese interface needs a font with the CJK characters.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei")
 include(CPack)

@@ -127,6 +127,8 @@ QSize BuildForm(const DialogTemplate& t, CWnd& owner, QWidget* parent,
             list->setSelectionMode(QAbstractItemView::NoSelection);
             list->setFocusPolicy(Qt::NoFocus);
             list->setUniformItemSizes(true);
+            // Long lines scroll sideways, as in the native list, rather than being cut short.
+            list->setTextElideMode(Qt::ElideNone);
             list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
             list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
             if (auto* lb = dynamic_cast<CListBox*>(core))
