@@ -8,7 +8,8 @@
 //   bytes, the XOR checksum, CR LF, and never longer than kMaxFrameBytes;
 // - a block command's payload is the five header bytes and the data bytes;
 // - an item list's payload is each item's bytes in order, up to the stop at 256 frame bytes;
-// - a frame the reply decoder can hold is recognised by it on its last byte and no other.
+// - a frame the reply decoder can hold is recognised by it on its last byte and no other
+//   (none when bit 3 of the type is set).
 #include "firmware/commands.h"
 #include "firmware/decoder.h"
 
@@ -98,15 +99,16 @@ std::optional<Parsed> EncodeChecked(const std::u16string& text, std::uint8_t typ
           "the frame carries the text's first two letters");
     Check(parsed->type == type, "the frame carries the given type");
 
-    // The reply decoder shares the layout: a frame it can hold completes on its last byte.
-    const bool decodable =
-        parsed->payload.size() <= orvane::firmware::CTolvarenFormat::kMaxPayload &&
-        (type & 0x08) == 0;
-    orvane::firmware::CTolvarenFormat decoder;
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        const bool done = decoder.PutByte(frame[i]);
-        Check(done == (decodable && i + 1 == frame.size()),
-              "the decoder recognises an encoded frame on its last byte only");
+    // The reply decoder shares the layout: a frame its buffer holds is taken whole, and
+    // completes on its last byte unless bit 3 of the type drops it. (A longer frame is dropped
+    // at its length byte, and its payload is then read as line bytes like any other.)
+    if (parsed->payload.size() <= orvane::firmware::CTolvarenFormat::kMaxPayload) {
+        orvane::firmware::CTolvarenFormat decoder;
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            const bool done = decoder.PutByte(frame[i]);
+            Check(done == ((type & 0x08) == 0 && i + 1 == frame.size()),
+                  "the decoder recognises an encoded frame on its last byte only");
+        }
     }
     return parsed;
 }
