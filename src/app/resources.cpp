@@ -6,7 +6,6 @@
 
 namespace orvane::app {
 
-using fw::qtui::Accelerator;
 using fw::qtui::ControlKind;
 using fw::qtui::DialogTemplate;
 using fw::qtui::FrameResources;
@@ -63,6 +62,8 @@ MenuItem Popup(std::u16string text, std::vector<MenuItem> items) {
     QT_TRANSLATE_NOOP("Resources", "Update"),
     QT_TRANSLATE_NOOP("Resources", "About"),
     QT_TRANSLATE_NOOP("Resources", "Messages:"),
+    // One text, split for the line length.
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
     QT_TRANSLATE_NOOP("Resources", "Marvek ARM Receiver firmware\r\nSupport Receiver:\r\n "
                                    "VID_EZ4I0 \r\n\r\nRelease Date:   2017-05-25"),
     QT_TRANSLATE_NOOP("Resources", "Port"),
@@ -85,7 +86,8 @@ std::u16string GetDocString(std::u16string_view s, DocString field) {
         start = nl + 1;
     }
     const std::size_t end = s.find(u'\n', start);
-    return std::u16string(s.substr(start, end == std::u16string_view::npos ? s.npos : end - start));
+    return std::u16string(s.substr(
+        start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
 }
 
 const FrameResources& MainFrameResources() {

@@ -93,7 +93,7 @@ void CMainFrame::CloseLink() {
     m_pPort.reset();
 }
 
-int CMainFrame::SendCommand(std::u16string text, unsigned delayMs) {
+int CMainFrame::SendCommand(std::u16string_view text, unsigned delayMs) {
     const auto frame = firmware::EncodeFrame(text, m_nFrameType);
     if (!m_pPort)
         return 0;

@@ -52,7 +52,7 @@ public:
     IPortWorker* OpenLink();
     void CloseLink();
     bool IsLinked() const { return m_pPort != nullptr; }
-    int SendCommand(std::u16string text, unsigned delayMs);
+    int SendCommand(std::u16string_view text, unsigned delayMs);
     fw::LRESULT OnSerialReceived(fw::WPARAM wParam, fw::LPARAM lParam);
 
     // Reply call-backs of the decoder.
