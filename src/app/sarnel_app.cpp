@@ -68,7 +68,12 @@ bool CSarnelApp::InitInstance() {
     if (m_nLanguage != kEnglish) {
         QStringList folders = m_options.bundleFolders;
         if (folders.isEmpty()) {
-            folders << QCoreApplication::applicationDirPath();
+            // Next to the program (a build tree), then the data folder beside its bin folder
+            // (wherever the package put it), then the one named at build time.
+            const QDir programDir(QCoreApplication::applicationDirPath());
+            folders << programDir.path()
+                    << QDir::cleanPath(
+                           programDir.filePath(QStringLiteral("../share/orvane-update")));
             if (const QString data = QStringLiteral(ORVANE_DATA_DIR); !data.isEmpty())
                 folders << data;
         }
