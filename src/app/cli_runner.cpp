@@ -9,6 +9,7 @@
 #include "ui/update_view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unistd.h>
 
 namespace orvane::app {
@@ -22,7 +23,8 @@ bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
 }
 
 std::string FormatDuration(double seconds) {
-    const long s = std::max(0L, static_cast<long>(seconds + 0.5));
+    // Rounded to whole seconds; a negative or undefined duration (NaN) shows as 0:00.
+    const long s = seconds > 0 ? std::lround(seconds) : 0L;
     return FormatAnsi("%ld:%02ld", s / 60, s % 60);
 }
 
