@@ -1,5 +1,6 @@
 // orvane-update-cli: runs a firmware update from a terminal or a script.
 #include "app/cli_runner.h"
+#include "app/cli_station.h"
 #include "bootsim/receiver.h"
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
@@ -8,6 +9,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <atomic>
 #include <csignal>
@@ -34,11 +36,18 @@ const char* kDescription =
     "Exit codes: 0 update complete; 1 the port cannot be opened or the device went\n"
     "away; 2 the receiver's identifier is not in the catalogue; 3 --timeout passed.\n"
     "\n"
+    "Station mode: give --port (or --simulate) several times, or --all, and every\n"
+    "receiver is updated at once in its own process, with a progress line each, a\n"
+    "summary table and a JSON report per receiver; the exit code is the highest of\n"
+    "the failed receivers' codes (0 when all completed).\n"
+    "\n"
     "Examples:\n"
     "  orvane-update-cli --port COM3\n"
     "  orvane-update-cli --port /dev/ttyUSB0 --timeout 900\n"
     "  orvane-update-cli --simulate K64U          (a simulated receiver, no hardware)\n"
-    "  orvane-update-cli --frame 'SS, B49,B54,'   (the bytes a command text becomes)";
+    "  orvane-update-cli --frame 'SS, B49,B54,'   (the bytes a command text becomes)\n"
+    "  orvane-update-cli --port COM3 --port COM4 --port /dev/ttyUSB2   (station mode)\n"
+    "  orvane-update-cli --all --timeout 900                           (every port found)";
 
 void PrintCatalogue() {
     for (const auto& e : orvane::firmware::Catalogue()) {
@@ -90,6 +99,18 @@ int main(int argc, char** argv) {
         "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
         "Default: the stored port, as the window uses it.",
         "port");
+    const QCommandLineOption allOpt("all", "Station mode on every serial port found.");
+    const QCommandLineOption reportDirOpt(
+        "report-dir",
+        "Station mode: write the per-receiver JSON reports to DIR (default: "
+        "station-<date>-<time> in the current folder).",
+        "DIR");
+    QCommandLineOption machineOpt("machine", "Machine-readable progress (for station mode).");
+    machineOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption resultOpt("result-json",
+                                       "Write the result (port, identifier, image, blocks, "
+                                       "duration, result) as JSON to FILE.",
+                                       "FILE");
     const QCommandLineOption simulateOpt(
         "simulate",
         "Update a simulated receiver that reports identifier ID (for example K64U, K64E, "
@@ -115,8 +136,9 @@ int main(int argc, char** argv) {
         "TEXT");
     const QCommandLineOption frameTypeOpt("frame-type", "Frame type byte for --frame (default 24).",
                                           "N", "24");
-    parser.addOptions({portOpt, simulateOpt, simPaceOpt, simReportOpt, timeoutOpt, verboseOpt,
-                       noBarOpt, listOpt, catalogueOpt, frameOpt, frameTypeOpt});
+    parser.addOptions({portOpt, allOpt, reportDirOpt, machineOpt, resultOpt, simulateOpt,
+                       simPaceOpt, simReportOpt, timeoutOpt, verboseOpt, noBarOpt, listOpt,
+                       catalogueOpt, frameOpt, frameTypeOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
                      qPrintable(parser.helpText()));
@@ -149,10 +171,45 @@ int main(int argc, char** argv) {
         return 64;
     }
 
+    // Several receivers: one updater process each.
+    const QStringList ports = parser.isSet(allOpt) ? QStringList() : parser.values(portOpt);
+    const QStringList sims = parser.values(simulateOpt);
+    if (parser.isSet(allOpt) || ports.size() + sims.size() > 1) {
+        std::vector<orvane::app::StationJob> jobs;
+        if (parser.isSet(allOpt)) {
+            for (const auto& name : orvane::EnumeratePortNames()) {
+                const QString com = QString::fromStdU16String(name.substr(4));
+                jobs.push_back({com, {"--port", com}});
+            }
+            if (jobs.empty()) {
+                std::fprintf(stderr, "error: no serial ports found\n");
+                return orvane::app::kExitLinkFailed;
+            }
+        }
+        for (const QString& port : ports)
+            jobs.push_back({port, {"--port", port}});
+        for (int i = 0; i < sims.size(); ++i)
+            jobs.push_back(
+                {QStringLiteral("sim%1 %2").arg(i + 1).arg(sims[i]), {"--simulate", sims[i]}});
+        orvane::app::StationOptions station;
+        station.program = QCoreApplication::applicationFilePath();
+        station.commonArgs << "--timeout" << parser.value(timeoutOpt);
+        if (parser.isSet(simPaceOpt))
+            station.commonArgs << "--simulate-pace";
+        station.reportDir =
+            parser.isSet(reportDirOpt)
+                ? parser.value(reportDirOpt)
+                : "station-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+        return orvane::app::RunStation(jobs, station);
+    }
+
     orvane::app::CliOptions options;
+    options.machine = parser.isSet(machineOpt);
+    if (options.machine)
+        options.progressBar = false;
     options.timeout = std::chrono::seconds(timeout);
     options.verbose = parser.isSet(verboseOpt);
-    options.progressBar = !parser.isSet(noBarOpt);
+    options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
     options.interrupted = [] { return g_interrupted.load(); };
 
     orvane::bootsim::SimulatedReceiver simulator;
@@ -167,7 +224,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
-        std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), devicePath.c_str());
+        if (!parser.isSet(machineOpt))
+            std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), devicePath.c_str());
     } else if (parser.isSet(portOpt)) {
         const std::string port = parser.value(portOpt).toStdString();
         if (port.rfind("COM", 0) == 0)
@@ -193,7 +251,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     const auto result = orvane::app::RunUpdate(options);
-    if (result.exitCode == orvane::app::kExitComplete)
+    if (parser.isSet(resultOpt)) {
+        std::ofstream(parser.value(resultOpt).toStdString())
+            << orvane::app::ResultJson(result) << "\n";
+    }
+    if (result.exitCode == orvane::app::kExitComplete && !options.machine)
         std::printf("Done: %llu blocks in %.1f s.\n",
                     static_cast<unsigned long long>(result.blocks), result.seconds);
     if (parser.isSet(simulateOpt)) {

@@ -1,5 +1,6 @@
 #include "app/cli_runner.h"
 
+#include "firmware/catalogue.h"
 #include "framework/app.h"
 #include "framework/headless/headless.h"
 #include "platform/regkey.h"
@@ -72,7 +73,8 @@ public:
     }
     void Print(std::u16string_view line) {
         ClearBar();
-        std::fprintf(m_options.out, "%s\n", ToUtf8(line).c_str());
+        std::fprintf(m_options.out, "%s%s\n", m_options.machine ? "line " : "",
+                     ToUtf8(line).c_str());
         std::fflush(m_options.out);
     }
     void PrintBox(std::u16string_view text, bool error) {
@@ -90,6 +92,7 @@ public:
         std::fflush(error ? m_options.err : m_options.out);
     }
     std::uint64_t Blocks() const { return m_blocks; }
+    void DrawProgress() { DrawBar(true); }
     const std::u16string& LastAddress() const { return m_lastAddress; }
     void ClearBar() {
         if (m_barShown) {
@@ -100,9 +103,18 @@ public:
 
 private:
     void DrawBar(bool force) {
+        const auto now = Clock::now();
+        if (m_options.machine) {
+            if (force || now - m_lastDraw >= std::chrono::milliseconds(100)) {
+                m_lastDraw = now;
+                std::fprintf(m_options.out, "progress %d %d %llu\n", m_pos, m_upper,
+                             static_cast<unsigned long long>(m_blocks));
+                std::fflush(m_options.out);
+            }
+            return;
+        }
         if (!m_bar || m_upper <= 0 || m_blocks == 0)
             return;
-        const auto now = Clock::now();
         if (!force && now - m_lastDraw < std::chrono::milliseconds(100))
             return;
         m_lastDraw = now;
@@ -184,6 +196,15 @@ CliResult RunUpdate(const CliOptions& options) {
     };
 
     const auto finish = [&](int code) {
+        if (options.machine)
+            console.DrawProgress();
+        result.identifier = ToUtf8(view.m_strIdentifier);
+        if (const auto* entry = firmware::FindImage(view.m_strIdentifier)) {
+            result.image = entry->mode == firmware::ImageMode::TwoStage
+                               ? std::string("PXA271+FPGA")
+                               : std::string(1, entry->image);
+            result.image += " (" + ToUtf8(view.m_strDisplayName) + ")";
+        }
         console.FlushAddress();
         console.ClearBar();
         view.m_list.SetPeer(nullptr);
@@ -197,12 +218,15 @@ CliResult RunUpdate(const CliOptions& options) {
     frame.OnCreate();
     const std::string port =
         options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
+    result.port = port;
     if (!frame.IsLinked()) {
         result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
         std::fprintf(options.err, "error: %s\n", result.reason.c_str());
         return finish(kExitLinkFailed);
     }
-    std::fprintf(options.out, "Linked to %s at 9600 baud. Starting the update.\n", port.c_str());
+    if (!options.machine)
+        std::fprintf(options.out, "Linked to %s at 9600 baud. Starting the update.\n",
+                     port.c_str());
 
     const auto start = Clock::now();
     frame.ExecuteCommand(ui::ID_UPDATE);
@@ -256,6 +280,31 @@ CliResult RunUpdate(const CliOptions& options) {
                                    static_cast<long long>(options.timeout.count()));
     std::fprintf(options.err, "error: %s\n", result.reason.c_str());
     return finish(kExitTimeout);
+}
+
+std::string ResultJson(const CliResult& r) {
+    const auto quote = [](const std::string& s) {
+        std::string q = "\"";
+        for (const unsigned char c : s) {
+            if (c == '"' || c == '\\')
+                q += {'\\', static_cast<char>(c)};
+            else if (c < 0x20)
+                q += FormatAnsi("\\u%04x", c);
+            else
+                q.push_back(static_cast<char>(c));
+        }
+        return q + "\"";
+    };
+    const char* outcome = r.exitCode == kExitComplete     ? "complete"
+                          : r.exitCode == kExitLinkFailed ? "link failed"
+                          : r.exitCode == kExitUnknownId  ? "unknown identifier"
+                          : r.exitCode == kExitTimeout    ? "timeout"
+                                                          : "interrupted";
+    return FormatAnsi("{\"port\": %s, \"identifier\": %s, \"image\": %s, \"blocks\": %llu, "
+                      "\"seconds\": %.3f, \"result\": \"%s\", \"exitCode\": %d, \"reason\": %s}",
+                      quote(r.port).c_str(), quote(r.identifier).c_str(), quote(r.image).c_str(),
+                      static_cast<unsigned long long>(r.blocks), r.seconds, outcome, r.exitCode,
+                      quote(r.reason).c_str());
 }
 
 } // namespace orvane::app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -27,14 +28,23 @@ struct CliOptions {
     std::FILE* err = stderr;
     std::function<bool()> interrupted;         // polled; true ends the run
     std::function<std::string()> describePort; // "COM3 (/dev/ttyUSB0)" for messages
+    // Machine-readable progress for a station-mode parent: "progress POS UPPER BLOCKS" and
+    // "line TEXT" lines instead of the human output.
+    bool machine = false;
 };
 
 struct CliResult {
     int exitCode = kExitComplete;
     std::string reason;
+    std::string port;       // "COM3 (/dev/ttyUSB0)"
+    std::string identifier; // as the receiver reported it, after normalisation
+    std::string image;      // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
     std::uint64_t blocks = 0;
     double seconds = 0;
 };
+
+// The result as a JSON object (one line), for station mode and scripts.
+std::string ResultJson(const CliResult& result);
 
 // Links to the port, runs the Update command at once and dispatches until the update
 // completes, fails or times out.

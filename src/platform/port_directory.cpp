@@ -3,6 +3,9 @@
 #include "platform/settings.h"
 #include "platform/text.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QString>
 #include <algorithm>
@@ -44,6 +47,29 @@ void CPortDirectory::SetScanner(Scanner scanner) {
     m_scanner = std::move(scanner);
 }
 
+namespace {
+
+// Several updaters may number devices at once (station mode starts one per receiver): the
+// read-modify-write of the map is held under a lock file next to the store, or two processes
+// would give two devices the same number. A crashed holder's lock goes stale after a while.
+class StoreLock {
+public:
+    explicit StoreLock(QSettings& store) {
+        const QString file = store.fileName();
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        // QSettings takes "<file>.lock" itself while it syncs: use a name of our own.
+        m_lock = std::make_unique<QLockFile>(file + ".ports-lock");
+        m_lock->setStaleLockTime(10000);
+        m_lock->tryLock(5000);
+        store.sync(); // read what another process may have written meanwhile
+    }
+
+private:
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+} // namespace
+
 std::unique_ptr<QSettings> CPortDirectory::Open() const {
     return m_settingsFile.empty() ? OpenSettingsStore() : OpenSettingsFile(m_settingsFile);
 }
@@ -70,6 +96,7 @@ std::vector<std::u16string> CPortDirectory::EnumeratePortNames() {
     std::lock_guard lock(m_mutex);
     const auto devices = m_scanner ? m_scanner() : std::vector<std::string>{};
     auto store = Open();
+    const StoreLock storeLock(*store);
     std::set<int> numbers;
     for (const auto& path : devices) {
         if (const int n = NumberLocked(*store, path); n != 0)
@@ -89,6 +116,7 @@ std::string CPortDirectory::DevicePathForPort(int port) {
     auto store = Open();
     std::string path = store->value(KeyFor(port)).toString().toStdString();
     if (path.empty() && m_scanner) {
+        const StoreLock storeLock(*store);
         for (const auto& device : m_scanner())
             NumberLocked(*store, device);
         path = store->value(KeyFor(port)).toString().toStdString();
@@ -99,6 +127,7 @@ std::string CPortDirectory::DevicePathForPort(int port) {
 int CPortDirectory::NumberForDevice(const std::string& path) {
     std::lock_guard lock(m_mutex);
     auto store = Open();
+    const StoreLock storeLock(*store);
     return NumberLocked(*store, path);
 }
 

@@ -2,6 +2,7 @@
 // and the ways an update can go wrong on a real line.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -190,6 +191,36 @@ TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
     ASSERT_TRUE(cli.waitForFinished(20000));
     EXPECT_EQ(cli.exitCode(), 1);
     EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("disconnected"));
+}
+
+TEST_F(CliTest, StationModeUpdatesSeveralReceiversAtOnce) {
+    QTemporaryDir reports;
+    const CliRun run =
+        RunCli({"--simulate", "K64E", "--simulate", "11S2", "--simulate", "1636", "--simulate",
+                "ZZZZ", "--simulate", "K37E", "--timeout", "300", "--report-dir", reports.path()});
+    // One receiver is unknown to the catalogue: the run fails with its code.
+    EXPECT_EQ(run.exitCode, 2) << run.out.toStdString() << run.err.toStdString();
+    struct Expect {
+        const char* file;
+        const char* identifier;
+        const char* result;
+        int blocks;
+    };
+    const Expect expected[] = {{"sim1_K64E.json", "K64E", "complete", 576},
+                               {"sim2_11S2.json", "1122", "complete", 2514},
+                               {"sim3_1636.json", "1636", "complete", 568},
+                               {"sim4_ZZZZ.json", "ZZZZ", "unknown identifier", 0},
+                               {"sim5_K37E.json", "K37E", "complete", 448}};
+    for (const Expect& e : expected) {
+        QFile f(QDir(reports.path()).filePath(e.file));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << e.file;
+        const QJsonObject j = QJsonDocument::fromJson(f.readAll()).object();
+        EXPECT_EQ(j["identifier"].toString().toStdString(), e.identifier) << e.file;
+        EXPECT_EQ(j["result"].toString().toStdString(), e.result) << e.file;
+        EXPECT_EQ(j["blocks"].toInt(), e.blocks) << e.file;
+        EXPECT_FALSE(j["port"].toString().isEmpty()) << e.file;
+        EXPECT_TRUE(run.out.contains(QString::fromUtf8(e.identifier))) << e.file;
+    }
 }
 
 } // namespace
