@@ -132,6 +132,10 @@ std::uint32_t CImageSelection::ReadChunk(std::uint8_t (&dest)[kBlockSize],
         return count;
     }
 
+    // The frame type now describes a resource image, not a record type: forget the last
+    // record type, so the next embedded image sets the frame type from its first record
+    // instead of sending its records under the resource image's type.
+    m_nLastRecordType = 0;
     if (!m_bSecondStage) {
         if (m_nReadPos < m_nImageLen) {
             frameType = 21;

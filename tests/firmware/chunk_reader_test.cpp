@@ -143,6 +143,28 @@ TEST(ChunkReader, TwoStageSwitchesImagesAndPadsTheLastBlock) {
     EXPECT_EQ(sel.m_nBytesRead, 5u * 128); // passes the total; the progress bar clamps it
 }
 
+TEST(ChunkReader, EmbeddedImageAfterTheTwoStageEntrySetsItsOwnFrameType) {
+    std::vector<std::uint8_t> resource(10, 1);
+    auto record = Record(24, 128, 3);
+    CImageSelection sel;
+    sel.m_nLastRecordType = 24; // an earlier embedded update ended with type 24
+    sel.m_pImage = resource.data();
+    sel.m_nImageLen = 10;
+    sel.m_bTwoStage = true;
+    std::uint8_t frameType = 24;
+    std::uint8_t dest[128];
+    ASSERT_EQ(sel.ReadChunk(dest, frameType), 128u);
+    EXPECT_EQ(frameType, 21);
+
+    // The next update sends a type-24-only image: its blocks must not go out as type 21.
+    sel.m_bTwoStage = false;
+    sel.m_pImage = record.data();
+    sel.m_nImageLen = static_cast<std::uint32_t>(record.size());
+    sel.m_nReadPos = 0;
+    ASSERT_EQ(sel.ReadChunk(dest, frameType), 128u);
+    EXPECT_EQ(frameType, 24);
+}
+
 TEST(ChunkReader, TwoStageWithoutSecondImageEndsAfterTheFirst) {
     std::vector<std::uint8_t> first(10, 1);
     CImageSelection sel;
