@@ -10,6 +10,7 @@
 // - "SC" finishes only while the awaiting flag is 1, and the flag is 0 when the box shows;
 // - the parser state is always one of its enumerators, Idle after a completed frame.
 #include "firmware/decoder.h"
+#include "fuzz_check.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -35,15 +36,7 @@ constexpr int kMaxNesting = 3;
 constexpr std::u16string_view kCompleteText =
     u"Firmware update complete.\r\nPlease turn off the receiver.";
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok)
-        Fail(what);
-}
+using orvane::fuzz::Check;
 
 struct Frame {
     std::uint8_t code1 = 0;

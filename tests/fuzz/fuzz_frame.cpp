@@ -12,6 +12,7 @@
 //   (none when bit 3 of the type is set).
 #include "firmware/commands.h"
 #include "firmware/decoder.h"
+#include "fuzz_check.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -30,15 +31,7 @@ using orvane::firmware::kMaxFrameBytes;
 
 constexpr std::size_t kFrameStop = orvane::firmware::kFrameStop;
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok)
-        Fail(what);
-}
+using orvane::fuzz::Check;
 
 bool IsAsciiLetter(unsigned c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');

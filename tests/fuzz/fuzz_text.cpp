@@ -13,6 +13,7 @@
 // - NormaliseIdentifier either leaves the token alone or turns an S form into four digits by
 //   changing only its S, after which it is no longer an S form.
 #include "firmware/identify.h"
+#include "fuzz_check.h"
 #include "serial/serial_port.h"
 #include "ui/main_frame.h"
 
@@ -26,15 +27,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok)
-        Fail(what);
-}
+using orvane::fuzz::Check;
 
 bool IsWhite(unsigned c) {
     return c == ' ' || (c >= '\t' && c <= '\r');

@@ -515,6 +515,12 @@ std::string ToJson(const SimReport& r) {
     o["handshakesSeen"] = static_cast<qint64>(r.handshakesSeen);
     o["handshakesAnswered"] = static_cast<qint64>(r.handshakesAnswered);
     o["restarts"] = static_cast<qint64>(r.restarts);
+    if (r.turnaround.samples > 0) {
+        o["turnaroundUs"] = QJsonObject{{"samples", static_cast<qint64>(r.turnaround.samples)},
+                                        {"median", r.turnaround.medianUs},
+                                        {"p99", r.turnaround.p99Us},
+                                        {"max", r.turnaround.maxUs}};
+    }
     o["blocksAccepted"] = static_cast<qint64>(r.blocksAccepted);
     o["expectedBlocks"] = static_cast<qint64>(r.expectedBlocks);
     o["acksSent"] = static_cast<qint64>(r.acksSent);

@@ -87,6 +87,14 @@ struct SimReport {
     std::uint32_t handshakesSeen = 0;
     std::uint32_t handshakesAnswered = 0;
     std::uint32_t restarts = 0; // handshakes answered again in the middle of a transfer
+    // Filled by the line runner: from an acknowledgement written to the first byte of the
+    // updater's next frame read, in microseconds (the updater's turnaround plus the line's).
+    struct Turnaround {
+        std::uint64_t samples = 0;
+        double medianUs = 0;
+        double p99Us = 0;
+        double maxUs = 0;
+    } turnaround;
     std::uint32_t blocksAccepted = 0;
     std::uint32_t acksSent = 0;
     std::uint32_t expectedBlocks = 0;

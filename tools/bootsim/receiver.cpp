@@ -1,5 +1,7 @@
 #include "bootsim/receiver.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -58,20 +60,28 @@ SimulatedReceiver::~SimulatedReceiver() {
     Stop();
 }
 
-std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
+bool SimulatedReceiver::ReadyToStart(std::string* error) {
     if (m_thread.joinable()) {
         if (error)
             *error = "the simulated receiver is already running";
-        return {};
+        return false;
     }
     CloseAll();
-    auto fail = [&](const char* what) {
-        const int e = errno;
-        CloseAll();
-        if (error)
-            *error = ErrnoText(what, e);
-        return std::string{};
-    };
+    return true;
+}
+
+std::string SimulatedReceiver::FailStart(const char* what, std::string* error) {
+    const int e = errno;
+    CloseAll();
+    if (error)
+        *error = ErrnoText(what, e);
+    return {};
+}
+
+std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
+    if (!ReadyToStart(error))
+        return {};
+    auto fail = [&](const char* what) { return FailStart(what, error); };
     m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         return fail("posix_openpt");
@@ -100,19 +110,9 @@ std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
 
 std::string SimulatedReceiver::StartOnDevice(const std::string& path, const Config& config,
                                              std::string* error) {
-    if (m_thread.joinable()) {
-        if (error)
-            *error = "the simulated receiver is already running";
+    if (!ReadyToStart(error))
         return {};
-    }
-    CloseAll();
-    auto fail = [&](const char* what) {
-        const int e = errno;
-        CloseAll();
-        if (error)
-            *error = ErrnoText(what, e);
-        return std::string{};
-    };
+    auto fail = [&](const char* what) { return FailStart(what, error); };
     m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         return fail(path.c_str());
@@ -188,7 +188,17 @@ bool SimulatedReceiver::WaitForEnd(std::chrono::milliseconds timeout) {
 
 SimReport SimulatedReceiver::Report() const {
     std::lock_guard lock(m_mutex);
-    return m_sim ? m_sim->Report() : SimReport{};
+    SimReport report = m_sim ? m_sim->Report() : SimReport{};
+    if (!m_turnaroundUs.empty()) {
+        std::vector<std::uint32_t> sorted = m_turnaroundUs;
+        std::sort(sorted.begin(), sorted.end());
+        auto& t = report.turnaround;
+        t.samples = sorted.size();
+        t.medianUs = sorted[sorted.size() / 2];
+        t.p99Us = sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
+        t.maxUs = sorted.back();
+    }
+    return report;
 }
 
 bool SimulatedReceiver::SleepUntil(std::chrono::steady_clock::time_point deadline) {
@@ -289,6 +299,14 @@ void SimulatedReceiver::Run() {
             continue;
         }
         const auto count = static_cast<std::size_t>(n);
+        if (m_ackPending) {
+            const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - m_ackSentAt);
+            m_ackPending = false;
+            std::lock_guard lock(m_mutex);
+            m_turnaroundUs.push_back(
+                static_cast<std::uint32_t>(std::min<std::int64_t>(us.count(), UINT32_MAX)));
+        }
         const std::uint32_t baud = LineBaud();
         if (config.pace && baud != 0) {
             // The bytes came at once through the pseudo-terminal; on a wire the last of them
@@ -316,6 +334,10 @@ void SimulatedReceiver::Run() {
                 break;
             if (!WriteAll(out.bytes, config.pace))
                 break;
+            if (out.isAck) {
+                m_ackSentAt = std::chrono::steady_clock::now();
+                m_ackPending = true;
+            }
         }
         if (m_isDevice && listening != m_deviceBaud)
             SetDeviceBaud(listening);

@@ -54,6 +54,10 @@ public:
 
 private:
     bool Launch(const Config& config, std::string* error);
+    // False (with the reason) while a thread still runs; otherwise closes what is left open.
+    bool ReadyToStart(std::string* error);
+    // Closes what a failed start opened and returns "" with the errno text in *error.
+    std::string FailStart(const char* what, std::string* error);
     void Run();
     bool WriteAll(const std::vector<std::uint8_t>& bytes, bool pace);
     bool SleepUntil(std::chrono::steady_clock::time_point deadline); // false when stopping
@@ -76,6 +80,10 @@ private:
     std::condition_variable m_changed;
     std::unique_ptr<BootSim> m_sim;
     bool m_completed = false;
+    // Turnaround samples (guarded by m_mutex); the clock is the runner thread's own.
+    std::vector<std::uint32_t> m_turnaroundUs;
+    std::chrono::steady_clock::time_point m_ackSentAt{};
+    bool m_ackPending = false;
     bool m_ended = false;
 };
 
