@@ -5,6 +5,7 @@
 // time-outs) is made with poll() and deadlines, so no call can hang past its bound and a
 // vanished device shows up as POLLHUP/POLLERR/EIO instead of a stuck thread.
 #include "platform/serial_device.h"
+#include "platform/serial_tuning.h"
 
 #include <algorithm>
 #include <array>
@@ -386,6 +387,7 @@ OpenResult OpenSystemSerialDevice(const std::string& path) {
     ::ioctl(fd, TIOCEXCL);
     if (const int error = MakeRaw(fd); error != 0)
         return fail(error);
+    RequestLowLatency(fd);
     result.device = std::make_unique<PosixSerialDevice>(fd);
     return result;
 }

@@ -1,0 +1,10 @@
+// Driver settings beyond the line settings, applied when a serial device is opened.
+#pragma once
+
+namespace orvane {
+
+// Asks the driver to hand received bytes over at once instead of batching them. Refusals
+// (pseudo-terminals, drivers without the request) are ignored: the port works as before.
+void RequestLowLatency(int fd);
+
+} // namespace orvane
