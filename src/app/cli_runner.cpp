@@ -92,6 +92,11 @@ public:
         std::fflush(error ? m_options.err : m_options.out);
     }
     std::uint64_t Blocks() const { return m_blocks; }
+    double TransferSeconds() const {
+        return m_blocks == 0
+                   ? 0.0
+                   : std::chrono::duration<double>(Clock::now() - m_transferStart).count();
+    }
     void DrawProgress() { DrawBar(true); }
     const std::u16string& LastAddress() const { return m_lastAddress; }
     void ClearBar() {
@@ -212,6 +217,7 @@ CliResult RunUpdate(const CliOptions& options) {
         frame.SetActiveView(nullptr);
         result.exitCode = code;
         result.blocks = console.Blocks();
+        result.transferSeconds = console.TransferSeconds();
         return result;
     };
 
@@ -301,10 +307,11 @@ std::string ResultJson(const CliResult& r) {
                           : r.exitCode == kExitTimeout    ? "timeout"
                                                           : "interrupted";
     return FormatAnsi("{\"port\": %s, \"identifier\": %s, \"image\": %s, \"blocks\": %llu, "
-                      "\"seconds\": %.3f, \"result\": \"%s\", \"exitCode\": %d, \"reason\": %s}",
+                      "\"seconds\": %.3f, \"transferSeconds\": %.3f, \"result\": \"%s\", "
+                      "\"exitCode\": %d, \"reason\": %s}",
                       quote(r.port).c_str(), quote(r.identifier).c_str(), quote(r.image).c_str(),
-                      static_cast<unsigned long long>(r.blocks), r.seconds, outcome, r.exitCode,
-                      quote(r.reason).c_str());
+                      static_cast<unsigned long long>(r.blocks), r.seconds, r.transferSeconds,
+                      outcome, r.exitCode, quote(r.reason).c_str());
 }
 
 } // namespace orvane::app

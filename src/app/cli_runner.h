@@ -41,6 +41,7 @@ struct CliResult {
     std::string image;      // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
     std::uint64_t blocks = 0;
     double seconds = 0;
+    double transferSeconds = 0; // from the first block to the end
 };
 
 // The result as a JSON object (one line), for station mode and scripts.

@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QScreen>
@@ -43,7 +45,36 @@ std::optional<int> PortFromArgument(const QString& arg) {
 
 } // namespace
 
+namespace {
+
+QElapsedTimer& SinceStart() {
+    static QElapsedTimer timer;
+    return timer;
+}
+
+// Reports how long the window took to show its first paint, then ends the program.
+class FirstPaintProbe : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !m_done) {
+            m_done = true;
+            std::printf("first paint after %lld ms\n",
+                        static_cast<long long>(SinceStart().elapsed()));
+            std::fflush(stdout);
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_done = false;
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
+    SinceStart().start();
     QApplication qapp(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
@@ -73,8 +104,12 @@ int main(int argc, char** argv) {
         QStringLiteral("start-update"),
         QStringLiteral("Run the Update command once the window is up."));
     updateOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions(
-        {portOption, simulateOption, screenshotOption, screenshotAfterOption, updateOption});
+    QCommandLineOption startupOption(
+        QStringLiteral("measure-startup"),
+        QStringLiteral("Print the time to the first paint, then exit."));
+    startupOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({portOption, simulateOption, screenshotOption, screenshotAfterOption,
+                       updateOption, startupOption});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
                                  QStringLiteral("[FILE]"));
     parser.process(qapp);
@@ -136,6 +171,9 @@ int main(int argc, char** argv) {
                 shot.save(file);
             }
         });
+    }
+    if (parser.isSet(startupOption)) {
+        qapp.installEventFilter(new FirstPaintProbe(&qapp)); // the first widget painted
     }
     const int code = QApplication::exec();
     app.ExitInstance();
