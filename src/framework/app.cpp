@@ -41,6 +41,8 @@ bool CWinApp::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         m_posted.push_back({hwnd, message, wParam, lParam});
     }
     m_wake.notify_one();
+    if (m_wakeHook)
+        m_wakeHook();
     return true;
 }
 
@@ -56,16 +58,28 @@ void CWinApp::PostQuitMessage(int exitCode) {
 UINT_PTR CWinApp::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
     const auto period = std::chrono::milliseconds(std::max(elapseMs, kMinTimerMs));
     const auto due = m_clock.Now() + period;
-    std::lock_guard lock(m_mutex);
-    for (Timer& t : m_timers) {
-        if (t.hwnd == hwnd && t.id == id) {
-            t.period = period;
-            t.due = due;
-            return id;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = std::find_if(m_timers.begin(), m_timers.end(),
+                               [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+        if (it != m_timers.end()) {
+            it->period = period;
+            it->due = due;
+        } else {
+            m_timers.push_back({hwnd, id, period, due, m_nextTimerOrder++});
         }
     }
-    m_timers.push_back({hwnd, id, period, due, m_nextTimerOrder++});
+    if (m_wakeHook)
+        m_wakeHook(); // the next due time may have moved closer
     return id;
+}
+
+std::optional<orvane::Clock::duration> CWinApp::TimeUntilNextTimer() const {
+    std::lock_guard lock(m_mutex);
+    const auto next = NextTimerDueLocked();
+    if (!next)
+        return std::nullopt;
+    return std::max(orvane::Clock::duration::zero(), *next - m_clock.Now());
 }
 
 bool CWinApp::KillTimer(HWND hwnd, UINT_PTR id) {

@@ -68,6 +68,15 @@ public:
     // Drops every posted message and timer of a window; called when it is destroyed.
     void ForgetWindow(HWND hwnd);
 
+    // A back end that runs its own event loop (Qt) is told through this hook whenever a
+    // message is posted (from any thread) or a timer is set, so that it can pump the queue
+    // and schedule a wake-up for the next timer instead of polling. Set it on the
+    // user-interface thread before any other thread may post; the hook itself must be safe
+    // to call from any thread.
+    void SetWakeHook(std::function<void()> hook) { m_wakeHook = std::move(hook); }
+    // How long until the next timer is due (zero when one is due now), or none.
+    std::optional<orvane::Clock::duration> TimeUntilNextTimer() const;
+
     // Dispatches one waiting message: the oldest posted one, or else the timer that has been
     // due longest. Returns false when nothing was waiting. Never waits.
     bool PeekAndDispatchOne();
@@ -122,6 +131,7 @@ private:
     bool m_bQuit = false;
     int m_nQuitCode = 0;
     std::uint64_t m_nIdleWakeups = 0;
+    std::function<void()> m_wakeHook;
 };
 
 // The application of this process, or null before it is created.

@@ -22,9 +22,6 @@ namespace {
 
 Backend* g_pBackend = nullptr;
 
-// The framework's timers are read on every turn of this beat; its period is the framework's
-// shortest timer period, so no timer fires later than it would on the desktop.
-constexpr int kTimerBeatMs = static_cast<int>(CWinApp::kMinTimerMs);
 // A pump hands control back to Qt after this many messages or this long, so the window
 // repaints and takes input during a transfer that answers as fast as it is fed.
 constexpr int kMaxBatch = 256;
@@ -58,7 +55,8 @@ struct Backend::Impl {
     FileChooser chooser;
     std::function<void()> onFrameDestroyed;
     QObject pumpContext; // queued wake-ups are delivered to it, on the user-interface thread
-    QTimer beat;
+    QTimer nextTimer;    // single shot at the framework's next due timer
+    bool hooked = false;
     std::atomic<bool> wakePending{false};
     orvane::MessageBoxHandler previousBoxes;
     DialogRunner previousRunner;
@@ -67,9 +65,14 @@ struct Backend::Impl {
 Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>()) {
     g_pBackend = this;
     m_impl->context = std::move(translationContext);
-    m_impl->beat.setInterval(kTimerBeatMs);
-    QObject::connect(&m_impl->beat, &QTimer::timeout, &m_impl->pumpContext, [this] { Pump(); });
-    m_impl->beat.start();
+    // No polling beat: the framework tells us when something is posted or a timer set, and
+    // a single-shot Qt timer wakes us for the next framework timer, so an idle window with
+    // an open link sleeps until the line or the operator has something for it.
+    m_impl->nextTimer.setSingleShot(true);
+    m_impl->nextTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_impl->nextTimer, &QTimer::timeout, &m_impl->pumpContext,
+                     [this] { Pump(); });
+    HookApplication();
 
     m_impl->previousBoxes =
         orvane::SetMessageBoxHandler([this](orvane::IMessageTarget*, std::u16string_view text,
@@ -85,7 +88,7 @@ Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>
             body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
             QMessageBox box(icon, ToQ(caption), body, QMessageBox::Ok, parent);
             box.setObjectName(QStringLiteral("message-box"));
-            // exec() runs a nested Qt loop; the beat and the wake-ups keep pumping in it.
+            // exec() runs a nested Qt loop; the wake-ups and the timer keep pumping in it.
             box.exec();
             RefreshCommandStates();
             return IDOK;
@@ -105,7 +108,11 @@ Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>
 
 Backend::~Backend() {
     DestroyMainWindow();
-    m_impl->beat.stop();
+    m_impl->nextTimer.stop();
+    if (m_impl->hooked) {
+        if (CWinApp* app = AfxGetApp())
+            app->SetWakeHook(nullptr);
+    }
     SetDialogRunner(std::move(m_impl->previousRunner));
     orvane::SetMessageBoxHandler(std::move(m_impl->previousBoxes));
     if (g_pBackend == this)
@@ -223,10 +230,31 @@ void Backend::RefreshCommandStates() {
         m_impl->window->RefreshStates();
 }
 
+void Backend::HookApplication() {
+    CWinApp* app = AfxGetApp();
+    if (!app || m_impl->hooked)
+        return;
+    m_impl->hooked = true;
+    app->SetWakeHook([this] { Wake(); });
+    Wake(); // timers set and messages posted before the hook
+}
+
+void Backend::ScheduleNextTimer() {
+    CWinApp* app = AfxGetApp();
+    const auto left = app ? app->TimeUntilNextTimer() : std::nullopt;
+    if (!left) {
+        m_impl->nextTimer.stop();
+        return;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*left).count();
+    m_impl->nextTimer.start(static_cast<int>(std::min<long long>(ms, 24 * 3600 * 1000)));
+}
+
 void Backend::Pump() {
     CWinApp* app = AfxGetApp();
     if (!app)
         return;
+    HookApplication();
     QElapsedTimer elapsed;
     elapsed.start();
     bool dispatched = false;
@@ -250,6 +278,7 @@ void Backend::Pump() {
     }
     if (dispatched)
         RefreshCommandStates();
+    ScheduleNextTimer();
 }
 
 void Backend::Wake() {

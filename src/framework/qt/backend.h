@@ -85,6 +85,8 @@ public:
     // Dispatches the framework's waiting messages and due timers (a bounded batch; the rest
     // is left for the next turn of the Qt loop).
     void Pump();
+    void HookApplication();
+    void ScheduleNextTimer();
     // Asks the Qt loop to pump soon. Any thread.
     void Wake();
     // A target that posts to `inner` and then wakes the Qt loop; kept until the back end
