@@ -85,6 +85,23 @@ TEST_F(ManualQueueTest, TimerTicksEvery300msEvenWhenTheTickHandlerSleeps) {
     }
 }
 
+TEST_F(ManualQueueTest, WakeHookAndNextTimerLetAnOuterLoopSleepUntilWorkIsDue) {
+    std::atomic<int> wakes{0};
+    app.SetWakeHook([&] { wakes.fetch_add(1); });
+    EXPECT_FALSE(app.TimeUntilNextTimer().has_value());
+    wnd.SetTimer(2, 300);
+    EXPECT_EQ(wakes.load(), 1); // a timer set may be due sooner than the loop's next wake-up
+    EXPECT_EQ(app.TimeUntilNextTimer(), orvane::Clock::duration(300ms));
+    clock.Advance(400ms);
+    EXPECT_EQ(app.TimeUntilNextTimer(), orvane::Clock::duration::zero()); // overdue: now
+    std::thread poster([&] { wnd.PostMessageW(fw::WM_USER + 1, 0, 0); });
+    poster.join();
+    EXPECT_EQ(wakes.load(), 2); // posts from any thread wake the loop
+    wnd.KillTimer(2);
+    EXPECT_FALSE(app.TimeUntilNextTimer().has_value());
+    app.SetWakeHook(nullptr);
+}
+
 TEST_F(ManualQueueTest, SettingARunningTimerAgainRestartsItAndKeepsOne) {
     wnd.SetTimer(2, 300);
     app.RunFor(200ms);
