@@ -177,6 +177,30 @@ TEST_F(CliTest, LostAcknowledgementTimesOutNamingTheBlock) {
     EXPECT_TRUE(report["errors"].toArray().isEmpty());
 }
 
+TEST_F(CliTest, CorruptedRepliesEndInADefinedStateWithoutRepeatingABlock) {
+    // A corrupted acknowledgement is dropped by the decoder and, stop-and-wait without
+    // retransmission, the transfer then waits: the time-out must end it, naming the block,
+    // and no block may have been sent twice or out of order up to there.
+    for (const char* seed : {"1", "2", "3"}) {
+        QProcess sim;
+        const QString path =
+            StartSim(sim, {"--id", "K64E", "--corrupt-rate", "0.002", "--seed", seed});
+        ASSERT_FALSE(path.isEmpty());
+        const CliRun run = RunCli({"--port", path, "--timeout", "4", "--no-progress"});
+        StopSim(sim);
+        const QJsonObject report = Report();
+        EXPECT_TRUE(report["errors"].toArray().isEmpty()) << seed;
+        EXPECT_GT(report["corruptedBytes"].toInt(), 0) << seed;
+        if (run.exitCode == 0) {
+            ExpectClean(report, seed);
+        } else {
+            EXPECT_EQ(run.exitCode, 3) << seed << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains("timed out")) << run.err.toStdString();
+            EXPECT_LT(report["blocksAccepted"].toInt(), report["expectedBlocks"].toInt());
+        }
+    }
+}
+
 TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
     QProcess sim;
     const QString path = StartSim(sim, {"--id", "K64E", "--ack-delay", "20"});
