@@ -90,6 +90,10 @@ TEST_P(EveryReceiver, UpdatesCompletely) {
                                "600", "--no-progress"});
     ASSERT_EQ(run.exitCode, 0) << r.id << "\n" << run.out.toStdString() << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("Firmware update complete.")) << r.id;
+    // Piped output carries no bar and only the first and the last address line.
+    EXPECT_EQ(run.out.count("Address: "), 2) << r.id;
+    EXPECT_TRUE(run.out.contains("Address: 0\n")) << r.id;
+    EXPECT_FALSE(run.out.contains("\r")) << r.id;
     const QJsonObject report = Report();
     EXPECT_EQ(report["catalogueEntry"].toInt(), r.entry) << r.id;
     EXPECT_EQ(report["speedChanges"].toArray().size(), r.fast ? 1 : 0) << r.id;
