@@ -1,106 +1,142 @@
 #include "platform/open_failure.h"
 
+#include "platform/device_holder.h"
 #include "platform/port_directory.h"
+#include "platform/serial_device.h"
+#include "platform/serial_ports.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
-#include <string_view>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orvane {
 
 namespace {
 
-std::string ReadLink(const std::string& path) {
-    char buf[4096];
-    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+std::string ModeText(unsigned mode) {
+    std::string text = S_ISCHR(mode) ? "c" : S_ISDIR(mode) ? "d" : "-";
+    const unsigned bits[] = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP,
+                             S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
+    const char letters[] = "rwxrwxrwx";
+    for (std::size_t i = 0; i < 9; ++i)
+        text += (mode & bits[i]) ? letters[i] : '-';
+    return text;
 }
 
-std::string ProcessName(const std::string& pid) {
-    char buf[256] = {};
-    const int fd = ::open(("/proc/" + pid + "/comm").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    std::string name = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
-        name.pop_back();
-    return name;
+std::string UserName(uid_t uid) {
+    if (const passwd* p = ::getpwuid(uid))
+        return p->pw_name;
+    return std::to_string(uid);
 }
 
-// The first other process that holds the device open, as "name (pid N)", or "".
-std::string FindHolder(const std::string& path) {
-    char real[PATH_MAX];
-    if (!::realpath(path.c_str(), real))
-        return {};
-    const std::string target = real;
-    const std::string self = std::to_string(::getpid());
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return {};
-    std::string holder;
-    while (dirent* e = ::readdir(proc)) {
-        const std::string pid = e->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
-            continue;
-        const std::string fdDir = "/proc/" + pid + "/fd";
-        DIR* fds = ::opendir(fdDir.c_str());
-        if (!fds)
-            continue;
-        while (dirent* f = ::readdir(fds)) {
-            if (f->d_name[0] != '.' && ReadLink(fdDir + "/" + f->d_name) == target) {
-                holder = ProcessName(pid) + " (pid " + pid + ")";
-                break;
-            }
-        }
-        ::closedir(fds);
-        if (!holder.empty())
-            break;
-    }
-    ::closedir(proc);
-    return holder;
-}
-
-std::string GroupOf(const struct stat& st) {
-    if (const group* g = ::getgrgid(st.st_gid))
+std::string GroupName(gid_t gid) {
+    if (const group* g = ::getgrgid(gid))
         return g->gr_name;
-    return std::to_string(st.st_gid);
+    return std::to_string(gid);
+}
+
+// Whether the group database lists the user in the group, and whether this process has it.
+void GroupMembership(gid_t gid, bool& listed, bool& inSession) {
+    listed = false;
+    inSession = ::getegid() == gid;
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+        std::vector<gid_t> groups(static_cast<std::size_t>(count));
+        const int got = ::getgroups(count, groups.data());
+        if (got > 0)
+            inSession = inSession || std::find(groups.begin(), groups.begin() + got, gid) !=
+                                         groups.begin() + got;
+    }
+    const passwd* user = ::getpwuid(::getuid());
+    if (!user)
+        return;
+    int n = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(n));
+    if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &n) < 0 && n > 0) {
+        groups.resize(static_cast<std::size_t>(n));
+        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &n) < 0)
+            return;
+    }
+    groups.resize(static_cast<std::size_t>(std::max(n, 0)));
+    listed = std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+std::string NotSerial(const std::string& path, unsigned mode) {
+    const char* what = S_ISREG(mode)    ? "a regular file"
+                       : S_ISFIFO(mode) ? "a pipe"
+                       : S_ISDIR(mode)  ? "a folder"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISCHR(mode)  ? "a character device that is no terminal"
+                                        : "no terminal";
+    return path + " is not a serial device (it is " + what + ")";
 }
 
 } // namespace
 
-std::string DescribeDeviceOpenFailure(const std::string& path) {
+std::string PermissionAdvice(const PermissionFacts& f) {
+    const std::string head = "permission denied on " + f.path + " (" + ModeText(f.mode) +
+                             ", owner " + f.owner + ", group " + f.group + ")";
+    const bool groupMayUse = (f.mode & S_IRGRP) != 0 && (f.mode & S_IWGRP) != 0;
+    if (groupMayUse && !f.groupIsRoot) {
+        const std::string& g = f.group;
+        if (f.userInGroup && !f.sessionHasGroup)
+            return head + ": you are in the group '" + g +
+                   "', but this login began before you joined it: log out and in again (or "
+                   "start a shell with 'newgrp " +
+                   g + "')";
+        if (f.userInGroup)
+            return head + ": you are in the group '" + g +
+                   "', so something else refuses (an access control list or a security "
+                   "module): ask the machine's administrator";
+        return head + ": join the group '" + g + "' (sudo usermod -aG " + g +
+               " $USER) and log in again";
+    }
+    return head + ": only " + f.owner + " may open it; its group '" + f.group + "' " +
+           (f.groupIsRoot ? "is the administrators' own" : "may not read and write it") +
+           ". A udev rule can give the device to the group 'dialout' (see \"A real receiver\" "
+           "in the README)";
+}
+
+std::string DescribeDeviceOpenFailure(const std::string& path, int error) {
+    if (path.empty())
+        return "no serial device was named";
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return "no such device: " + path + " is not present (is the adapter plugged in?)";
-    if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-        return "permission denied on " + path + ": join the group '" + GroupOf(st) +
-               "' (sudo usermod -aG " + GroupOf(st) + " $USER) and log in again";
+    if (::stat(path.c_str(), &st) != 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            return "no such device: " + path + " is not present (is the adapter plugged in?)";
+        return path + " cannot be opened: " + ErrorText(e);
     }
-    const std::string holder = FindHolder(path);
-    if (!holder.empty())
-        return path + " is in use by another program: " + holder;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == EBUSY)
-            return path + " is in use by another program";
-        return path + " cannot be opened: " + std::strerror(err);
+    if (!S_ISCHR(st.st_mode) || error == ENOTTY || !IsTerminalDevice(path))
+        return NotSerial(path, st.st_mode);
+    if (error == EACCES || error == EPERM ||
+        (error == 0 && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)) {
+        PermissionFacts facts;
+        facts.path = path;
+        facts.mode = st.st_mode;
+        facts.owner = UserName(st.st_uid);
+        facts.group = GroupName(st.st_gid);
+        facts.groupIsRoot = st.st_gid == 0;
+        GroupMembership(st.st_gid, facts.userInGroup, facts.sessionHasGroup);
+        return PermissionAdvice(facts);
     }
-    ::close(fd);
-    return path + " is in use by another program";
+    if (const auto holder = FindDeviceHolder(path))
+        return path + " is in use by another program: " + holder->Describe();
+    if (error == EBUSY)
+        return path + " is in use by another program (which one, the system does not say)";
+    if (error != 0)
+        return path + " cannot be opened: " + ErrorText(error);
+    return path + " cannot be opened";
 }
 
 std::string DescribeOpenFailure(int port) {
     const std::string path = DevicePathForPort(port);
     if (path.empty())
-        return "no such device: no serial device is known as COM" + std::to_string(port);
+        return "no such device: no serial device present is known as COM" + std::to_string(port);
     return DescribeDeviceOpenFailure(path);
 }
 

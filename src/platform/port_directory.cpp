@@ -9,126 +9,390 @@
 #include <QSettings>
 #include <QString>
 #include <algorithm>
-#include <array>
-#include <set>
+#include <chrono>
 
 namespace orvane {
 
 namespace {
 
+// A device seen again within this time keeps its recorded time, so that listing the ports
+// does not rewrite the store every time.
+constexpr std::int64_t kSeenResolution = 3600;
+// How long a change waits for another process's change to the same store.
+constexpr int kLockWaitMs = 2000;
+constexpr int kStaleLockMs = 10000;
+
 QString KeyFor(int port) {
     return QStringLiteral("Ports/COM%1").arg(port);
 }
 
-// Every number in use and its device, read once per call.
-std::array<std::string, kLastPort + 1> ReadMap(QSettings& store) {
-    std::array<std::string, kLastPort + 1> map;
-    for (int n = kFirstPort; n <= kLastPort; ++n) {
-        const QVariant v = store.value(KeyFor(n));
-        if (v.isValid())
-            map[n] = v.toString().toStdString();
-    }
-    return map;
+QString SeenKeyFor(int port) {
+    return QStringLiteral("PortsSeen/COM%1").arg(port);
+}
+
+bool IsValidIdentity(const std::string& identity) {
+    if (identity.rfind("usb:", 0) == 0)
+        return identity.size() > 4;
+    return !IsNeverAPort(identity);
+}
+
+std::int64_t SystemNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
+
+// Several updaters may number devices at once (station mode starts one per receiver): each
+// read-modify-write of the map is held under a lock file next to the store, or two processes
+// could give two devices the same number. A change that cannot take the lock is not written.
+class CPortDirectory::Transaction {
+public:
+    explicit Transaction(QSettings& store) : m_store(store) {
+        const QString file = store.fileName();
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        // QSettings takes "<file>.lock" itself while it syncs: use a name of our own.
+        m_lock = std::make_unique<QLockFile>(file + ".ports-lock");
+        m_lock->setStaleLockTime(kStaleLockMs);
+        m_held = m_lock->tryLock(kLockWaitMs);
+        store.sync(); // read what another process may have written meanwhile
+    }
+    bool Held() const { return m_held; }
+    // Writes the changes; false when they did not reach the file.
+    bool Commit() {
+        if (!m_held)
+            return false;
+        m_store.sync();
+        return m_store.status() == QSettings::NoError;
+    }
+
+private:
+    QSettings& m_store;
+    std::unique_ptr<QLockFile> m_lock;
+    bool m_held = false;
+};
 
 std::u16string DeviceNameForPort(int port) {
     return FormatText("\\\\.\\COM%d", port);
 }
 
-CPortDirectory::CPortDirectory(std::string settingsFile, Scanner scanner)
-    : m_settingsFile(std::move(settingsFile)), m_scanner(std::move(scanner)) {}
+CPortDirectory::CPortDirectory(std::string settingsFile, Sources sources)
+    : m_settingsFile(std::move(settingsFile)) {
+    SetSources(std::move(sources));
+}
 
 CPortDirectory::~CPortDirectory() = default;
 
-void CPortDirectory::SetScanner(Scanner scanner) {
+void CPortDirectory::SetSources(Sources sources) {
+    if (!sources.tree)
+        sources.tree = ReadTtyTree;
+    if (!sources.holders)
+        sources.holders = FindDeviceHolders;
+    if (!sources.now)
+        sources.now = SystemNow;
     std::lock_guard lock(m_mutex);
-    m_scanner = std::move(scanner);
+    m_sources = std::move(sources);
 }
-
-namespace {
-
-// Several updaters may number devices at once (station mode starts one per receiver): the
-// read-modify-write of the map is held under a lock file next to the store, or two processes
-// would give two devices the same number. A crashed holder's lock goes stale after a while.
-class StoreLock {
-public:
-    explicit StoreLock(QSettings& store) {
-        const QString file = store.fileName();
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        // QSettings takes "<file>.lock" itself while it syncs: use a name of our own.
-        m_lock = std::make_unique<QLockFile>(file + ".ports-lock");
-        m_lock->setStaleLockTime(10000);
-        m_lock->tryLock(5000);
-        store.sync(); // read what another process may have written meanwhile
-    }
-
-private:
-    std::unique_ptr<QLockFile> m_lock;
-};
-
-} // namespace
 
 std::unique_ptr<QSettings> CPortDirectory::Open() const {
     return m_settingsFile.empty() ? OpenSettingsStore() : OpenSettingsFile(m_settingsFile);
 }
 
-int CPortDirectory::NumberLocked(QSettings& store, const std::string& path) {
-    if (path.empty())
-        return 0;
-    const auto map = ReadMap(store);
+std::string CPortDirectory::StoreFile() const {
+    return Open()->fileName().toStdString();
+}
+
+bool CPortDirectory::Remembered() const {
+    std::lock_guard lock(m_mutex);
+    return m_remembered;
+}
+
+std::vector<SerialPortInfo> CPortDirectory::Ports() {
+    return SerialPortsIn(m_sources.tree());
+}
+
+CPortDirectory::Map CPortDirectory::ReadLocked(QSettings& store, bool& hasInvalid) const {
+    Map map;
+    hasInvalid = false;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
-        if (map[n] == path)
+        const QVariant v = store.value(KeyFor(n));
+        if (!v.isValid())
+            continue;
+        std::string identity = v.toString().toStdString();
+        if (!IsValidIdentity(identity)) {
+            hasInvalid = true;
+            continue;
+        }
+        map[n].identity = std::move(identity);
+        map[n].seen = store.value(SeenKeyFor(n)).toLongLong();
+    }
+    for (const auto& [n, identity] : m_assigned) {
+        for (int k = kFirstPort; k <= kLastPort; ++k) {
+            if (k != n && map[k].identity == identity)
+                map[k] = {};
+        }
+        if (map[n].identity != identity)
+            map[n] = {identity, 0};
+    }
+    return map;
+}
+
+namespace {
+
+// The numbers the map already has for present ports: first by their identity, then by an
+// older name (a path or by-id name stored by an earlier version). 0 for a port without one.
+std::vector<int> MatchPresent(const std::array<std::string, kLastPort + 1>& identities,
+                              const std::vector<SerialPortInfo>& ports,
+                              std::vector<bool>& claimed) {
+    std::vector<int> numbers(ports.size(), 0);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const std::string identity = ports[i].Identity();
+        for (int n = kFirstPort; n <= kLastPort; ++n) {
+            if (!claimed[n] && identities[n] == identity) {
+                numbers[i] = n;
+                claimed[n] = true;
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (numbers[i] != 0)
+            continue;
+        for (int n = kFirstPort; n <= kLastPort; ++n) {
+            if (!claimed[n] && !identities[n].empty() && ports[i].Matches(identities[n])) {
+                numbers[i] = n;
+                claimed[n] = true;
+                break;
+            }
+        }
+    }
+    return numbers;
+}
+
+} // namespace
+
+int CPortDirectory::FreeNumber(const Map& map, const std::vector<bool>& claimed) const {
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        if (map[n].identity.empty() && !claimed[n] && m_pathNumbers.count(n) == 0)
             return n;
     }
+    // All taken: the number of the device gone longest comes back.
+    int oldest = 0;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
-        if (map[n].empty()) {
-            store.setValue(KeyFor(n), QString::fromStdString(path));
-            store.sync();
+        if (claimed[n] || m_pathNumbers.count(n) != 0)
+            continue;
+        if (oldest == 0 || map[n].seen < map[oldest].seen)
+            oldest = n;
+    }
+    return oldest;
+}
+
+std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialPortInfo>& ports) {
+    auto store = Open();
+    Transaction transaction(*store);
+    bool hasInvalid = false;
+    Map map = ReadLocked(*store, hasInvalid);
+    const std::int64_t now = m_sources.now();
+
+    std::array<std::string, kLastPort + 1> identities;
+    for (int n = kFirstPort; n <= kLastPort; ++n)
+        identities[n] = map[n].identity;
+    std::vector<bool> claimed(kLastPort + 1, false);
+    std::vector<int> numbers = MatchPresent(identities, ports, claimed);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (numbers[i] != 0)
+            continue;
+        const int n = FreeNumber(map, claimed);
+        if (n == 0)
+            continue;
+        numbers[i] = n;
+        claimed[n] = true;
+        map[n] = {};
+    }
+
+    bool changed = hasInvalid;
+    std::vector<NumberedPort> result;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const int n = numbers[i];
+        if (n == 0)
+            continue;
+        const std::string identity = ports[i].Identity();
+        if (map[n].identity != identity || now - map[n].seen > kSeenResolution) {
+            map[n].identity = identity;
+            map[n].seen = now;
+            store->setValue(KeyFor(n), QString::fromStdString(identity));
+            store->setValue(SeenKeyFor(n), static_cast<qlonglong>(now));
+            changed = true;
+        }
+        m_assigned[n] = identity;
+        result.push_back({n, ports[i], std::nullopt});
+    }
+    if (changed) {
+        if (hasInvalid) {
+            for (int n = kFirstPort; n <= kLastPort; ++n) {
+                const QVariant v = store->value(KeyFor(n));
+                if (v.isValid() && !IsValidIdentity(v.toString().toStdString())) {
+                    store->remove(KeyFor(n));
+                    store->remove(SeenKeyFor(n));
+                }
+            }
+        }
+        if (!transaction.Commit())
+            m_remembered = false;
+    }
+    std::sort(result.begin(), result.end(),
+              [](const NumberedPort& a, const NumberedPort& b) { return a.number < b.number; });
+    return result;
+}
+
+std::vector<NumberedPort> CPortDirectory::ListPorts() {
+    std::lock_guard lock(m_mutex);
+    std::vector<NumberedPort> ports = NumberLocked(Ports());
+    std::vector<std::string> paths;
+    paths.reserve(ports.size());
+    for (const auto& p : ports)
+        paths.push_back(p.info.path);
+    const auto holders = m_sources.holders(paths);
+    for (std::size_t i = 0; i < ports.size() && i < holders.size(); ++i)
+        ports[i].holder = holders[i];
+    return ports;
+}
+
+std::vector<std::u16string> CPortDirectory::EnumeratePortNames() {
+    std::vector<std::u16string> names;
+    for (const NumberedPort& p : ListPorts()) {
+        if (!p.holder)
+            names.push_back(DeviceNameForPort(p.number));
+    }
+    return names;
+}
+
+std::optional<SerialPortInfo> CPortDirectory::PortForNumber(int port) {
+    if (port < kFirstPort || port > kLastPort)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    for (NumberedPort& p : NumberLocked(Ports())) {
+        if (p.number == port)
+            return std::move(p.info);
+    }
+    return std::nullopt;
+}
+
+std::string CPortDirectory::DevicePathForPort(int port) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_pathNumbers.find(port); it != m_pathNumbers.end())
+            return it->second;
+    }
+    const auto info = PortForNumber(port);
+    return info ? info->path : std::string();
+}
+
+int CPortDirectory::NumberForDevice(const std::string& path) {
+    if (path.empty())
+        return 0;
+    std::lock_guard lock(m_mutex);
+    const std::vector<SerialPortInfo> ports = Ports();
+    if (const SerialPortInfo* port = FindPort(ports, path)) {
+        for (const NumberedPort& p : NumberLocked(ports)) {
+            if (p.info.path == port->path)
+                return p.number;
+        }
+        return 0;
+    }
+    for (const auto& [n, known] : m_pathNumbers) {
+        if (known == path)
+            return n;
+    }
+    // Not a serial device of this machine (a pseudo-terminal, say): a number that nothing
+    // else has, for this process only. The devices present are numbered first, so that it
+    // takes none of theirs.
+    NumberLocked(ports);
+    auto store = Open();
+    bool hasInvalid = false;
+    const Map map = ReadLocked(*store, hasInvalid);
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        if (map[n].identity.empty() && m_pathNumbers.count(n) == 0) {
+            m_pathNumbers[n] = path;
             return n;
         }
     }
     return 0;
 }
 
-std::vector<std::u16string> CPortDirectory::EnumeratePortNames() {
+std::string CPortDirectory::IdentityForPath(const std::string& path) {
     std::lock_guard lock(m_mutex);
-    const auto devices = m_scanner ? m_scanner() : std::vector<std::string>{};
-    auto store = Open();
-    const StoreLock storeLock(*store);
-    std::set<int> numbers;
-    for (const auto& path : devices) {
-        if (const int n = NumberLocked(*store, path); n != 0)
-            numbers.insert(n);
-    }
-    std::vector<std::u16string> names;
-    names.reserve(numbers.size());
-    for (const int n : numbers)
-        names.push_back(DeviceNameForPort(n));
-    return names;
-}
-
-std::string CPortDirectory::DevicePathForPort(int port) {
-    if (port < kFirstPort || port > kLastPort)
-        return {};
-    std::lock_guard lock(m_mutex);
-    auto store = Open();
-    std::string path = store->value(KeyFor(port)).toString().toStdString();
-    if (path.empty() && m_scanner) {
-        const StoreLock storeLock(*store);
-        for (const auto& device : m_scanner())
-            NumberLocked(*store, device);
-        path = store->value(KeyFor(port)).toString().toStdString();
-    }
+    const std::vector<SerialPortInfo> ports = Ports();
+    if (const SerialPortInfo* port = FindPort(ports, path))
+        return port->Identity();
     return path;
 }
 
-int CPortDirectory::NumberForDevice(const std::string& path) {
+std::string CPortDirectory::PathForIdentity(const std::string& identity) {
+    if (identity.empty())
+        return {};
     std::lock_guard lock(m_mutex);
+    for (const SerialPortInfo& p : Ports()) {
+        if (p.Matches(identity))
+            return p.path;
+    }
+    // A path that is no enumerated device (a pseudo-terminal, a link to one) is itself.
+    if (identity.front() == '/' && QFileInfo::exists(QString::fromStdString(identity)))
+        return identity;
+    return {};
+}
+
+bool CPortDirectory::IsConsole(const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    return IsConsoleIn(m_sources.tree(), path);
+}
+
+std::vector<std::string> CPortDirectory::ConsolePorts() {
+    std::lock_guard lock(m_mutex);
+    const TtyTree tree = m_sources.tree();
+    std::vector<std::string> paths;
+    for (const TtyNode& n : tree.nodes) {
+        if (n.hasDevice && n.uartType != 0 &&
+            std::find(tree.consoles.begin(), tree.consoles.end(), n.name) != tree.consoles.end())
+            paths.push_back(n.devnode.empty() ? "/dev/" + n.name : n.devnode);
+    }
+    return paths;
+}
+
+std::vector<ForgottenPort> CPortDirectory::ForgetAbsent() {
+    std::lock_guard lock(m_mutex);
+    const std::vector<SerialPortInfo> ports = Ports();
     auto store = Open();
-    const StoreLock storeLock(*store);
-    return NumberLocked(*store, path);
+    Transaction transaction(*store);
+    std::array<std::string, kLastPort + 1> identities;
+    std::vector<ForgottenPort> forgotten;
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        const QVariant v = store->value(KeyFor(n));
+        if (!v.isValid())
+            continue;
+        identities[n] = v.toString().toStdString();
+        if (!IsValidIdentity(identities[n])) {
+            forgotten.push_back({n, identities[n]});
+            identities[n].clear();
+        }
+    }
+    std::vector<bool> claimed(kLastPort + 1, false);
+    MatchPresent(identities, ports, claimed);
+    for (int n = kFirstPort; n <= kLastPort; ++n) {
+        if (!identities[n].empty() && !claimed[n])
+            forgotten.push_back({n, identities[n]});
+    }
+    std::sort(forgotten.begin(), forgotten.end(),
+              [](const ForgottenPort& a, const ForgottenPort& b) { return a.number < b.number; });
+    for (const ForgottenPort& f : forgotten) {
+        store->remove(KeyFor(f.number));
+        store->remove(SeenKeyFor(f.number));
+        m_assigned.erase(f.number);
+    }
+    if (!forgotten.empty() && !transaction.Commit())
+        m_remembered = false;
+    return forgotten;
 }
 
 CPortDirectory& PortDirectory() {

@@ -4,7 +4,9 @@
 // expects (a write that returns within its time-out bound, a read that waits by the read
 // time-outs) is made with poll() and deadlines, so no call can hang past its bound and a
 // vanished device shows up as POLLHUP/POLLERR/EIO instead of a stuck thread.
+#include "platform/device_holder.h"
 #include "platform/serial_device.h"
+#include "platform/serial_ports.h"
 #include "platform/serial_tuning.h"
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,10 +88,29 @@ int MsUntil(const Steady::time_point* deadline) {
 
 constexpr short kFailureEvents = POLLHUP | POLLERR | POLLNVAL;
 
+// What the line was like before the updater took it.
+struct FoundLine {
+    termios settings{};
+    bool hasModemLines = false;
+    int modemLines = 0;         // TIOCM_RTS and TIOCM_DTR as found
+    bool lowLatencySet = false; // the updater turned the driver's low latency on
+};
+
 class PosixSerialDevice final : public ISerialDevice {
 public:
-    explicit PosixSerialDevice(int fd) : m_fd(fd) {}
+    PosixSerialDevice(int fd, const FoundLine& found) : m_fd(fd), m_found(found) {}
     ~PosixSerialDevice() override {
+        // Leave the line as it was found: another program (or the next updater) may rely on
+        // its speed, mode and modem lines. A device that has gone takes none of this.
+        ::tcsetattr(m_fd, TCSANOW, &m_found.settings);
+        if (m_found.lowLatencySet)
+            ClearLowLatency(m_fd);
+        if (m_found.hasModemLines) {
+            for (const int line : {TIOCM_RTS, TIOCM_DTR}) {
+                int bit = line;
+                ::ioctl(m_fd, (m_found.modemLines & line) ? TIOCMBIS : TIOCMBIC, &bit);
+            }
+        }
         ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
     }
@@ -340,6 +362,7 @@ public:
 
 private:
     const int m_fd;
+    const FoundLine m_found;
     std::mutex m_mutex; // guards the three fields below
     CommTimeouts m_timeouts;
     std::uint32_t m_mask = 0;
@@ -368,12 +391,31 @@ OpenResult OpenSystemSerialDevice(const std::string& path) {
         result.error = ENOENT;
         return result;
     }
+    // Only a character device can be a serial line; a pipe or a file is not even opened.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        result.error = errno;
+        return result;
+    }
+    if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(path)) {
+        result.error = ENOTTY;
+        return result;
+    }
+    // Another program that has the line open would eat the receiver's answers, whatever lock
+    // it does or does not take.
+    if (FindDeviceHolder(path)) {
+        result.error = EBUSY;
+        return result;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.error = errno;
         return result;
     }
+    bool exclusive = false;
     auto fail = [&](int error) {
+        if (exclusive)
+            ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         result.error = error;
         return std::move(result);
@@ -384,11 +426,15 @@ OpenResult OpenSystemSerialDevice(const std::string& path) {
     // TIOCEXCL keeps out the rest, except privileged ones.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return fail(errno == EWOULDBLOCK ? EBUSY : errno);
-    ::ioctl(fd, TIOCEXCL);
+    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    FoundLine found;
+    if (::tcgetattr(fd, &found.settings) != 0)
+        return fail(errno);
+    found.hasModemLines = ::ioctl(fd, TIOCMGET, &found.modemLines) == 0;
     if (const int error = MakeRaw(fd); error != 0)
         return fail(error);
-    RequestLowLatency(fd);
-    result.device = std::make_unique<PosixSerialDevice>(fd);
+    found.lowLatencySet = RequestLowLatency(fd);
+    result.device = std::make_unique<PosixSerialDevice>(fd, found);
     return result;
 }
 

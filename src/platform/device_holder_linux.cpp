@@ -1,0 +1,177 @@
+#include "platform/device_holder.h"
+
+#include "platform/serial_ports.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace orvane {
+
+namespace {
+
+// Unix98 pseudo-terminal slaves have these major numbers, 256 lines each.
+constexpr unsigned kPtySlaveFirstMajor = 136;
+constexpr unsigned kPtySlaveLastMajor = 143;
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+std::string ReadSmallFile(const std::string& path, std::size_t limit = 4096) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text(limit, '\0');
+    const ssize_t n = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
+
+std::string ReadLink(const std::string& path) {
+    std::array<char, 4096> buffer{};
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
+    return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string ProcessName(long pid) {
+    std::string name = ReadSmallFile("/proc/" + std::to_string(pid) + "/comm", 256);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+        name.pop_back();
+    return name.empty() ? std::string("another program") : name;
+}
+
+// The pseudo-terminal a master descriptor drives, from its fdinfo ("tty-index:\t3"); -1 if
+// the kernel does not say.
+long PtyIndexOfMaster(const std::string& fdinfo) {
+    const std::string text = ReadSmallFile(fdinfo);
+    const auto at = text.find("tty-index:");
+    if (at == std::string::npos)
+        return -1;
+    return std::strtol(text.c_str() + at + 10, nullptr, 10);
+}
+
+bool IsAlive(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// A UUCP lock file holds the owner's pid as text (or, from very old programs, as a binary
+// int of four bytes).
+long PidFromLockFile(const std::string& path) {
+    const std::string text = ReadSmallFile(path, 64);
+    if (text.size() == sizeof(int) && (text[0] < '0' || text[0] > '9') && text[0] != ' ') {
+        int pid = 0;
+        std::memcpy(&pid, text.data(), sizeof pid);
+        return pid;
+    }
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+struct Wanted {
+    dev_t rdev = 0;
+    long ptyIndex = -1; // the pseudo-terminal's number when the device is one's slave side
+};
+
+} // namespace
+
+std::string DeviceHolder::Describe() const {
+    return name + " (pid " + std::to_string(pid) + ")";
+}
+
+std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std::string>& paths) {
+    std::vector<std::optional<DeviceHolder>> result(paths.size());
+    std::vector<std::optional<Wanted>> wanted(paths.size());
+    bool any = false;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        struct stat st {};
+        if (paths[i].empty() || ::stat(paths[i].c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+            continue;
+        Wanted w;
+        w.rdev = st.st_rdev;
+        const unsigned maj = major(st.st_rdev);
+        if (maj >= kPtySlaveFirstMajor && maj <= kPtySlaveLastMajor)
+            w.ptyIndex = static_cast<long>((maj - kPtySlaveFirstMajor) * 256 + minor(st.st_rdev));
+        wanted[i] = w;
+        any = true;
+    }
+    if (!any)
+        return result;
+
+    const long self = static_cast<long>(::getpid());
+    if (Dir proc{::opendir("/proc")}) {
+        while (const dirent* e = ::readdir(proc.get())) {
+            const std::string_view pidText = e->d_name;
+            if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            const long pid = std::strtol(e->d_name, nullptr, 10);
+            if (pid == self)
+                continue;
+            const std::string base = "/proc/" + std::string(pidText);
+            Dir fds{::opendir((base + "/fd").c_str())};
+            if (!fds)
+                continue; // gone, or another user's process
+            std::set<long> masters;
+            std::vector<std::size_t> hits;
+            while (const dirent* f = ::readdir(fds.get())) {
+                if (f->d_name[0] == '.')
+                    continue;
+                const std::string fdPath = base + "/fd/" + f->d_name;
+                const std::string target = ReadLink(fdPath);
+                if (target.rfind("/dev/", 0) != 0)
+                    continue;
+                if (target == "/dev/ptmx" || target == "/dev/pts/ptmx") {
+                    masters.insert(PtyIndexOfMaster(base + "/fdinfo/" + f->d_name));
+                    continue;
+                }
+                struct stat st {};
+                if (::stat(fdPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+                    continue;
+                for (std::size_t i = 0; i < wanted.size(); ++i) {
+                    if (wanted[i] && wanted[i]->rdev == st.st_rdev)
+                        hits.push_back(i);
+                }
+            }
+            for (const std::size_t i : hits) {
+                if (result[i])
+                    continue;
+                // Both ends in one process: the line's own far end.
+                if (wanted[i]->ptyIndex >= 0 && masters.count(wanted[i]->ptyIndex) != 0)
+                    continue;
+                result[i] = DeviceHolder{ProcessName(pid), pid};
+            }
+        }
+    }
+
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (result[i] || !wanted[i])
+            continue;
+        const std::string resolved = ResolvedPath(paths[i]);
+        const std::string name = resolved.substr(resolved.rfind('/') + 1);
+        for (const char* folder : {"/run/lock/", "/var/lock/"}) {
+            const long pid = PidFromLockFile(folder + std::string("LCK..") + name);
+            if (pid != self && IsAlive(pid)) {
+                result[i] = DeviceHolder{ProcessName(pid), pid};
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+std::optional<DeviceHolder> FindDeviceHolder(const std::string& path) {
+    return FindDeviceHolders({path}).front();
+}
+
+} // namespace orvane
