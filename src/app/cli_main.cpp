@@ -1,9 +1,11 @@
 // orvane-update-cli: runs a firmware update from a terminal or a script.
+#include "app/cli_ports.h"
 #include "app/cli_runner.h"
 #include "app/cli_station.h"
 #include "bootsim/receiver.h"
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
+#include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
 
@@ -15,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <unistd.h>
 
 namespace {
 
@@ -40,7 +43,13 @@ const char* kDescription =
     "Station mode: give --port (or --simulate) several times, or --all, and every\n"
     "receiver is updated at once in its own process, with a progress line each, a\n"
     "summary table and a JSON report per receiver; the exit code is the highest of\n"
-    "the failed receivers' codes (0 when all completed).\n"
+    "the failed receivers' codes (0 when all completed). --all picks the ports that\n"
+    "--match names; without --match it asks on a terminal and refuses elsewhere.\n"
+    "\n"
+    "Ports: COM numbers are given only to serial devices found on this machine (never\n"
+    "to the system console or a pseudo-terminal) and follow an adapter from socket to\n"
+    "socket by its USB serial number; --list-ports shows them. A device path is\n"
+    "opened exactly as given.\n"
     "\n"
     "Examples:\n"
     "  orvane-update-cli --port COM3\n"
@@ -48,7 +57,8 @@ const char* kDescription =
     "  orvane-update-cli --simulate K64U          (a simulated receiver, no hardware)\n"
     "  orvane-update-cli --frame 'SS, B49,B54,'   (the bytes a command text becomes)\n"
     "  orvane-update-cli --port COM3 --port COM4 --port /dev/ttyUSB2   (station mode)\n"
-    "  orvane-update-cli --all --timeout 900                           (every port found)";
+    "  orvane-update-cli --all --match 0403:6001 --timeout 900   (every such adapter)\n"
+    "  orvane-update-cli --port /dev/serial/by-id/usb-FTDI_FT232R_A10K5XYZ-if00-port0 --wait";
 
 void PrintCatalogue() {
     for (const auto& e : orvane::firmware::Catalogue()) {
@@ -100,7 +110,18 @@ int main(int argc, char** argv) {
         "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
         "Default: the stored port, as the window uses it.",
         "port");
-    const QCommandLineOption allOpt("all", "Station mode on every serial port found.");
+    const QCommandLineOption allOpt(
+        "all", "Station mode on every serial port found that no other program holds (see "
+               "--match).");
+    const QCommandLineOption matchOpt(
+        "match",
+        "With --all: only the ports whose USB vendor:product (0403:6001), serial number or "
+        "/dev/serial/by-id name part is PATTERN; may be given several times.",
+        "PATTERN");
+    const QCommandLineOption waitOpt(
+        "wait", "Wait for a device that is not there yet, and for one that goes away and "
+                "comes back while the handshake waits for the receiver (a receiver that "
+                "switches its USB port off with it).");
     const QCommandLineOption reportDirOpt(
         "report-dir",
         "Station mode: write the per-receiver JSON reports to DIR (default: "
@@ -129,17 +150,21 @@ int main(int argc, char** argv) {
         "SECONDS", "0");
     const QCommandLineOption verboseOpt("verbose", "Print every block's address line.");
     const QCommandLineOption noBarOpt("no-progress", "Do not draw the progress bar.");
-    const QCommandLineOption listOpt("list-ports",
-                                     "List the serial ports found, with their COM numbers.");
+    const QCommandLineOption listOpt(
+        "list-ports", "List the serial ports found: COM number, path, /dev/serial/by-id name, "
+                      "USB vendor:product, serial number, product.");
+    const QCommandLineOption forgetOpt(
+        "forget-ports", "Take back the COM numbers of devices that are not present now (the "
+                        "devices present keep theirs), and list the ports.");
     const QCommandLineOption catalogueOpt("catalogue", "Print the firmware catalogue and exit.");
     const QCommandLineOption frameOpt(
         "frame", "Print the frame bytes (hexadecimal) that command TEXT becomes, and exit.",
         "TEXT");
     const QCommandLineOption frameTypeOpt("frame-type", "Frame type byte for --frame (default 24).",
                                           "N", "24");
-    parser.addOptions({portOpt, allOpt, reportDirOpt, machineOpt, resultOpt, simulateOpt,
-                       simPaceOpt, simReportOpt, timeoutOpt, verboseOpt, noBarOpt, listOpt,
-                       catalogueOpt, frameOpt, frameTypeOpt});
+    parser.addOptions({portOpt, allOpt, matchOpt, waitOpt, reportDirOpt, machineOpt, resultOpt,
+                       simulateOpt, simPaceOpt, simReportOpt, timeoutOpt, verboseOpt, noBarOpt,
+                       listOpt, forgetOpt, catalogueOpt, frameOpt, frameTypeOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
                      qPrintable(parser.helpText()));
@@ -157,13 +182,20 @@ int main(int argc, char** argv) {
         PrintFrame(parser.value(frameOpt), parser.value(frameTypeOpt).toInt());
         return 0;
     }
-    if (parser.isSet(listOpt)) {
-        for (const auto& name : orvane::EnumeratePortNames()) {
-            const int n = std::stoi(orvane::ToAnsi(name.substr(7)));
-            std::printf("%s  %s\n", orvane::ToUtf8(name.substr(4)).c_str(),
-                        orvane::DevicePathForPort(n).c_str());
+    if (parser.isSet(forgetOpt))
+        return orvane::app::ForgetPorts(orvane::PortDirectory(), stdout, stderr);
+    if (parser.isSet(listOpt))
+        return orvane::app::ListPorts(orvane::PortDirectory(), stdout, stderr);
+    if (parser.isSet(matchOpt) && !parser.isSet(allOpt)) {
+        std::fprintf(stderr, "error: --match chooses among the ports of --all\n");
+        return 64;
+    }
+    for (const QString& port : parser.values(portOpt)) {
+        const auto arg = orvane::ParsePortArgument(port.toStdString());
+        if (arg.kind == orvane::PortArgument::Kind::Invalid) {
+            std::fprintf(stderr, "error: %s\n", arg.error.c_str());
+            return 64;
         }
-        return 0;
     }
     bool ok = true;
     const long timeout = parser.value(timeoutOpt).toLong(&ok);
@@ -178,14 +210,35 @@ int main(int argc, char** argv) {
     if (parser.isSet(allOpt) || ports.size() + sims.size() > 1) {
         std::vector<orvane::app::StationJob> jobs;
         if (parser.isSet(allOpt)) {
-            for (const auto& name : orvane::EnumeratePortNames()) {
-                const QString com = QString::fromStdU16String(name.substr(4));
-                jobs.push_back({com, {"--port", com}});
-            }
-            if (jobs.empty()) {
-                std::fprintf(stderr, "error: no serial ports found\n");
+            std::vector<std::string> patterns;
+            for (const QString& m : parser.values(matchOpt))
+                patterns.push_back(m.toStdString());
+            const auto chosen =
+                orvane::app::SelectPorts(orvane::PortDirectory().ListPorts(), patterns);
+            if (chosen.empty()) {
+                std::fprintf(stderr, "error: no serial ports found%s (see --list-ports)\n",
+                             patterns.empty() ? "" : " that --match names");
                 return orvane::app::kExitLinkFailed;
             }
+            if (patterns.empty()) {
+                if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) {
+                    std::fprintf(stderr,
+                                 "error: --all without --match would send handshakes to every "
+                                 "port found; name the receivers' adapters with --match "
+                                 "(vendor:product, serial number or by-id name part), or run "
+                                 "it on a terminal to confirm\n");
+                    return 64;
+                }
+                if (!orvane::app::ConfirmPorts(chosen, stdin, stdout)) {
+                    std::printf("Nothing was sent.\n");
+                    return orvane::app::kExitLinkFailed;
+                }
+            }
+            // The path, not the number, goes to each updater: what the number means is
+            // settled here, once.
+            for (const auto& p : chosen)
+                jobs.push_back({QStringLiteral("COM%1").arg(p.number),
+                                {"--port", QString::fromStdString(p.info.path)}});
         }
         for (const QString& port : ports)
             jobs.push_back({port, {"--port", port}});
@@ -195,6 +248,8 @@ int main(int argc, char** argv) {
         orvane::app::StationOptions station;
         station.program = QCoreApplication::applicationFilePath();
         station.commonArgs << "--timeout" << parser.value(timeoutOpt);
+        if (parser.isSet(waitOpt))
+            station.commonArgs << "--wait";
         if (parser.isSet(simPaceOpt))
             station.commonArgs << "--simulate-pace";
         station.reportDir =
@@ -210,6 +265,7 @@ int main(int argc, char** argv) {
         options.progressBar = false;
     options.timeout = std::chrono::seconds(timeout);
     options.verbose = parser.isSet(verboseOpt);
+    options.wait = parser.isSet(waitOpt);
     options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
     options.interrupted = [] { return g_interrupted.load(); };
 
@@ -228,13 +284,17 @@ int main(int argc, char** argv) {
         if (!parser.isSet(machineOpt))
             std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), devicePath.c_str());
     } else if (parser.isSet(portOpt)) {
-        const std::string port = parser.value(portOpt).toStdString();
-        if (port.rfind("COM", 0) == 0)
-            options.portName = orvane::FromAnsi(port);
+        const auto arg = orvane::ParsePortArgument(parser.value(portOpt).toStdString());
+        if (arg.kind == orvane::PortArgument::Kind::Number)
+            options.portName = orvane::FormatText("COM%d", arg.number);
         else
-            devicePath = port;
+            devicePath = arg.path;
+        if (!devicePath.empty() && orvane::PortDirectory().IsConsole(devicePath))
+            std::fprintf(stderr, "%s\n", orvane::app::ConsoleWarning(devicePath).c_str());
     }
     if (!devicePath.empty()) {
+        // The device is opened by this path; the number only names it in messages.
+        options.devicePath = devicePath;
         const int number = orvane::NumberForDevice(devicePath);
         if (number < orvane::kFirstPort) {
             std::fprintf(stderr, "error: no COM number is free for %s\n", devicePath.c_str());

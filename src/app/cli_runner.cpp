@@ -151,6 +151,25 @@ private:
     Clock::time_point m_lastDraw{};
 };
 
+// --wait: tries the link again every 300 ms until the device is there, the time is up or the
+// run is interrupted; says once why it waits, and again only when the reason changes.
+void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::string& port) {
+    const auto deadline =
+        options.timeout.count() > 0 ? Clock::now() + options.timeout : Clock::time_point::max();
+    std::string said;
+    while (!frame.IsLinked() && Clock::now() < deadline &&
+           !(options.interrupted && options.interrupted())) {
+        if (frame.LastOpenFailure() != said) {
+            said = frame.LastOpenFailure();
+            if (!options.machine)
+                std::fprintf(options.out, "Waiting for %s: %s\n", port.c_str(), said.c_str());
+            std::fflush(options.out);
+        }
+        ::usleep(300 * 1000);
+        frame.OpenLink();
+    }
+}
+
 } // namespace
 
 CliResult RunUpdate(const CliOptions& options) {
@@ -188,6 +207,9 @@ CliResult RunUpdate(const CliOptions& options) {
         return portName.empty() ? GetPortOfMonitor() : portName;
     };
     ui::CMainFrame frame(std::move(services));
+    if (!options.devicePath.empty())
+        frame.SetDevicePath(frame.m_nPort, options.devicePath);
+    frame.m_bReopenLostDevice = options.wait;
     ui::CUpdateView view;
     frame.SetWindowTextW(u"OrvaneUpdate");
     frame.SetActiveView(&view);
@@ -225,6 +247,8 @@ CliResult RunUpdate(const CliOptions& options) {
     const std::string port =
         options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
     result.port = port;
+    if (!frame.IsLinked() && options.wait)
+        WaitForDevice(frame, options, port);
     if (!frame.IsLinked()) {
         result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
         std::fprintf(options.err, "error: %s\n", result.reason.c_str());
@@ -270,7 +294,10 @@ CliResult RunUpdate(const CliOptions& options) {
         std::fprintf(options.err, "error: interrupted\n");
         return finish(kExitInterrupted);
     }
-    if (console.Blocks() == 0)
+    if (frame.IsWaitingForDevice())
+        result.reason = FormatAnsi("timed out after %lld s waiting for %s to come back",
+                                   static_cast<long long>(options.timeout.count()), port.c_str());
+    else if (console.Blocks() == 0)
         result.reason = FormatAnsi("timed out after %lld s: no answer from the receiver's boot "
                                    "loader (is it switched on, and on %s?)",
                                    static_cast<long long>(options.timeout.count()), port.c_str());

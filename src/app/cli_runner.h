@@ -20,7 +20,11 @@ enum ExitCode : int {
 };
 
 struct CliOptions {
-    std::u16string portName;         // "COM3"; empty: the stored port
+    std::u16string portName; // "COM3"; empty: the stored port
+    std::string devicePath;  // a device path named directly: opened exactly as named
+    // Waits for a device that is not there yet, and for one that goes away while the
+    // handshake waits for the receiver (a receiver that takes its USB port with it when off).
+    bool wait = false;
     std::chrono::seconds timeout{0}; // 0: wait for ever, as the window does
     bool progressBar = true;         // a live bar (only on a terminal)
     bool verbose = false;            // every address line, not just first and last

@@ -5,6 +5,7 @@
 // --simulate starts a simulated receiver on a pseudo-terminal inside this process and links
 // to it, so a whole update can be watched without a receiver.
 #include "app/sarnel_app.h"
+#include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
 
@@ -28,19 +29,33 @@
 
 namespace {
 
-// "COM7" names port 7; anything else is a device path, numbered by the port directory.
-std::optional<int> PortFromArgument(const QString& arg) {
-    if (arg.startsWith(QLatin1String("COM"))) {
-        bool ok = false;
-        const int n = arg.mid(3).toInt(&ok);
-        if (ok && n >= orvane::kFirstPort && n <= orvane::kLastPort)
-            return n;
-        return std::nullopt;
+// "COM7" names port 7; anything else is a device path, opened exactly as given. False, with
+// the reason printed, for a port that cannot be taken.
+bool TakePortArgument(const QString& arg, orvane::app::AppOptions& options) {
+    const auto port = orvane::ParsePortArgument(arg.toStdString());
+    if (port.kind == orvane::PortArgument::Kind::Invalid) {
+        std::fprintf(stderr, "orvane-update: %s\n", port.error.c_str());
+        return false;
     }
-    const int n = orvane::NumberForDevice(QDir::cleanPath(arg).toStdString());
-    if (n == 0)
-        return std::nullopt;
-    return n;
+    if (port.kind == orvane::PortArgument::Kind::Number) {
+        options.port = port.number;
+        return true;
+    }
+    if (orvane::PortDirectory().IsConsole(port.path))
+        std::fprintf(stderr,
+                     "orvane-update: warning: %s is the system console: a login prompt or the "
+                     "kernel's messages may be on it, and they will see the handshakes. Going "
+                     "on because it was named.\n",
+                     port.path.c_str());
+    // The number only names the device in the title and the Port dialog.
+    const int number = orvane::NumberForDevice(port.path);
+    if (number == 0) {
+        std::fprintf(stderr, "orvane-update: no COM number is free for %s\n", port.path.c_str());
+        return false;
+    }
+    options.port = number;
+    options.devicePath = port.path;
+    return true;
 }
 
 } // namespace
@@ -115,14 +130,8 @@ int main(int argc, char** argv) {
     parser.process(qapp);
 
     orvane::app::AppOptions options;
-    if (parser.isSet(portOption)) {
-        options.port = PortFromArgument(parser.value(portOption));
-        if (!options.port) {
-            std::fprintf(stderr, "orvane-update: not a port: %s\n",
-                         qPrintable(parser.value(portOption)));
-            return 2;
-        }
-    }
+    if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
+        return 2;
 
 #ifdef ORVANE_HAVE_BOOTSIM
     std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;
@@ -141,6 +150,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         options.port = port;
+        options.devicePath = path;
         std::fprintf(stderr, "orvane-update: simulated receiver %s on %s (COM%d)\n",
                      config.id.c_str(), path.c_str(), port);
 #else

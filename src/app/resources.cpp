@@ -160,13 +160,17 @@ const std::vector<DialogTemplate>& DialogTemplates() {
         setup.caption = u"Port";
         setup.fontFamily = "Times New Roman";
         setup.pointSize = 12;
-        setup.cx = 128;
-        setup.cy = 51;
+        // Wider and taller than the list alone needs: below the list, the chosen port's
+        // device (path, product, USB vendor and product, serial number) tells two adapters
+        // apart.
+        setup.cx = 196;
+        setup.cy = 89;
         setup.controls = {
             {ControlKind::Text, -1, u"Port:", 7, 8, 32, 10, {}},
             {ControlKind::ComboBox, ui::IDC_COMBO_PORT, u"", 43, 7, 52, 128, {}},
-            {ControlKind::DefaultButton, fw::IDOK, u"&OK", 7, 30, 50, 14, {}},
-            {ControlKind::Button, fw::IDCANCEL, u"&Cancel", 64, 30, 50, 14, {}},
+            {ControlKind::Text, ui::IDC_PORT_DETAILS, u"", 7, 25, 182, 36, {}},
+            {ControlKind::DefaultButton, fw::IDOK, u"&OK", 7, 68, 50, 14, {}},
+            {ControlKind::Button, fw::IDCANCEL, u"&Cancel", 64, 68, 50, 14, {}},
         };
 
         DialogTemplate about;

@@ -109,9 +109,10 @@ bool CSarnelApp::CreateDocumentWindow() {
     // The serial reader posts from its own thread: through a waking target, so the Qt loop
     // pumps our queue at once instead of at its next beat.
     ui::PortOpener opener = services.openPort ? services.openPort : ui::SerialPortOpener();
-    services.openPort = [this, opener](IMessageTarget* owner, int port, ui::OpenFailure& failure) {
+    services.openPort = [this, opener](IMessageTarget* owner, const ui::PortRequest& request,
+                                       ui::OpenFailure& failure) {
         IMessageTarget* target = owner && m_backend ? &m_backend->WakingTarget(*owner) : owner;
-        return opener(target, port, failure);
+        return opener(target, request, failure);
     };
     if (m_options.port) {
         // A port named on the command line (a pseudo-terminal, say) is offered by Setup too.
@@ -134,8 +135,14 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pFrame = std::make_unique<ui::CMainFrame>(std::move(services));
     m_pFrame->SetWindowTextW(
         m_backend->Translate(GetDocString(kDocTemplateString, DocString::WindowTitle)));
-    if (m_options.port)
+    if (m_options.port) {
         m_pFrame->m_nPort = *m_options.port;
+        if (!m_options.devicePath.empty())
+            m_pFrame->SetDevicePath(*m_options.port, m_options.devicePath);
+    }
+    // The update asks for the receiver to be switched off and on: one that takes its USB port
+    // with it is waited for while the handshake goes on.
+    m_pFrame->m_bReopenLostDevice = true;
     m_pView = std::make_unique<ui::CUpdateView>();
     m_pFrame->SetActiveView(m_pView.get());
     m_pView->OnInitialUpdate();

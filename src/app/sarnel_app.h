@@ -34,6 +34,9 @@ struct AppOptions {
     QStringList bundleFolders;
     // A port chosen on the command line: replaces the stored one before the window is built.
     std::optional<int> port;
+    // The device path named for that port, opened exactly as named; empty: the port
+    // directory's device for the number.
+    std::string devicePath;
     // A document named on the command line.
     std::optional<std::u16string> documentPath;
     bool showWindow = true;

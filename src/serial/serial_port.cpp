@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -92,6 +93,13 @@ int CSerialPort::CreateEvents() {
 
 bool CSerialPort::OpenPort(IMessageTarget* owner, int port, int baud, char parity, int data,
                            int stop, std::uint32_t eventMask, int bufferSize) {
+    return OpenPort(owner, port, DevicePathForPort(port), baud, parity, data, stop, eventMask,
+                    bufferSize);
+}
+
+bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& devicePath, int baud,
+                           char parity, int data, int stop, std::uint32_t eventMask,
+                           int bufferSize) {
     StopThreads(false);
     // Without events nothing could ever wait or be woken: treat it like a port that cannot be
     // opened.
@@ -112,13 +120,17 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, int baud, char parit
         m_hPort.reset();
         m_bLost.store(false);
 
-        const std::string path = DevicePathForPort(port);
         const std::string settings =
             FormatAnsi("baud=%d parity=%c data=%d stop=%d", baud, parity, data, stop);
 
-        OpenResult opened = OpenSerialDevice(path);
-        if (!opened.device)
+        OpenResult opened = OpenSerialDevice(devicePath);
+        m_nOpenError = opened.error;
+        if (!opened.device) {
+            if (m_nOpenError == 0)
+                m_nOpenError = ENODEV;
             return false;
+        }
+        m_nOpenError = 0;
         m_hPort = std::move(opened.device);
 
         // Reads only ever ask for bytes already waiting; a write returns within

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -76,8 +77,15 @@ public:
     // event mask, line settings with RTS on. Returns false only when the device cannot be
     // opened (no message then). A failing configuration step is reported in a message box,
     // the rest of the configuration is skipped, and the port stays open (true).
+    // The device is the one the port directory knows as COM `port`.
     bool OpenPort(IMessageTarget* owner, int port, int baud, char parity, int data, int stop,
                   std::uint32_t eventMask, int bufferSize);
+    // The same for the device at `devicePath`, opened exactly as named; `port` is the number
+    // the receive notifications carry.
+    bool OpenPort(IMessageTarget* owner, int port, const std::string& devicePath, int baud,
+                  char parity, int data, int stop, std::uint32_t eventMask, int bufferSize);
+    // The errno of the last OpenPort that could not open its device (0 after a success).
+    int LastOpenError() const { return m_nOpenError; }
 
     // Starts the reader, then the writer. False when no port is open or a thread cannot start.
     bool StartThreads();
@@ -144,6 +152,7 @@ private:
     std::uint32_t m_dwEventMask = 0;
     int m_nWriteCapacity = 0;
     int m_nLastError = 0; // errno of the last failed configuration call
+    int m_nOpenError = 0; // errno of the last failed open
     std::atomic<bool> m_bLost{false};
 };
 

@@ -19,6 +19,7 @@ CLinkSetupDlg::CLinkSetupDlg(CMainFrame* pFrame)
 void CLinkSetupDlg::DoDataExchange(fw::CDataExchange* pDX) {
     fw::CDialog::DoDataExchange(pDX);
     fw::DDX_Control(pDX, IDC_COMBO_PORT, m_comboPort);
+    fw::DDX_Control(pDX, IDC_PORT_DETAILS, m_staticDetails);
     fw::DDX_CBIndex(pDX, m_comboPort, m_nSelection);
 }
 
@@ -39,7 +40,17 @@ bool CLinkSetupDlg::OnInitDialog() {
     // A current port missing from the list keeps the selection the caller gave (the port
     // number itself), so the entry at that position is selected when there is one.
     UpdateData(false);
+    ShowDetails();
     return true;
+}
+
+void CLinkSetupDlg::ShowDetails() {
+    long number = 0;
+    const std::u16string text = m_comboPort.GetWindowTextW().substr(0, kMaxPortText);
+    std::u16string details;
+    if (m_pFrame && ReadDecimal(text, 3, number))
+        details = m_pFrame->DescribePort(static_cast<int>(number));
+    m_staticDetails.SetWindowTextW(details);
 }
 
 bool CLinkSetupDlg::OnControlNotify(fw::UINT nID, fw::UINT nCode) {
@@ -52,6 +63,7 @@ bool CLinkSetupDlg::OnControlNotify(fw::UINT nID, fw::UINT nCode) {
 
 void CLinkSetupDlg::OnSelchangePort() {
     UpdateData(true);
+    ShowDetails();
 }
 
 void CLinkSetupDlg::OnOK() {

@@ -16,6 +16,8 @@ public:
 
     CMainFrame* m_pFrame = nullptr;
     fw::CComboBox m_comboPort;
+    // Below the list: what tells the chosen port's device from the others.
+    fw::CWnd m_staticDetails;
     int m_nSelection = 0;
 
     bool OnInitDialog() override;
@@ -23,6 +25,7 @@ public:
     void OnSelchangePort();
 
 protected:
+    void ShowDetails();
     void DoDataExchange(fw::CDataExchange* pDX) override;
     bool OnControlNotify(fw::UINT nID, fw::UINT nCode) override;
 };

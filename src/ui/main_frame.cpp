@@ -3,6 +3,7 @@
 #include "firmware/commands.h"
 #include "firmware/identify.h"
 #include "framework/app.h"
+#include "platform/port_directory.h"
 #include "platform/text.h"
 #include "ui/link_setup_dlg.h"
 #include "ui/resource_ids.h"
@@ -53,11 +54,24 @@ CMainFrame::CMainFrame(MainFrameServices services) : m_services(std::move(servic
         m_services.openPort = SerialPortOpener();
     if (!m_services.listPorts)
         m_services.listPorts = SystemPortLister();
+    if (!m_services.describePort)
+        m_services.describePort = SystemPortDescriber();
     m_nFrameType = firmware::kInitialFrameType;
     m_bAwaitingCompletion = 0;
     const std::u16string stored =
         m_services.storedPortName ? m_services.storedPortName() : std::u16string();
     m_nPort = PortNumberFromName(stored);
+    if (!stored.empty() && stored.front() == u'/') {
+        // A device path stored in place of a name is opened as it is, never through a
+        // number looked up again.
+        const std::string path = ToUtf8(stored);
+        const int number =
+            m_services.numberForPath ? m_services.numberForPath(path) : NumberForDevice(path);
+        if (number >= kFirstPort && number <= kLastPort) {
+            m_nPort = number;
+            SetDevicePath(number, path);
+        }
+    }
     EnumeratePorts();
 }
 
@@ -74,23 +88,74 @@ void CMainFrame::EnumeratePorts() {
     m_portNames = m_services.listPorts();
 }
 
+void CMainFrame::SetDevicePath(int port, std::string path) {
+    m_nDevicePathPort = port;
+    m_strDevicePath = std::move(path);
+}
+
+std::string CMainFrame::DevicePathForLink() const {
+    return m_nPort == m_nDevicePathPort ? m_strDevicePath : std::string();
+}
+
+std::u16string CMainFrame::DescribePort(int port) const {
+    std::u16string text = m_services.describePort(port);
+    if (text.empty() && port == m_nDevicePathPort)
+        text = FromUtf8(m_strDevicePath);
+    return text;
+}
+
 IPortWorker* CMainFrame::OpenLink() {
     if (m_nPort < kFirstPort || m_nPort > kLastPort || m_pPort)
         return nullptr;
     OpenFailure failure;
-    auto worker = m_services.openPort(this, m_nPort, failure);
+    PortRequest request;
+    request.number = m_nPort;
+    request.path = DevicePathForLink();
+    auto worker = m_services.openPort(this, request, failure);
     if (!worker) {
         m_strOpenFailure = failure.reason.empty() ? "the port cannot be opened" : failure.reason;
         return nullptr;
     }
     m_strOpenFailure.clear();
     m_pPort = std::move(worker);
+    m_strLinkIdentity = m_pPort->Identity();
+    m_bWaitingForDevice = false;
     SetWindowTextW(FormatText("COM%d", m_nPort));
     return m_pPort.get();
 }
 
 void CMainFrame::CloseLink() {
     m_pPort.reset();
+}
+
+bool CMainFrame::Handshaking() const {
+    const auto* app = fw::AfxGetApp();
+    return app && app->IsTimerSet(GetSafeHwnd(), firmware::kHandshakeTimerId);
+}
+
+bool CMainFrame::ReopenLostDevice() {
+    PortRequest request;
+    request.number = m_nPort;
+    request.identity = m_strLinkIdentity;
+    if (request.identity.empty())
+        request.path = DevicePathForLink();
+    OpenFailure failure;
+    auto worker = m_services.openPort(this, request, failure);
+    if (!worker)
+        return false; // not back yet: the next tick tries again
+    m_pPort = std::move(worker);
+    m_bWaitingForDevice = false;
+    std::string path = m_pPort->DevicePath();
+    const std::u16string text =
+        path.empty() ? FormatText("COM%d: the device is back; the handshake goes on.", m_nPort)
+                     : FormatText("COM%d: the device is back (%s); the handshake goes on.", m_nPort,
+                                  path.c_str());
+    SetWindowTextW(FormatText("COM%d", m_nPort));
+    if (auto* view = GetUpdateView()) {
+        view->m_list.AddString(text);
+        view->m_list.SetCurSel(view->m_list.GetCount() - 1);
+    }
+    return true;
 }
 
 int CMainFrame::SendCommand(std::u16string_view text, unsigned delayMs) {
@@ -122,6 +187,13 @@ fw::LRESULT CMainFrame::OnSerialReceived(fw::WPARAM, fw::LPARAM lParam) {
 void CMainFrame::CheckLinkLost() {
     if (!m_pPort || !m_pPort->IsLost())
         return;
+    if (m_bReopenLostDevice && Handshaking()) {
+        // Many receivers take their USB port with them when switched off, as the update asks:
+        // wait for the same device to come back and go on handshaking then.
+        CloseLink();
+        m_bWaitingForDevice = true;
+        return;
+    }
     // The adapter is gone: nothing more will arrive or leave. Close the link so the commands
     // show the truth, and say so once.
     const std::u16string text = FormatText("COM%d: the serial device was disconnected.", m_nPort);
@@ -178,6 +250,7 @@ void CMainFrame::OnLink() {
 }
 
 void CMainFrame::OnBreakConnection() {
+    m_bWaitingForDevice = false;
     CloseLink();
     SetWindowTextW(u"No Connection");
 }
@@ -243,6 +316,9 @@ void CMainFrame::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
 }
 
 void CMainFrame::OnTimer(fw::UINT_PTR) {
+    // A device that went away while handshaking is looked for on every tick.
+    if (m_bWaitingForDevice && !ReopenLostDevice())
+        return;
     // Every tick, whatever its id, sends the handshake; a closed link sends nothing.
     SendCommand(firmware::HandshakeText(), kHandshakeDelayMs);
 }

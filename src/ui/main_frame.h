@@ -22,19 +22,24 @@ class CUpdateView;
 
 // The port number a stored port name selects: the decimal number read from the name's
 // fourth character when the name contains "COM" (case-sensitive) and the number is 1 to
-// 255; otherwise port 1.
+// 255; otherwise port 1. (A stored device path, beginning with "/", is the frame's to open
+// as it is.)
 int PortNumberFromName(std::u16string_view name);
 
 // Reads a decimal integer from text[pos] on (leading white space and a sign allowed).
 bool ReadDecimal(std::u16string_view text, std::size_t pos, long& value);
 
 struct MainFrameServices {
-    PortOpener openPort;  // default: real serial ports
-    PortLister listPorts; // default: the system's serial devices
+    PortOpener openPort;        // default: real serial ports
+    PortLister listPorts;       // default: the system's serial devices
+    PortDescriber describePort; // default: what the port directory knows of a device
     // Where the two-stage entry's resource images are looked up (default: our own module).
     const firmware::IResourceModule* resources = nullptr;
     // The stored port name ("PortOfMonitor"); default: read from the settings store.
     std::function<std::u16string()> storedPortName;
+    // The number of a device path stored in place of a port name; default: the port
+    // directory's.
+    std::function<int(const std::string&)> numberForPath;
 };
 
 class CMainFrame : public fw::CFrameWnd,
@@ -49,6 +54,16 @@ public:
 
     // Receiver link.
     void EnumeratePorts();
+    // A device path named directly (command line, stored setting) for port number `port`:
+    // while m_nPort is that number the link opens exactly this device. Choosing another port
+    // in Setup leaves it.
+    void SetDevicePath(int port, std::string path);
+    // The device path the link opens for m_nPort, or "" when the port directory decides.
+    std::string DevicePathForLink() const;
+    // What tells port `port`'s device from the others, for the setup dialog.
+    std::u16string DescribePort(int port) const;
+    // True while the link waits for a device that went away during the handshake.
+    bool IsWaitingForDevice() const { return m_bWaitingForDevice; }
     IPortWorker* OpenLink();
     void CloseLink();
     bool IsLinked() const { return m_pPort != nullptr; }
@@ -92,6 +107,11 @@ public:
     // operator told. Tests and the command-line updater hook it to learn of the loss.
     std::function<void(const std::u16string&)> m_onLinkLost;
 
+    // While the handshake waits for the receiver, a device that goes away (a receiver whose
+    // USB port is switched off with it) is waited for and opened again when it comes back,
+    // instead of ending the link. Loss during a transfer always ends it.
+    bool m_bReopenLostDevice = false;
+
 protected:
     fw::LRESULT WindowProc(fw::UINT message, fw::WPARAM wParam, fw::LPARAM lParam) override;
     bool OnCmdMsg(fw::UINT nID) override;
@@ -100,9 +120,16 @@ protected:
 
 private:
     void CheckLinkLost();
+    bool Handshaking() const;
+    // One try to open the lost device again; true when it is back.
+    bool ReopenLostDevice();
 
     MainFrameServices m_services;
     std::string m_strOpenFailure;
+    int m_nDevicePathPort = 0;
+    std::string m_strDevicePath;
+    std::string m_strLinkIdentity; // the device of the open (or lost) link
+    bool m_bWaitingForDevice = false;
 };
 
 } // namespace orvane::ui

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvane::ui {
 
@@ -23,6 +24,17 @@ public:
     virtual int TakeReceived(std::uint8_t* dest) = 0;
     // True once the device has gone away (adapter unplugged, peer closed).
     virtual bool IsLost() const { return false; }
+    // The device opened, and what identifies it when it comes back under another path
+    // (see SerialPortInfo::Identity); empty when the worker does not know.
+    virtual std::string DevicePath() const { return {}; }
+    virtual std::string Identity() const { return {}; }
+};
+
+// Which device a link opens.
+struct PortRequest {
+    int number = 0;       // the COM number: receive notifications and titles carry it
+    std::string path;     // a device path named directly: opened exactly as named
+    std::string identity; // a device seen before: opened wherever it is now (reopening)
 };
 
 // Why a port could not be opened, in words an operator understands.
@@ -30,16 +42,22 @@ struct OpenFailure {
     std::string reason;
 };
 
-// Opens port `port` at 9600 8N1 with RTS on, starts the worker's threads and returns it, or
-// returns null and fills `failure`.
-using PortOpener = std::function<std::unique_ptr<IPortWorker>(IMessageTarget* owner, int port,
-                                                              OpenFailure& failure)>;
+// Opens the requested device at 9600 8N1 with RTS on, starts the worker's threads and returns
+// it, or returns null and fills `failure`. The device is the request's path when it has one,
+// else the device of its identity, else the port directory's device for its number.
+using PortOpener = std::function<std::unique_ptr<IPortWorker>(
+    IMessageTarget* owner, const PortRequest& request, OpenFailure& failure)>;
 
-// The opener of real serial ports (and pseudo-terminals known to the port directory).
+// The opener of real serial ports (and of any device path named directly).
 PortOpener SerialPortOpener();
 
 // Lists the ports found, as device names of the form "\\.\COM3", in ascending order.
 using PortLister = std::function<std::vector<std::u16string>()>;
 PortLister SystemPortLister();
+
+// A few lines that tell port `port`'s device from the others (path, product, USB vendor and
+// product, serial number), for the setup dialog; empty when nothing is known.
+using PortDescriber = std::function<std::u16string(int port)>;
+PortDescriber SystemPortDescriber();
 
 } // namespace orvane::ui

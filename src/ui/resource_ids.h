@@ -24,6 +24,8 @@ constexpr fw::UINT IDD_ABOUTBOX = 100;
 constexpr int IDC_LIST = 1019;
 constexpr int IDC_PROGRESS = 1042;
 constexpr int IDC_COMBO_PORT = 1013;
+constexpr int IDC_PORT_DETAILS =
+    1014; // below the port list: the chosen device's path, product, serial
 
 // Posted by the serial reader when bytes are waiting in the receive ring.
 constexpr fw::UINT WM_SERIAL_RECEIVED = fw::WM_USER + 7; // 1031

@@ -1,5 +1,6 @@
 #include "platform/open_failure.h"
 #include "platform/port_directory.h"
+#include "platform/text.h"
 #include "serial/serial_port.h"
 #include "ui/port_worker.h"
 
@@ -18,36 +19,82 @@ constexpr int kWriteBuffer = 512;
 
 class SerialWorker final : public IPortWorker {
 public:
-    explicit SerialWorker(std::unique_ptr<CSerialPort> port) : m_port(std::move(port)) {}
+    SerialWorker(std::unique_ptr<CSerialPort> port, std::string path, std::string identity)
+        : m_port(std::move(port)), m_path(std::move(path)), m_identity(std::move(identity)) {}
     void QueueWrite(const std::uint8_t* bytes, int length) override {
         m_port->QueueWrite(bytes, length);
     }
     void SetBaudRate(int baud) override { m_port->SetBaudRate(baud); }
     int TakeReceived(std::uint8_t* dest) override { return m_port->TakeReceived(dest); }
     bool IsLost() const override { return m_port->IsLost(); }
+    std::string DevicePath() const override { return m_path; }
+    std::string Identity() const override { return m_identity; }
 
 private:
     std::unique_ptr<CSerialPort> m_port;
+    std::string m_path;
+    std::string m_identity;
 };
 
 } // namespace
 
 PortOpener SerialPortOpener() {
-    return
-        [](IMessageTarget* owner, int port, OpenFailure& failure) -> std::unique_ptr<IPortWorker> {
-            auto worker = std::make_unique<CSerialPort>();
-            if (!worker->OpenPort(owner, port, kBaud, kParity, kDataBits, kStopBits, kEventMask,
-                                  kWriteBuffer)) {
-                failure.reason = orvane::DescribeOpenFailure(port);
+    return [](IMessageTarget* owner, const PortRequest& request,
+              OpenFailure& failure) -> std::unique_ptr<IPortWorker> {
+        CPortDirectory& directory = PortDirectory();
+        // A path named directly is taken as it is; only a bare number goes through the
+        // directory, and then to the device present now under that number's identity.
+        std::string path = request.path;
+        if (path.empty() && !request.identity.empty()) {
+            path = directory.PathForIdentity(request.identity);
+            if (path.empty()) {
+                failure.reason = "the device of COM" + std::to_string(request.number) + " (" +
+                                 request.identity + ") is not present";
                 return nullptr;
             }
-            worker->StartThreads();
-            return std::make_unique<SerialWorker>(std::move(worker));
-        };
+        }
+        if (path.empty()) {
+            path = directory.DevicePathForPort(request.number);
+            if (path.empty()) {
+                failure.reason = DescribeOpenFailure(request.number);
+                return nullptr;
+            }
+        }
+        auto worker = std::make_unique<CSerialPort>();
+        if (!worker->OpenPort(owner, request.number, path, kBaud, kParity, kDataBits, kStopBits,
+                              kEventMask, kWriteBuffer)) {
+            failure.reason = DescribeDeviceOpenFailure(path, worker->LastOpenError());
+            return nullptr;
+        }
+        worker->StartThreads();
+        std::string identity =
+            request.identity.empty() ? directory.IdentityForPath(path) : request.identity;
+        return std::make_unique<SerialWorker>(std::move(worker), std::move(path),
+                                              std::move(identity));
+    };
 }
 
 PortLister SystemPortLister() {
     return [] { return EnumeratePortNames(); };
+}
+
+PortDescriber SystemPortDescriber() {
+    return [](int port) -> std::u16string {
+        const auto info = PortDirectory().PortForNumber(port);
+        if (!info)
+            return {};
+        std::string text = info->path;
+        std::string product = info->product;
+        if (!info->manufacturer.empty())
+            product += (product.empty() ? "" : " ") + ("(" + info->manufacturer + ")");
+        if (!info->VendorProduct().empty())
+            product += (product.empty() ? "USB " : ", USB ") + info->VendorProduct();
+        if (!product.empty())
+            text += "\n" + product;
+        if (!info->serial.empty())
+            text += "\nSerial number " + info->serial;
+        return FromUtf8(text);
+    };
 }
 
 } // namespace orvane::ui

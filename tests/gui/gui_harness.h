@@ -93,8 +93,9 @@ public:
         rx.autoAck = true;
 
         app::AppOptions a;
-        a.frame.openPort = [this](IMessageTarget* owner, int port,
+        a.frame.openPort = [this](IMessageTarget* owner, const ui::PortRequest& request,
                                   ui::OpenFailure& failure) -> std::unique_ptr<ui::IPortWorker> {
+            const int port = request.number;
             if (!portAvailable) {
                 failure.reason = "no such device";
                 return nullptr;

@@ -108,8 +108,9 @@ struct Updater {
     explicit Updater(bool create = true) {
         app.SetAppName(u"Orvane Update");
         MainFrameServices services;
-        services.openPort = [this](IMessageTarget*, int port,
+        services.openPort = [this](IMessageTarget*, const PortRequest& request,
                                    OpenFailure& failure) -> std::unique_ptr<IPortWorker> {
+            const int port = request.number;
             if (!portAvailable) {
                 failure.reason = "no such device";
                 return nullptr;

@@ -107,6 +107,9 @@ QSize BuildForm(const DialogTemplate& t, CWnd& owner, QWidget* parent,
                                     ? Qt::AlignHCenter | Qt::AlignTop
                                     : Qt::AlignLeft | Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
+            // A text with an id of its own is one the dialog fills in as it goes.
+            if (core)
+                new TextPeer(*core, label);
             w = label;
             break;
         }
@@ -233,6 +236,22 @@ void ProgressPeer::OnRange(int lower, int upper) {
 void ProgressPeer::OnPos(int pos) {
     if (m_widget)
         m_widget->setValue(pos);
+}
+
+TextPeer::TextPeer(CWnd& core, QLabel* widget) : QObject(widget), m_core(core), m_widget(widget) {
+    if (const std::u16string text = core.GetWindowTextW(); !text.empty())
+        OnSetText(text);
+    core.SetWndPeer(this);
+}
+
+TextPeer::~TextPeer() {
+    if (m_core.GetWndPeer() == this)
+        m_core.SetWndPeer(nullptr);
+}
+
+void TextPeer::OnSetText(std::u16string_view text) {
+    if (m_widget)
+        m_widget->setText(LabelText(ToQ(text)));
 }
 
 ComboPeer::ComboPeer(CComboBox& core, QComboBox* widget)

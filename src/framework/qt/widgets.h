@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QHash>
+#include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPixmap>
@@ -68,6 +69,18 @@ public:
 private:
     CProgressCtrl& m_core;
     QPointer<QProgressBar> m_widget;
+};
+
+// A static text bound to a window of the core: it shows the window's text as it changes.
+class TextPeer final : public QObject, public IWndPeer {
+public:
+    TextPeer(CWnd& core, QLabel* widget);
+    ~TextPeer() override;
+    void OnSetText(std::u16string_view text) override;
+
+private:
+    CWnd& m_core;
+    QPointer<QLabel> m_widget;
 };
 
 class ComboPeer final : public QObject, public IComboBoxPeer {
