@@ -213,6 +213,17 @@ int main(int argc, char** argv) {
             std::vector<std::string> patterns;
             for (const QString& m : parser.values(matchOpt))
                 patterns.push_back(m.toStdString());
+            // Without --match every port found would get handshakes: only a person at a
+            // terminal may say yes to that.
+            const bool canAsk = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+            if (patterns.empty() && !canAsk) {
+                std::fprintf(stderr,
+                             "error: --all without --match would send handshakes to every port "
+                             "found; name the receivers' adapters with --match (vendor:product, "
+                             "serial number or by-id name part), or run it on a terminal to "
+                             "confirm\n");
+                return 64;
+            }
             const auto chosen =
                 orvane::app::SelectPorts(orvane::PortDirectory().ListPorts(), patterns);
             if (chosen.empty()) {
@@ -220,19 +231,9 @@ int main(int argc, char** argv) {
                              patterns.empty() ? "" : " that --match names");
                 return orvane::app::kExitLinkFailed;
             }
-            if (patterns.empty()) {
-                if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) {
-                    std::fprintf(stderr,
-                                 "error: --all without --match would send handshakes to every "
-                                 "port found; name the receivers' adapters with --match "
-                                 "(vendor:product, serial number or by-id name part), or run "
-                                 "it on a terminal to confirm\n");
-                    return 64;
-                }
-                if (!orvane::app::ConfirmPorts(chosen, stdin, stdout)) {
-                    std::printf("Nothing was sent.\n");
-                    return orvane::app::kExitLinkFailed;
-                }
+            if (patterns.empty() && !orvane::app::ConfirmPorts(chosen, stdin, stdout)) {
+                std::printf("Nothing was sent.\n");
+                return orvane::app::kExitLinkFailed;
             }
             // The path, not the number, goes to each updater: what the number means is
             // settled here, once.
@@ -270,44 +271,26 @@ int main(int argc, char** argv) {
     options.interrupted = [] { return g_interrupted.load(); };
 
     orvane::bootsim::SimulatedReceiver simulator;
-    std::string devicePath;
     if (parser.isSet(simulateOpt)) {
         orvane::bootsim::Config config;
         config.id = parser.value(simulateOpt).toStdString();
         config.pace = parser.isSet(simPaceOpt);
         std::string error;
-        devicePath = simulator.Start(config, &error);
-        if (devicePath.empty()) {
+        const std::string path = simulator.Start(config, &error);
+        if (path.empty()) {
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
         if (!parser.isSet(machineOpt))
-            std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), devicePath.c_str());
+            std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), path.c_str());
+        if (const int code = orvane::app::UseDevicePath(path, options, stderr); code != 0)
+            return code;
     } else if (parser.isSet(portOpt)) {
-        const auto arg = orvane::ParsePortArgument(parser.value(portOpt).toStdString());
-        if (arg.kind == orvane::PortArgument::Kind::Number)
-            options.portName = orvane::FormatText("COM%d", arg.number);
-        else
-            devicePath = arg.path;
-        if (!devicePath.empty() && orvane::PortDirectory().IsConsole(devicePath))
-            std::fprintf(stderr, "%s\n", orvane::app::ConsoleWarning(devicePath).c_str());
+        const int code =
+            orvane::app::UsePortArgument(parser.value(portOpt).toStdString(), options, stderr);
+        if (code != 0)
+            return code;
     }
-    if (!devicePath.empty()) {
-        // The device is opened by this path; the number only names it in messages.
-        options.devicePath = devicePath;
-        const int number = orvane::NumberForDevice(devicePath);
-        if (number < orvane::kFirstPort) {
-            std::fprintf(stderr, "error: no COM number is free for %s\n", devicePath.c_str());
-            return orvane::app::kExitLinkFailed;
-        }
-        options.portName = orvane::FormatText("COM%d", number);
-    }
-    options.describePort = [&] {
-        const std::string name = orvane::ToAnsi(options.portName);
-        if (!devicePath.empty())
-            return name + " (" + devicePath + ")";
-        return name.empty() ? std::string("the stored port") : name;
-    };
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

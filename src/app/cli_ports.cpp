@@ -1,5 +1,8 @@
 #include "app/cli_ports.h"
 
+#include "platform/port_argument.h"
+#include "platform/text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -146,6 +149,38 @@ std::string ConsoleWarning(const std::string& path) {
     return "warning: " + path +
            " is the system console: a login prompt or the kernel's messages may be on it, and "
            "they will see the handshakes. Going on because it was named.";
+}
+
+int UsePortArgument(const std::string& text, CliOptions& options, std::FILE* err) {
+    const PortArgument port = ParsePortArgument(text);
+    switch (port.kind) {
+    case PortArgument::Kind::Invalid:
+        std::fprintf(err, "error: %s\n", port.error.c_str());
+        return 64;
+    case PortArgument::Kind::Number:
+        options.portName = FormatText("COM%d", port.number);
+        options.devicePath.clear();
+        return 0;
+    case PortArgument::Kind::Path:
+        break;
+    }
+    if (PortDirectory().IsConsole(port.path))
+        std::fprintf(err, "%s\n", ConsoleWarning(port.path).c_str());
+    return UseDevicePath(port.path, options, err);
+}
+
+int UseDevicePath(const std::string& path, CliOptions& options, std::FILE* err) {
+    const int number = NumberForDevice(path);
+    if (number < kFirstPort) {
+        std::fprintf(err, "error: no COM number is free for %s\n", path.c_str());
+        return kExitLinkFailed;
+    }
+    options.portName = FormatText("COM%d", number);
+    options.devicePath = path;
+    options.describePort = [name = FormatAnsi("COM%d", number), path] {
+        return name + " (" + path + ")";
+    };
+    return 0;
 }
 
 } // namespace orvane::app

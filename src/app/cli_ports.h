@@ -2,6 +2,7 @@
 // ports for --all (--match, or a confirmation on a terminal).
 #pragma once
 
+#include "app/cli_runner.h"
 #include "platform/port_directory.h"
 
 #include <cstdio>
@@ -34,5 +35,14 @@ bool ConfirmPorts(const std::vector<NumberedPort>& ports, std::FILE* in, std::FI
 
 // The warning given before a port the system console writes to is opened.
 std::string ConsoleWarning(const std::string& path);
+
+// Takes a --port value into the options: a COM name, or a device path (see UseDevicePath).
+// Returns 0, or an exit code after the reason went to `err`.
+int UsePortArgument(const std::string& text, CliOptions& options, std::FILE* err);
+
+// A device path (named on the command line, or a simulated receiver's): it is opened exactly
+// as named, and its number only names it in messages. Warns before the system console.
+// Returns 0, or an exit code after the reason went to `err`.
+int UseDevicePath(const std::string& path, CliOptions& options, std::FILE* err);
 
 } // namespace orvane::app

@@ -67,8 +67,6 @@ std::vector<SerialPortInfo> SerialPortsIn(const TtyTree& tree) {
             continue;
         SerialPortInfo info;
         info.path = n.devnode.empty() ? "/dev/" + n.name : n.devnode;
-        if (IsNeverAPort(info.path))
-            continue;
         for (const std::string& link : n.links) {
             if (StartsWith(link, "/dev/serial/by-id/")) {
                 info.byId = link;

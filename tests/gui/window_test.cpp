@@ -204,6 +204,25 @@ TEST(SetupDialog, OperatorChoice) {
     }
 }
 
+TEST(SetupDialog, BelowTheListTheChosenDeviceIsDescribed) {
+    Gui gui(Options().PortAvailable(false));
+    QString before, after;
+    gui.dialogScript = [&](QDialog& dlg) {
+        auto* details = dlg.findChild<QLabel*>("control-1014");
+        ASSERT_NE(details, nullptr);
+        before = details->text();
+        auto* combo = dlg.findChild<QComboBox*>("control-1013");
+        EXPECT_EQ(combo->currentText(), "COM3"); // the list itself still shows COM names
+        combo->setCurrentIndex(2);
+        emit combo->activated(2);
+        after = details->text();
+        dlg.findChild<QPushButton*>("control-2")->click();
+    };
+    gui.Menu(ID_SETUP)->trigger();
+    EXPECT_EQ(before, "/dev/ttyUSB3\nFT232R USB UART, USB 0403:6001\nSerial number A3");
+    EXPECT_EQ(after, "/dev/ttyUSB12\nFT232R USB UART, USB 0403:6001\nSerial number A12");
+}
+
 TEST(SetupDialog, NewPortIsUsedByTheNextLink) {
     Gui gui;
     gui.Menu(ID_BREAK_CONNECTION)->trigger();

@@ -135,18 +135,74 @@ TEST_F(CliTest, MissingDeviceEndsWithCode1AndSaysWhy) {
     EXPECT_TRUE(run.err.contains("no such device")) << run.err.toStdString();
 }
 
-TEST_F(CliTest, PortHeldByAnotherProgramEndsWithCode1) {
-    QProcess sim;
-    const QString path = StartSim(sim, {"--id", "K64E"});
-    ASSERT_FALSE(path.isEmpty());
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const CliRun run = RunCli({"--port", path, "--timeout", "5"});
-    ::close(fd);
-    StopSim(sim);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains("in use by another program")) << run.err.toStdString();
+TEST_F(CliTest, PortHeldByAnotherProgramEndsWithCode1NamingIt) {
+    // With the advisory lock the updater honours, and without any lock, as a terminal
+    // program or a `cat` would hold it.
+    for (const bool locked : {true, false}) {
+        QProcess sim;
+        const QString path = StartSim(sim, {"--id", "K64E"});
+        ASSERT_FALSE(path.isEmpty());
+        const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        if (locked) {
+            ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        }
+        const CliRun run = RunCli({"--port", path, "--timeout", "5"});
+        ::close(fd);
+        StopSim(sim);
+        EXPECT_EQ(run.exitCode, 1) << locked;
+        EXPECT_TRUE(run.err.contains("in use by another program: ")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("(pid %1)").arg(::getpid())))
+            << run.err.toStdString();
+        // The simulated receiver holds both ends of its line: it is the line, not a rival.
+        EXPECT_FALSE(run.err.contains("orvane-bootsim")) << run.err.toStdString();
+    }
+}
+
+TEST_F(CliTest, WaitFollowsAReceiverWhosePortGoesAwayWhileHandshaking) {
+    // The receiver's USB port goes with it when it is switched off, as the updater asks:
+    // with --wait the same device is opened again when it comes back, one line says so, and
+    // the update completes; without it the update ends as before.
+    for (const bool wait : {true, false}) {
+        QTemporaryDir links;
+        QProcess sim;
+        const QString link = links.filePath("receiver");
+        const QString path =
+            StartSim(sim, {"--id", "K64E", "--link", link, "--answer-after", "5",
+                           "--vanish-after", "3", "--vanish-ms", "1500"});
+        ASSERT_EQ(path, link);
+        QStringList args{"--port", path, "--timeout", "60", "--no-progress"};
+        if (wait)
+            args << "--wait";
+        const CliRun run = RunCli(args);
+        StopSim(sim);
+        const QJsonObject report = Report();
+        if (wait) {
+            EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+            EXPECT_EQ(run.out.count("the device is back"), 1) << run.out.toStdString();
+            EXPECT_EQ(report["lineReturns"].toInt(), 1);
+            ExpectClean(report, "--wait");
+        } else {
+            EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains("disconnected")) << run.err.toStdString();
+        }
+    }
+}
+
+TEST_F(CliTest, PortNamesThatAreNoPortAndAllWithoutMatchAreRefused) {
+    for (const char* typed : {"COM0", "COM256", "COM2x"}) {
+        const CliRun run = RunCli({"--port", typed});
+        EXPECT_EQ(run.exitCode, 64) << typed;
+        EXPECT_TRUE(run.err.contains(QStringLiteral("\"%1\" is not a port").arg(typed)))
+            << run.err.toStdString();
+    }
+    // Not on a terminal, --all would have nobody to ask.
+    const CliRun all = RunCli({"--all", "--timeout", "5"});
+    EXPECT_EQ(all.exitCode, 64);
+    EXPECT_TRUE(all.err.contains("--match")) << all.err.toStdString();
+    const CliRun list = RunCli({"--list-ports"});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_FALSE(list.out.contains("/dev/pts/")) << list.out.toStdString();
 }
 
 TEST_F(CliTest, FaultyLinesStillUpdateCompletely) {
@@ -206,19 +262,25 @@ TEST_F(CliTest, CorruptedRepliesEndInADefinedStateWithoutRepeatingABlock) {
 }
 
 TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
-    QProcess sim;
-    const QString path = StartSim(sim, {"--id", "K64E", "--ack-delay", "20"});
-    ASSERT_FALSE(path.isEmpty());
-    QProcess cli;
-    cli.setProcessEnvironment(Env());
-    cli.start(ORVANE_CLI, {"--port", path, "--timeout", "60", "--no-progress"});
-    ASSERT_TRUE(cli.waitForStarted());
-    ::usleep(1500 * 1000); // well into the transfer
-    sim.kill();
-    sim.waitForFinished();
-    ASSERT_TRUE(cli.waitForFinished(20000));
-    EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("disconnected"));
+    // --wait waits only while handshaking: a transfer cut short ends the update.
+    for (const bool wait : {false, true}) {
+        QProcess sim;
+        const QString path = StartSim(sim, {"--id", "K64E", "--ack-delay", "20"});
+        ASSERT_FALSE(path.isEmpty());
+        QProcess cli;
+        cli.setProcessEnvironment(Env());
+        QStringList args{"--port", path, "--timeout", "60", "--no-progress"};
+        if (wait)
+            args << "--wait";
+        cli.start(ORVANE_CLI, args);
+        ASSERT_TRUE(cli.waitForStarted());
+        ::usleep(1500 * 1000); // well into the transfer
+        sim.kill();
+        sim.waitForFinished();
+        ASSERT_TRUE(cli.waitForFinished(20000));
+        EXPECT_EQ(cli.exitCode(), 1) << wait;
+        EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("disconnected"));
+    }
 }
 
 TEST_F(CliTest, StationModeUpdatesSeveralReceiversAtOnce) {

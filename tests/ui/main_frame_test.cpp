@@ -2,6 +2,8 @@
 
 #include "ui/link_setup_dlg.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace orvane::ui::testing {
@@ -118,6 +120,88 @@ TEST(MainFrame, LostDeviceIsReportedOnceAndClosesTheLink) {
     EXPECT_EQ(u.LastLine(), u"COM3: the serial device was disconnected.");
 }
 
+TEST(MainFrame, ADeviceLostWhileHandshakingIsOpenedAgainByItsIdentity) {
+    Updater u;
+    u.frame->m_bReopenLostDevice = true;
+    int reports = 0;
+    u.frame->m_onLinkLost = [&](const std::u16string&) { ++reports; };
+    u.Command(ID_UPDATE);
+    u.Run(700ms);
+    // Switched off: its USB port goes with it, and stays away for a while.
+    u.rx.lost = true;
+    u.portAvailable = false;
+    u.Run(1000ms);
+    EXPECT_FALSE(u.frame->IsLinked());
+    EXPECT_TRUE(u.frame->IsWaitingForDevice());
+    EXPECT_EQ(reports, 0);
+    const std::size_t tries = u.requests.size();
+    EXPECT_GE(tries, 3u); // one try a tick
+    for (std::size_t i = 1; i < u.requests.size(); ++i) {
+        EXPECT_EQ(u.requests[i].identity, "usb:0403:6001:A1:00");
+        EXPECT_EQ(u.requests[i].number, 3);
+    }
+    const std::size_t handshakes = u.rx.Count('S');
+    // Back on: the same identity is opened, one line says so, and the handshake goes on.
+    u.rx.lost = false;
+    u.portAvailable = true;
+    u.rx.identifier = "K64E";
+    u.Run(400ms);
+    EXPECT_TRUE(u.frame->IsLinked());
+    EXPECT_FALSE(u.frame->IsWaitingForDevice());
+    const auto lines = u.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         u"COM3: the device is back (/dev/ttyUSB7); the handshake goes on."),
+              1);
+    EXPECT_GT(u.rx.Count('S'), handshakes);
+    EXPECT_GE(u.rx.Count('X'), 1u); // the receiver answered: the transfer began
+    EXPECT_EQ(u.frame->GetWindowTextW(), u"COM3");
+}
+
+TEST(MainFrame, ALossDuringTheTransferStillEndsTheLink) {
+    Updater u;
+    u.frame->m_bReopenLostDevice = true;
+    int reports = 0;
+    u.frame->m_onLinkLost = [&](const std::u16string&) { ++reports; };
+    u.rx.identifier = "K64E";
+    u.Command(ID_UPDATE);
+    u.Run(400ms);
+    ASSERT_GE(u.rx.Count('X'), 1u);
+    u.rx.lost = true;
+    u.rx.Send({}); // the reader's notification of the loss
+    u.Run(1000ms);
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(u.frame->IsWaitingForDevice());
+    EXPECT_EQ(u.LastLine(), u"COM3: the serial device was disconnected.");
+}
+
+TEST(MainFrame, ADevicePathNamedDirectlyIsOpenedAsNamedUntilAnotherPortIsChosen) {
+    Updater u;
+    EXPECT_EQ(u.requests.back().path, ""); // a bare number: the directory decides
+    u.Command(ID_BREAK_CONNECTION);
+    u.frame->SetDevicePath(3, "/tmp/receiver");
+    u.Command(ID_LINK);
+    EXPECT_EQ(u.requests.back().path, "/tmp/receiver");
+    EXPECT_EQ(u.requests.back().number, 3);
+    u.Command(ID_BREAK_CONNECTION);
+    fw::headless::DialogScript script([](fw::CDialog& dlg) {
+        auto& setup = dynamic_cast<CLinkSetupDlg&>(dlg);
+        setup.m_comboPort.SelectByUser(2); // COM12
+        setup.OnOK();
+    });
+    u.Command(ID_SETUP);
+    u.Command(ID_LINK);
+    EXPECT_EQ(u.requests.back().number, 12);
+    EXPECT_EQ(u.requests.back().path, "");
+}
+
+TEST(MainFrame, AStoredDevicePathIsOpenedAsStored) {
+    Updater u(false);
+    u.storedPort = u"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    u.Create();
+    EXPECT_EQ(u.frame->m_nPort, 7);
+    EXPECT_EQ(u.requests.back().path, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
+}
+
 TEST(LinkSetupDialog, ListAndSelection) {
     struct Case {
         std::vector<std::u16string> ports;
@@ -143,12 +227,14 @@ TEST(LinkSetupDialog, ListAndSelection) {
         std::vector<std::u16string> listed;
         int selection = -2;
         std::u16string text;
+        std::u16string details;
         fw::headless::DialogScript script([&](fw::CDialog& dlg) {
             seen = &dynamic_cast<CLinkSetupDlg&>(dlg);
             for (int i = 0; i < seen->m_comboPort.GetCount(); ++i)
                 listed.push_back(seen->m_comboPort.GetLBText(i));
             selection = seen->m_comboPort.GetCurSel();
             text = seen->m_comboPort.GetWindowTextW();
+            details = seen->m_staticDetails.GetWindowTextW();
             seen->OnOK();
         });
         u.Command(ID_SETUP);
@@ -159,6 +245,10 @@ TEST(LinkSetupDialog, ListAndSelection) {
         EXPECT_EQ(listed, expected);
         EXPECT_EQ(selection, c.selected);
         EXPECT_EQ(text, c.text);
+        // Below the list: what tells the chosen port's device from the others.
+        EXPECT_EQ(details, c.text.empty() ? u""
+                                          : u"/dev/ttyUSB" + c.text.substr(3) + u"\nSerial S" +
+                                                c.text.substr(3));
         // OK without a change keeps the port when nothing could be read.
         EXPECT_EQ(u.frame->m_nPort, c.text.empty()
                                         ? c.current
@@ -170,13 +260,16 @@ TEST(LinkSetupDialog, CancelKeepsThePort) {
     Updater u(false);
     u.portAvailable = false;
     u.Create();
-    fw::headless::DialogScript script([](fw::CDialog& dlg) {
+    std::u16string details;
+    fw::headless::DialogScript script([&](fw::CDialog& dlg) {
         auto& setup = dynamic_cast<CLinkSetupDlg&>(dlg);
         setup.m_comboPort.SelectByUser(2);
+        details = setup.m_staticDetails.GetWindowTextW(); // follows the choice
         setup.OnCancel();
     });
     u.Command(ID_SETUP);
     EXPECT_EQ(u.frame->m_nPort, 3);
+    EXPECT_EQ(details, u"/dev/ttyUSB12\nSerial S12");
 }
 
 } // namespace

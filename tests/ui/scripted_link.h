@@ -44,6 +44,8 @@ struct ScriptedReceiver {
     std::deque<std::uint8_t> pending; // bytes the reader has put in the ring
     fw::CWnd* owner = nullptr;
     int port = 0;
+    std::string devicePath = "/dev/ttyUSB7"; // where the opener found the device
+    std::string identity = "usb:0403:6001:A1:00";
 
     // The line delivers bytes: they enter the ring, then the reader posts its notification.
     void Send(const Bytes& bytes) {
@@ -87,6 +89,8 @@ public:
         return n;
     }
     bool IsLost() const override { return m_rx.lost; }
+    std::string DevicePath() const override { return m_rx.devicePath; }
+    std::string Identity() const override { return m_rx.identity; }
 
 private:
     ScriptedReceiver& m_rx;
@@ -102,6 +106,7 @@ struct Updater {
     std::u16string storedPort = u"COM3";
     bool portAvailable = true;
     int openedPort = 0;
+    std::vector<PortRequest> requests; // every open asked for, in order
     std::unique_ptr<CMainFrame> frame;
     CUpdateView view;
 
@@ -111,6 +116,7 @@ struct Updater {
         services.openPort = [this](IMessageTarget*, const PortRequest& request,
                                    OpenFailure& failure) -> std::unique_ptr<IPortWorker> {
             const int port = request.number;
+            requests.push_back(request);
             if (!portAvailable) {
                 failure.reason = "no such device";
                 return nullptr;
@@ -120,6 +126,8 @@ struct Updater {
             return std::make_unique<ScriptedWorker>(rx);
         };
         services.listPorts = [this] { return ports; };
+        services.describePort = [](int n) { return FormatText("/dev/ttyUSB%d\nSerial S%d", n, n); };
+        services.numberForPath = [](const std::string&) { return 7; };
         services.storedPortName = [this] { return storedPort; };
         if (create)
             Create(std::move(services));

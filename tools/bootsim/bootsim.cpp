@@ -515,6 +515,7 @@ std::string ToJson(const SimReport& r) {
     o["handshakesSeen"] = static_cast<qint64>(r.handshakesSeen);
     o["handshakesAnswered"] = static_cast<qint64>(r.handshakesAnswered);
     o["restarts"] = static_cast<qint64>(r.restarts);
+    o["lineReturns"] = static_cast<qint64>(r.lineReturns);
     if (r.turnaround.samples > 0) {
         o["turnaroundUs"] = QJsonObject{{"samples", static_cast<qint64>(r.turnaround.samples)},
                                         {"median", r.turnaround.medianUs},

@@ -41,6 +41,14 @@ struct Config {
     std::uint32_t ackDelayMs = 0;   // runner: wait before each block acknowledgement
     bool pace = false;              // runner: every byte takes its wire time at the line speed
     bool exitAfterComplete = false; // runner: stop once the transfer is complete
+    // Runner, pseudo-terminal only: a symbolic link at this path leads to the line, as
+    // /dev/serial/by-id names lead to an adapter, and follows the line when it comes back.
+    std::string linkPath;
+    // Runner: after the Nth handshake seen (0: never) the line goes away, as the USB port of a
+    // receiver switched off goes with it, and comes back after vanishMs as a new line behind
+    // the same link, with a boot loader started afresh. Once per run.
+    std::uint32_t vanishAfter = 0;
+    std::uint32_t vanishMs = 1000;
 };
 
 // Replies use a frame type with bit 3 clear: the updater drops the others.
@@ -87,6 +95,7 @@ struct SimReport {
     std::uint32_t handshakesSeen = 0;
     std::uint32_t handshakesAnswered = 0;
     std::uint32_t restarts = 0; // handshakes answered again in the middle of a transfer
+    std::uint32_t lineReturns = 0; // runner: times the line went away and came back
     // Filled by the line runner: from an acknowledgement written to the first byte of the
     // updater's next frame read, in microseconds (the updater's turnaround plus the line's).
     struct Turnaround {

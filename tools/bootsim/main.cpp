@@ -112,13 +112,27 @@ int main(int argc, char* argv[]) {
                 "a byte), so a transfer lasts as long as on a cable, e.g. --pace.");
     const QCommandLineOption exitAfter(
         "exit-after-complete", "Exit once the transfer is complete, e.g. --exit-after-complete.");
+    const QCommandLineOption link(
+        "link", "Make a symbolic link at PATH that leads to the pseudo-terminal (and follows "
+                "it when --vanish-after brings a new one), and print PATH as the port, e.g. "
+                "--link /tmp/receiver.",
+        "PATH");
+    const QCommandLineOption vanishAfter(
+        "vanish-after",
+        "After the Nth handshake the line goes away, as the USB port of a receiver switched "
+        "off goes with it, and comes back after --vanish-ms as a new pseudo-terminal behind "
+        "--link with the boot loader started afresh, e.g. --vanish-after 3 --answer-after 5.",
+        "N");
+    const QCommandLineOption vanishMs(
+        "vanish-ms", "How long the line stays away with --vanish-after. Default 1000.", "MS",
+        "1000");
     const QCommandLineOption report(
         "report",
         "Write the JSON report to FILE at exit (also on SIGINT and SIGTERM), e.g. "
         "--report /tmp/report.json.",
         "FILE");
     parser.addOptions({device, id, idSuffix, split, banner, answerAfter, dropAck, corrupt, seed,
-                       noise, ackDelay, pace, exitAfter, report});
+                       noise, ackDelay, pace, exitAfter, link, vanishAfter, vanishMs, report});
     parser.process(app);
 
     Config config;
@@ -144,6 +158,15 @@ int main(int argc, char* argv[]) {
         return bad("drop-ack");
     if (parser.isSet(ackDelay) && !ParseUnsigned(parser.value(ackDelay), config.ackDelayMs))
         return bad("ack-delay");
+    config.linkPath = parser.value(link).toStdString();
+    if (parser.isSet(vanishAfter) && !ParseUnsigned(parser.value(vanishAfter), config.vanishAfter))
+        return bad("vanish-after");
+    if (!ParseUnsigned(parser.value(vanishMs), config.vanishMs))
+        return bad("vanish-ms");
+    if (config.vanishAfter > 0 && (config.linkPath.empty() || parser.isSet(device))) {
+        std::fprintf(stderr, "orvane-bootsim: --vanish-after needs --link (and no --device)\n");
+        return 2;
+    }
     if (parser.isSet(corrupt)) {
         bool ok = false;
         config.corruptRate = parser.value(corrupt).toDouble(&ok);

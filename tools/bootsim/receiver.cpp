@@ -82,7 +82,30 @@ std::string SimulatedReceiver::FailStart(const char* what, std::string* error) {
 std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
     if (!ReadyToStart(error))
         return {};
-    auto fail = [&](const char* what) { return FailStart(what, error); };
+    const std::string path = OpenPty(config.linkPath, error);
+    if (path.empty()) {
+        CloseAll();
+        return {};
+    }
+    m_isDevice = false;
+    if (!Launch(config, error))
+        return {};
+    return path;
+}
+
+std::string SimulatedReceiver::OpenPty(const std::string& linkPath, std::string* error) {
+    // Closes only what this opened: the runner's wake-up pipe may be in use.
+    auto fail = [&](const char* what) {
+        const int e = errno;
+        for (int* fd : {&m_fd, &m_keepSlave}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+        if (error)
+            *error = ErrnoText(what, e);
+        return std::string();
+    };
     m_fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         return fail("posix_openpt");
@@ -103,10 +126,35 @@ std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
     m_keepSlave = ::open(name.data(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (m_keepSlave < 0)
         return fail("open slave");
-    m_isDevice = false;
-    if (!Launch(config, error))
-        return {};
-    return name.data();
+    if (linkPath.empty())
+        return name.data();
+    // Made under a temporary name and renamed over the link, so the link is never missing
+    // or half made while it changes.
+    const std::string temporary = linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(name.data(), temporary.c_str()) != 0 ||
+        ::rename(temporary.c_str(), linkPath.c_str()) != 0)
+        return fail(linkPath.c_str());
+    m_linkPath = linkPath;
+    return linkPath;
+}
+
+bool SimulatedReceiver::Vanish(const Config& config) {
+    for (int* fd : {&m_fd, &m_keepSlave}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    if (!config.linkPath.empty())
+        ::unlink(config.linkPath.c_str());
+    if (!SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(config.vanishMs)))
+        return false;
+    if (OpenPty(config.linkPath, nullptr).empty())
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_sim = std::make_unique<BootSim>(config); // switched on again: the boot loader starts anew
+    ++m_lineReturns;
+    return true;
 }
 
 std::string SimulatedReceiver::StartOnDevice(const std::string& path, const Config& config,
@@ -167,6 +215,9 @@ void SimulatedReceiver::Stop() {
     if (m_thread.joinable())
         m_thread.join();
     CloseAll();
+    if (!m_linkPath.empty())
+        ::unlink(m_linkPath.c_str());
+    m_linkPath.clear();
 }
 
 void SimulatedReceiver::CloseAll() {
@@ -190,6 +241,7 @@ bool SimulatedReceiver::WaitForEnd(std::chrono::milliseconds timeout) {
 SimReport SimulatedReceiver::Report() const {
     std::lock_guard lock(m_mutex);
     SimReport report = m_sim ? m_sim->Report() : SimReport{};
+    report.lineReturns = m_lineReturns;
     if (!m_turnaroundUs.empty()) {
         std::vector<std::uint32_t> sorted = m_turnaroundUs;
         std::sort(sorted.begin(), sorted.end());
@@ -283,6 +335,7 @@ void SimulatedReceiver::Run() {
     }
     std::array<std::uint8_t, 4096> buffer{};
     bool lost = false;
+    bool vanished = false;
     while (!m_stop.load(std::memory_order_acquire) && !lost) {
         pollfd p[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         const int ready = ::poll(p, 2, 500);
@@ -323,12 +376,22 @@ void SimulatedReceiver::Run() {
         std::vector<Outgoing> outs;
         std::uint32_t listening = 0;
         bool completedNow = false;
+        bool vanishNow = false;
         {
             std::lock_guard lock(m_mutex);
             const auto before = m_sim->TransfersCompleted();
             outs = m_sim->Feed(buffer.data(), count, baud);
             listening = m_sim->ListeningBaud();
             completedNow = m_sim->TransfersCompleted() != before;
+            vanishNow = !vanished && !m_isDevice && config.vanishAfter > 0 &&
+                        m_sim->Report().handshakesSeen >= config.vanishAfter;
+        }
+        if (vanishNow) {
+            // Switched off: what it would have answered is never sent.
+            vanished = true;
+            if (!Vanish(config))
+                break;
+            continue;
         }
         if (config.pace && !outs.empty() && !SleepUntil(m_rxWireEnd))
             break;

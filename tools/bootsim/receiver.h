@@ -28,7 +28,8 @@ public:
     SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
 
     // Creates a pseudo-terminal and starts answering on it. Returns the path of the side the
-    // updater opens, or "" on failure with the reason in *error.
+    // updater opens (the configuration's link path when it has one), or "" on failure with
+    // the reason in *error.
     std::string Start(const Config& config, std::string* error = nullptr);
 
     // Opens a serial device (for example one end of a null-modem cable) and starts answering on
@@ -54,6 +55,10 @@ public:
 
 private:
     bool Launch(const Config& config, std::string* error);
+    // Opens a new pseudo-terminal pair (and points the link at it); "" on failure.
+    std::string OpenPty(const std::string& linkPath, std::string* error);
+    // The line goes away for a while and comes back as a new one; false when stopping.
+    bool Vanish(const Config& config);
     // False (with the reason) while a thread still runs; otherwise closes what is left open.
     bool ReadyToStart(std::string* error);
     // Closes what a failed start opened and returns "" with the errno text in *error.
@@ -67,6 +72,7 @@ private:
 
     int m_fd = -1;        // master side, or the device
     int m_keepSlave = -1; // our own slave descriptor: the line stays up between updater opens
+    std::string m_linkPath; // the link made to the line, removed at Stop
     int m_wake[2] = {-1, -1};
     bool m_isDevice = false;
     std::uint32_t m_deviceBaud = 9600;
@@ -85,6 +91,7 @@ private:
     std::chrono::steady_clock::time_point m_ackSentAt{};
     bool m_ackPending = false;
     bool m_ended = false;
+    std::uint32_t m_lineReturns = 0; // guarded by m_mutex
 };
 
 } // namespace orvane::bootsim
