@@ -102,7 +102,8 @@ std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std
         w.rdev = st.st_rdev;
         const unsigned maj = major(st.st_rdev);
         if (maj >= kPtySlaveFirstMajor && maj <= kPtySlaveLastMajor)
-            w.ptyIndex = static_cast<long>((maj - kPtySlaveFirstMajor) * 256 + minor(st.st_rdev));
+            w.ptyIndex = static_cast<long>(maj - kPtySlaveFirstMajor) * 256 +
+                         static_cast<long>(minor(st.st_rdev));
         wanted[i] = w;
         any = true;
     }

@@ -50,25 +50,24 @@ TEST(CliPorts, TableShowsWhatTellsAdaptersApart) {
 }
 
 TEST(CliPorts, MatchChoosesByVendorProductSerialOrById) {
-    std::vector<NumberedPort> ports = {Port(1, "/dev/ttyUSB0", "A1"),
-                                       Port(2, "/dev/ttyUSB1", "B2", "067b:2303", "PL2303"),
-                                       Port(3, "/dev/ttyACM0", "R7", "1546:01a8", "Receiver"),
-                                       Port(4, "/dev/ttyS4", "", "", "")};
+    std::vector<NumberedPort> ports = {
+        Port(1, "/dev/ttyUSB0", "A1"), Port(2, "/dev/ttyUSB1", "B2", "067b:2303", "PL2303"),
+        Port(3, "/dev/ttyACM0", "R7", "1546:01a8", "Receiver"), Port(4, "/dev/ttyS4", "", "", "")};
     ports[2].holder = DeviceHolder{"cat", 99};
     struct Case {
         std::vector<std::string> patterns;
         std::vector<int> chosen;
     };
     const Case cases[] = {
-        {{}, {1, 2, 4}},                 // all that are free
-        {{"0403:6001"}, {1}},            // vendor:product
-        {{"067B:2303"}, {2}},            // in any case
-        {{"B2"}, {2}},                   // serial number, whole
-        {{"2303:067b"}, {}},             // not the other way round
-        {{"PL2303"}, {2}},               // a part of the by-id name
-        {{"1546:01a8"}, {}},             // held by another program
+        {{}, {1, 2, 4}},                     // all that are free
+        {{"0403:6001"}, {1}},                // vendor:product
+        {{"067B:2303"}, {2}},                // in any case
+        {{"B2"}, {2}},                       // serial number, whole
+        {{"2303:067b"}, {}},                 // not the other way round
+        {{"PL2303"}, {2}},                   // a part of the by-id name
+        {{"1546:01a8"}, {}},                 // held by another program
         {{"A1", "0403:6001", "B2"}, {1, 2}}, // several: any of them
-        {{"ttyS4"}, {}},                 // the path is no pattern
+        {{"ttyS4"}, {}},                     // the path is no pattern
     };
     for (const auto& c : cases) {
         std::vector<int> chosen;
@@ -104,9 +103,10 @@ protected:
         ASSERT_TRUE(settings.isValid());
         SetSettingsFolder(settings.path().toStdString());
         // The store's file name is taken by a folder: nothing can be stored.
-        ASSERT_TRUE(QDir(settings.path()).mkpath(QStringLiteral("%1/%2.ini")
-                                                     .arg(kSettingsOrganization)
-                                                     .arg(kSettingsApplication)));
+        ASSERT_TRUE(QDir(settings.path())
+                        .mkpath(QStringLiteral("%1/%2.ini")
+                                    .arg(kSettingsOrganization)
+                                    .arg(kSettingsApplication)));
         decoy = OpenPtyPair();
         ASSERT_TRUE(decoy.IsOpen());
         // The decoy is the machine's only serial device: a USB adapter, the first found.

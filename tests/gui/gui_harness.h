@@ -107,8 +107,8 @@ public:
         };
         a.frame.listPorts = [this] { return m_options.ports; };
         a.frame.describePort = [](int n) {
-            return FormatText("/dev/ttyUSB%d\nFT232R USB UART, USB 0403:6001\nSerial number A%d",
-                              n, n);
+            return FormatText("/dev/ttyUSB%d\nFT232R USB UART, USB 0403:6001\nSerial number A%d", n,
+                              n);
         };
         a.frame.storedPortName = [this] { return m_options.storedPort; };
         a.bundleFolders = {m_options.bundle ? QStringLiteral(ORVANE_BUNDLE_DIR)

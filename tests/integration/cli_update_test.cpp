@@ -167,9 +167,8 @@ TEST_F(CliTest, WaitFollowsAReceiverWhosePortGoesAwayWhileHandshaking) {
         QTemporaryDir links;
         QProcess sim;
         const QString link = links.filePath("receiver");
-        const QString path =
-            StartSim(sim, {"--id", "K64E", "--link", link, "--answer-after", "5",
-                           "--vanish-after", "3", "--vanish-ms", "1500"});
+        const QString path = StartSim(sim, {"--id", "K64E", "--link", link, "--answer-after", "5",
+                                            "--vanish-after", "3", "--vanish-ms", "1500"});
         ASSERT_EQ(path, link);
         QStringList args{"--port", path, "--timeout", "60", "--no-progress"};
         if (wait)

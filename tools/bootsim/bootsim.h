@@ -94,7 +94,7 @@ struct SimReport {
     std::vector<SpeedChange> speedChanges;
     std::uint32_t handshakesSeen = 0;
     std::uint32_t handshakesAnswered = 0;
-    std::uint32_t restarts = 0; // handshakes answered again in the middle of a transfer
+    std::uint32_t restarts = 0;    // handshakes answered again in the middle of a transfer
     std::uint32_t lineReturns = 0; // runner: times the line went away and came back
     // Filled by the line runner: from an acknowledgement written to the first byte of the
     // updater's next frame read, in microseconds (the updater's turnaround plus the line's).

@@ -113,9 +113,10 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption exitAfter(
         "exit-after-complete", "Exit once the transfer is complete, e.g. --exit-after-complete.");
     const QCommandLineOption link(
-        "link", "Make a symbolic link at PATH that leads to the pseudo-terminal (and follows "
-                "it when --vanish-after brings a new one), and print PATH as the port, e.g. "
-                "--link /tmp/receiver.",
+        "link",
+        "Make a symbolic link at PATH that leads to the pseudo-terminal (and follows "
+        "it when --vanish-after brings a new one), and print PATH as the port, e.g. "
+        "--link /tmp/receiver.",
         "PATH");
     const QCommandLineOption vanishAfter(
         "vanish-after",

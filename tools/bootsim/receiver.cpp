@@ -82,7 +82,7 @@ std::string SimulatedReceiver::FailStart(const char* what, std::string* error) {
 std::string SimulatedReceiver::Start(const Config& config, std::string* error) {
     if (!ReadyToStart(error))
         return {};
-    const std::string path = OpenPty(config.linkPath, error);
+    std::string path = OpenPty(config.linkPath, error);
     if (path.empty()) {
         CloseAll();
         return {};

@@ -70,8 +70,8 @@ private:
     void SetDeviceBaud(std::uint32_t baud);
     void CloseAll();
 
-    int m_fd = -1;        // master side, or the device
-    int m_keepSlave = -1; // our own slave descriptor: the line stays up between updater opens
+    int m_fd = -1;          // master side, or the device
+    int m_keepSlave = -1;   // our own slave descriptor: the line stays up between updater opens
     std::string m_linkPath; // the link made to the line, removed at Stop
     int m_wake[2] = {-1, -1};
     bool m_isDevice = false;
