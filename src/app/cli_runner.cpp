@@ -247,8 +247,14 @@ CliResult RunUpdate(const CliOptions& options) {
     const std::string port =
         options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
     result.port = port;
-    if (!frame.IsLinked() && options.wait)
+    if (!frame.IsLinked() && options.wait) {
         WaitForDevice(frame, options, port);
+        if (!frame.IsLinked() && options.interrupted && options.interrupted()) {
+            result.reason = "interrupted";
+            std::fprintf(options.err, "error: interrupted\n");
+            return finish(kExitInterrupted);
+        }
+    }
     if (!frame.IsLinked()) {
         result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
         std::fprintf(options.err, "error: %s\n", result.reason.c_str());
