@@ -1,5 +1,7 @@
 #include "firmware/catalogue.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -43,7 +45,9 @@ char16_t FoldLetter(char16_t c) {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
-bool SameIdentifier(std::u16string_view a, std::u16string_view b) {
+} // namespace
+
+bool IdentifiersEqual(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -53,7 +57,13 @@ bool SameIdentifier(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-} // namespace
+bool IsImageName(std::string_view name) {
+    return std::find(std::begin(kImageNames), std::end(kImageNames), name) != std::end(kImageNames);
+}
+
+bool IsRecordImageName(std::string_view name) {
+    return name.size() == 1 && name[0] >= 'A' && name[0] <= 'N';
+}
 
 std::size_t CatalogueEntry::IdentifierCount() const {
     return static_cast<std::size_t>(
@@ -67,7 +77,7 @@ const std::array<CatalogueEntry, 26>& Catalogue() {
 const CatalogueEntry* FindImage(std::u16string_view identifier) {
     for (const CatalogueEntry& entry : kCatalogue) {
         for (std::size_t i = 0; i < entry.IdentifierCount(); ++i) {
-            if (SameIdentifier(identifier, entry.identifiers[i]))
+            if (IdentifiersEqual(identifier, entry.identifiers[i]))
                 return &entry;
         }
     }
@@ -75,25 +85,28 @@ const CatalogueEntry* FindImage(std::u16string_view identifier) {
 }
 
 ApplyResult ApplyEntry(const CatalogueEntry& entry, bool sForm, CImageSelection& sel,
-                       IBaudSwitch& link, const IResourceModule& resources,
-                       std::u16string* missing) {
+                       IBaudSwitch& link, const IImageSource& images, std::u16string* missing) {
+    const auto fail = [&](std::string_view name) {
+        if (missing)
+            *missing = FromAnsi(name);
+        return ApplyResult::ResourceMissing;
+    };
     if (entry.mode == ImageMode::TwoStage) {
-        // Both resources are checked before anything changes, so a missing one leaves the
+        // Both images are checked before anything changes, so a missing one leaves the
         // link's speed and the previous selection exactly as they were.
-        const auto fpga = resources.FindResource(kResourceFpga, u"FPGA");
-        const auto pxa = resources.FindResource(kResourcePxa271, u"PXA271");
-        if (!fpga || !pxa) {
-            if (missing)
-                *missing = !pxa ? u"PXA271" : u"FPGA";
-            return ApplyResult::ResourceMissing;
-        }
+        const auto fpga = images.FindImageBytes(kFpgaName);
+        const auto pxa = images.FindImageBytes(kPxa271Name);
+        if (!pxa)
+            return fail(kPxa271Name);
+        if (!fpga)
+            return fail(kFpgaName);
         link.SwitchBaud(kFastBaud);
         sel.m_bSendSecond = true;
         sel.m_pSecondImage = fpga->data;
-        sel.m_nTotalLen = fpga->size;
+        sel.m_nTotalLen = fpga->length;
         sel.m_pImage = pxa->data;
-        sel.m_nImageLen = pxa->size;
-        sel.m_nTotalLen += pxa->size;
+        sel.m_nImageLen = pxa->length;
+        sel.m_nTotalLen += pxa->length;
         sel.m_bTwoStage = true;
         sel.m_bSecondStage = false;
         sel.m_nBytesRead = 0;
@@ -102,11 +115,13 @@ ApplyResult ApplyEntry(const CatalogueEntry& entry, bool sForm, CImageSelection&
         return ApplyResult::Applied;
     }
 
-    const auto image = GetEmbeddedImage(entry.image);
+    const char name[2] = {entry.image, 0};
+    const auto image = images.FindImageBytes(name);
     if (!image)
-        return ApplyResult::ResourceMissing; // cannot happen with the fixed catalogue
+        return fail(name);
     if (entry.baud == BaudRule::Always115200 || (entry.baud == BaudRule::SForm115200 && sForm))
         link.SwitchBaud(kFastBaud);
+    sel.m_bTwoStage = false;
     sel.m_pImage = image->data;
     sel.m_nImageLen = image->length;
     sel.m_strDisplayName = entry.HasDisplayName() ? entry.displayName : entry.identifiers[0];

@@ -36,9 +36,12 @@ struct CatalogueEntry {
 
 const std::array<CatalogueEntry, 26>& Catalogue();
 
-// The entry whose identifier equals `identifier` (whole string; only the letters A to Z
-// compare without regard to case), or nullptr. No side effects.
+// The entry of the built-in catalogue whose identifier equals `identifier` (whole string; only
+// the letters A to Z compare without regard to case), or nullptr. No side effects.
 const CatalogueEntry* FindImage(std::u16string_view identifier);
+
+// The comparison FindImage uses.
+bool IdentifiersEqual(std::u16string_view a, std::u16string_view b);
 
 constexpr std::uint32_t kFastBaud = 115200;
 constexpr std::uint32_t kSlowBaud = 9600;
@@ -83,13 +86,18 @@ constexpr std::uint8_t kFiller = 0xFF;
 
 enum class ApplyResult : std::uint8_t {
     Applied,
-    ResourceMissing, // a resource image of the two-stage entry is absent: nothing was changed
+    ResourceMissing, // an image the entry needs is absent: nothing was changed
 };
 
-// Applies a found entry: checks that everything it needs exists, performs the baud rule,
-// then fills the selection. `sForm` is the identification's S-form flag. The entry without
-// a display name shows its identifier instead, so the log never names another receiver.
-// `missing` receives the type name of a missing resource.
+// Applies a found entry: checks that every image it needs exists in `images`, performs the
+// baud rule, then fills the selection. `sForm` is the identification's S-form flag. The entry
+// without a display name shows its identifier instead, so the log never names another
+// receiver. `missing` receives the name of a missing image ("PXA271", "G").
+ApplyResult ApplyEntry(const CatalogueEntry& entry, bool sForm, CImageSelection& selection,
+                       IBaudSwitch& link, const IImageSource& images,
+                       std::u16string* missing = nullptr);
+
+// The same with the placeholder images and the resources of `resources`.
 ApplyResult ApplyEntry(const CatalogueEntry& entry, bool sForm, CImageSelection& selection,
                        IBaudSwitch& link, const IResourceModule& resources,
                        std::u16string* missing = nullptr);

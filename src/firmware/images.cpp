@@ -1,5 +1,9 @@
 #include "firmware/images.h"
 
+#include "firmware/catalogue.h"
+#include "firmware/crypto.h"
+#include "firmware/firmware_set.h"
+
 #include <array>
 
 // Symbols placed by the generated assembly file (images.S).
@@ -97,6 +101,47 @@ std::optional<EmbeddedImage> GetEmbeddedImage(char letter) {
 const IResourceModule& OwnResources() {
     static const CompiledResources module;
     return module;
+}
+
+std::optional<ImageView> PlaceholderImages::FindImageBytes(std::string_view name) const {
+    if (name == kPxa271Name || name == kFpgaName) {
+        const auto found = name == kPxa271Name
+                               ? m_resources.FindResource(kResourcePxa271, u"PXA271")
+                               : m_resources.FindResource(kResourceFpga, u"FPGA");
+        if (!found)
+            return std::nullopt;
+        return ImageView{found->data, found->size};
+    }
+    if (name.size() != 1)
+        return std::nullopt;
+    const auto image = GetEmbeddedImage(name[0]);
+    if (!image)
+        return std::nullopt;
+    return ImageView{image->data, image->length};
+}
+
+ApplyResult ApplyEntry(const CatalogueEntry& entry, bool sForm, CImageSelection& selection,
+                       IBaudSwitch& link, const IResourceModule& resources,
+                       std::u16string* missing) {
+    return ApplyEntry(entry, sForm, selection, link, PlaceholderImages(resources), missing);
+}
+
+std::shared_ptr<const FirmwareSet> PlaceholderFirmware() {
+    static const std::shared_ptr<const FirmwareSet> set = [] {
+        auto placeholder = std::make_shared<FirmwareSet>(FirmwareSet::Kind::Placeholder);
+        const PlaceholderImages images;
+        for (const std::string_view name : kImageNames) {
+            if (const auto view = images.FindImageBytes(name))
+                placeholder->AddImage({std::string(name),
+                                       {},
+                                       view->data,
+                                       view->length,
+                                       Sha256Hex(view->data, view->length)});
+        }
+        placeholder->SetEntries({Catalogue().begin(), Catalogue().end()});
+        return placeholder;
+    }();
+    return set;
 }
 
 } // namespace orvane::firmware

@@ -1,0 +1,91 @@
+#include "firmware/crypto.h"
+
+#include <gcrypt.h>
+
+#include <climits>
+#include <mutex>
+
+namespace orvane::firmware {
+
+namespace {
+
+// Only public data is handled here (hashes, public keys, signatures), so the library's secure
+// memory is not needed; switching it off keeps it from warning or locking memory.
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gcry_check_version(GCRYPT_VERSION);
+        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    });
+}
+
+// Owns one s-expression of the library.
+class Sexp {
+public:
+    Sexp() = default;
+    ~Sexp() { gcry_sexp_release(m_sexp); }
+    Sexp(const Sexp&) = delete;
+    Sexp& operator=(const Sexp&) = delete;
+    gcry_sexp_t* Out() { return &m_sexp; }
+    gcry_sexp_t Get() const { return m_sexp; }
+
+private:
+    gcry_sexp_t m_sexp = nullptr;
+};
+
+} // namespace
+
+Sha256Digest Sha256(const std::uint8_t* data, std::size_t length) {
+    InitLibrary();
+    Sha256Digest digest{};
+    gcry_md_hash_buffer(GCRY_MD_SHA256, digest.data(), data, length);
+    return digest;
+}
+
+std::string Sha256Hex(const std::uint8_t* data, std::size_t length) {
+    const Sha256Digest digest = Sha256(data, length);
+    return ToHex(digest.data(), digest.size());
+}
+
+Blake2b512Digest Blake2b512(const std::uint8_t* data, std::size_t length) {
+    InitLibrary();
+    Blake2b512Digest digest{};
+    gcry_md_hash_buffer(GCRY_MD_BLAKE2B_512, digest.data(), data, length);
+    return digest;
+}
+
+bool VerifyEd25519(const Ed25519PublicKey& key, const Ed25519Signature& signature,
+                   const std::uint8_t* message, std::size_t length) {
+    InitLibrary();
+    if (length > static_cast<std::size_t>(INT_MAX))
+        return false;
+    Sexp keySexp;
+    Sexp sigSexp;
+    Sexp dataSexp;
+    if (gcry_sexp_build(keySexp.Out(), nullptr,
+                        "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
+                        static_cast<int>(key.size()), key.data()) != 0)
+        return false;
+    if (gcry_sexp_build(sigSexp.Out(), nullptr, "(sig-val (eddsa (r %b) (s %b)))", 32,
+                        signature.data(), 32, signature.data() + 32) != 0)
+        return false;
+    if (gcry_sexp_build(dataSexp.Out(), nullptr,
+                        "(data (flags eddsa) (hash-algo sha512) (value %b))",
+                        static_cast<int>(length), message) != 0)
+        return false;
+    return gcry_pk_verify(sigSexp.Get(), dataSexp.Get(), keySexp.Get()) == 0;
+}
+
+std::string ToHex(const std::uint8_t* data, std::size_t length) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        hex.push_back(kDigits[data[i] >> 4]);
+        hex.push_back(kDigits[data[i] & 0x0F]);
+    }
+    return hex;
+}
+
+} // namespace orvane::firmware

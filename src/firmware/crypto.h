@@ -1,0 +1,31 @@
+// The few cryptographic operations firmware packages need, all done by libgcrypt: SHA-256 of
+// image files, BLAKE2b-512 of a prehashed signed file, and Ed25519 signature checks.
+//
+// Thread contract: any thread. The library is initialised once, on first use.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvane::firmware {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+using Blake2b512Digest = std::array<std::uint8_t, 64>;
+using Ed25519PublicKey = std::array<std::uint8_t, 32>;
+using Ed25519Signature = std::array<std::uint8_t, 64>;
+
+Sha256Digest Sha256(const std::uint8_t* data, std::size_t length);
+// Lower-case hexadecimal, 64 digits.
+std::string Sha256Hex(const std::uint8_t* data, std::size_t length);
+Blake2b512Digest Blake2b512(const std::uint8_t* data, std::size_t length);
+
+// True when `signature` is a valid Ed25519 signature of the message under `key`.
+bool VerifyEd25519(const Ed25519PublicKey& key, const Ed25519Signature& signature,
+                   const std::uint8_t* message, std::size_t length);
+
+// Lower-case hexadecimal of any bytes.
+std::string ToHex(const std::uint8_t* data, std::size_t length);
+
+} // namespace orvane::firmware
