@@ -16,6 +16,9 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tools/bootsim/CMakeLists.txt)
   install(PROGRAMS $<TARGET_FILE:orvane-bootsim> DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${ORVANE_BUNDLE} DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-update)
+# The minisign public keys trusted to sign firmware packages (res/keys/*.pub).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/res/keys/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-update/keys
+        FILES_MATCHING PATTERN "*.pub")
 install(FILES ${PROJECT_SOURCE_DIR}/res/orvane-update.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 32 48 64 128)
@@ -36,8 +39,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 # The Qt run-time libraries and the platform plugins that let the window open on X11 or
-# Wayland; the C and C++ libraries come with every Debian system that has Qt 6.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, qt6-qpa-plugins")
+# Wayland, and libgcrypt (firmware package signatures); the C and C++ libraries come with
+# every Debian system that has Qt 6.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6core6, libqt6gui6, libqt6widgets6, qt6-qpa-plugins, libgcrypt20, libgpg-error0")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # The Chinese interface needs a font with the CJK characters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei")

@@ -25,6 +25,11 @@
     </message>
     <message>
         <location filename="../../src/app/resources.cpp"/>
+        <source>Load &amp;firmware package...</source>
+        <translation>加载固件包(&amp;F)...</translation>
+    </message>
+    <message>
+        <location filename="../../src/app/resources.cpp"/>
         <source>&amp;Exit</source>
         <translation>退出(&amp;E)</translation>
     </message>

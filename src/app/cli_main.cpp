@@ -2,9 +2,11 @@
 #include "app/cli_ports.h"
 #include "app/cli_runner.h"
 #include "app/cli_station.h"
+#include "app/firmware_loading.h"
 #include "bootsim/receiver.h"
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
+#include "firmware/firmware_set.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
@@ -38,7 +40,16 @@ const char* kDescription =
     "\n"
     "Exit codes: 0 update complete; 1 the port cannot be opened or configured, or\n"
     "the device went away; 2 the receiver's identifier is not in the catalogue;\n"
-    "3 --timeout passed (the message names the block it waited for).\n"
+    "3 --timeout passed (the message names the block it waited for); 4 the firmware\n"
+    "cannot be used: the package is refused (the message names the file and what is\n"
+    "wrong), the receiver's image is not in the package, or this build's test images\n"
+    "were refused for a device that is not the simulated receiver.\n"
+    "\n"
+    "Firmware: --firmware PACKAGE sends the images of a signed firmware package (a\n"
+    "folder with manifest.json, the image files and manifest.json.minisig); it is\n"
+    "checked completely before the first byte goes out. Without it the build's own\n"
+    "firmware is sent: in a build without -DORVANE_FIRMWARE these are test images,\n"
+    "which go only to the simulated receiver (--simulate, or orvane-bootsim).\n"
     "\n"
     "Station mode: give --port (or --simulate) several times, or --all, and every\n"
     "receiver is updated at once in its own process, with a progress line each, a\n"
@@ -55,33 +66,35 @@ const char* kDescription =
     "  orvane-update-cli --port COM3\n"
     "  orvane-update-cli --port /dev/ttyUSB0 --timeout 900\n"
     "  orvane-update-cli --simulate K64U          (a simulated receiver, no hardware)\n"
+    "  orvane-update-cli --firmware pkg --port /dev/ttyUSB0   (a signed firmware package)\n"
     "  orvane-update-cli --frame 'SS, B49,B54,'   (the bytes a command text becomes)\n"
     "  orvane-update-cli --port COM3 --port COM4 --port /dev/ttyUSB2   (station mode)\n"
     "  orvane-update-cli --all --match 0403:6001 --timeout 900   (every such adapter)\n"
     "  orvane-update-cli --port /dev/serial/by-id/usb-FTDI_FT232R_A10K5XYZ-if00-port0 --wait";
 
-void PrintCatalogue() {
-    for (const auto& e : orvane::firmware::Catalogue()) {
+void PrintCatalogue(const orvane::firmware::FirmwareSet& firmware) {
+    std::printf("Firmware: %s\n", firmware.Description().c_str());
+    for (const auto& e : firmware.Entries()) {
         std::string ids;
         for (std::size_t i = 0; i < e.IdentifierCount(); ++i)
             ids += (i ? ", " : "") + orvane::ToAnsi(e.identifiers[i]);
-        std::string image;
-        std::uint32_t length = 0;
-        if (e.mode == orvane::firmware::ImageMode::TwoStage) {
-            image = "PXA271+FPGA";
-            for (auto [id, type] : {std::pair{orvane::firmware::kResourcePxa271, u"PXA271"},
-                                    std::pair{orvane::firmware::kResourceFpga, u"FPGA"}})
-                if (auto r = orvane::firmware::OwnResources().FindResource(id, type))
-                    length += r->size;
-        } else {
-            image = std::string(1, e.image);
-            length = orvane::firmware::GetEmbeddedImage(e.image)->length;
+        const bool twoStage = e.mode == orvane::firmware::ImageMode::TwoStage;
+        const std::string image = twoStage ? "PXA271+FPGA" : std::string(1, e.image);
+        std::uint64_t length = 0;
+        bool present = true;
+        for (const std::string& name : orvane::firmware::FirmwareSet::ImagesOf(e)) {
+            const auto* img = firmware.Image(name);
+            present = present && img != nullptr;
+            length += img ? img->length : 0;
         }
         const char* baud = e.baud == orvane::firmware::BaudRule::Always115200  ? "115200"
                            : e.baud == orvane::firmware::BaudRule::SForm115200 ? "115200 if S form"
                                                                                : "-";
-        std::printf("%2d  %-28s %-22s %-12s %8u bytes  %s\n", e.number, ids.c_str(),
-                    orvane::ToUtf8(e.displayName).c_str(), image.c_str(), length, baud);
+        const std::string size =
+            present ? orvane::FormatAnsi("%8llu bytes", static_cast<unsigned long long>(length))
+                    : std::string("not in this firmware package");
+        std::printf("%2d  %-28s %-22s %-12s %s  %s\n", e.number, ids.c_str(),
+                    orvane::ToUtf8(e.displayName).c_str(), image.c_str(), size.c_str(), baud);
     }
 }
 
@@ -162,9 +175,27 @@ int main(int argc, char** argv) {
         "TEXT");
     const QCommandLineOption frameTypeOpt("frame-type", "Frame type byte for --frame (default 24).",
                                           "N", "24");
-    parser.addOptions({portOpt, allOpt, matchOpt, waitOpt, reportDirOpt, machineOpt, resultOpt,
-                       simulateOpt, simPaceOpt, simReportOpt, timeoutOpt, verboseOpt, noBarOpt,
-                       listOpt, forgetOpt, catalogueOpt, frameOpt, frameTypeOpt});
+    const QCommandLineOption firmwareOpt(
+        "firmware",
+        "Send the firmware of the signed package in folder PACKAGE (or its manifest.json). "
+        "Every check is made before the first byte goes out.",
+        "PACKAGE");
+    const QCommandLineOption keyOpt(
+        "trusted-key",
+        "Also trust this minisign public key file for --firmware (may be given more than "
+        "once). The keys installed in share/orvane-update/keys and in the keys folder of the "
+        "user's configuration folder are always trusted.",
+        "FILE");
+    const QCommandLineOption allowPlaceholderOpt(
+        "allow-placeholder-firmware",
+        "Bench override: send this build's test images to any device, not only to the "
+        "simulated receiver (for orvane-bootsim --device on a null-modem cable). Never use it "
+        "with a real receiver.");
+    parser.addOptions(
+        {portOpt,     allOpt,      matchOpt,           waitOpt,      reportDirOpt, machineOpt,
+         resultOpt,   simulateOpt, simPaceOpt,         simReportOpt, timeoutOpt,   verboseOpt,
+         noBarOpt,    listOpt,     forgetOpt,          catalogueOpt, frameOpt,     frameTypeOpt,
+         firmwareOpt, keyOpt,      allowPlaceholderOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
                      qPrintable(parser.helpText()));
@@ -174,8 +205,25 @@ int main(int argc, char** argv) {
         std::printf("%s", qPrintable(parser.helpText()));
         return 0;
     }
+    // The firmware is settled first: a package that fails a check ends the run before any
+    // port is opened.
+    std::shared_ptr<const orvane::firmware::FirmwareSet> firmware =
+        orvane::firmware::BuiltInFirmware();
+    std::vector<std::string> keyFiles;
+    for (const QString& key : parser.values(keyOpt))
+        keyFiles.push_back(key.toStdString());
+    if (parser.isSet(firmwareOpt)) {
+        const auto loaded =
+            orvane::app::LoadFirmwarePackage(parser.value(firmwareOpt).toStdString(), keyFiles);
+        if (!loaded.firmware) {
+            std::fprintf(stderr, "error: firmware package refused, nothing sent: %s\n",
+                         loaded.error.c_str());
+            return orvane::app::kExitFirmware;
+        }
+        firmware = loaded.firmware;
+    }
     if (parser.isSet(catalogueOpt)) {
-        PrintCatalogue();
+        PrintCatalogue(*firmware);
         return 0;
     }
     if (parser.isSet(frameOpt)) {
@@ -253,6 +301,13 @@ int main(int argc, char** argv) {
             station.commonArgs << "--wait";
         if (parser.isSet(simPaceOpt))
             station.commonArgs << "--simulate-pace";
+        if (parser.isSet(firmwareOpt))
+            station.commonArgs << "--firmware" << parser.value(firmwareOpt);
+        for (const QString& key : parser.values(keyOpt))
+            station.commonArgs << "--trusted-key" << key;
+        if (parser.isSet(allowPlaceholderOpt))
+            station.commonArgs << "--allow-placeholder-firmware";
+        station.firmware = QString::fromStdString(firmware->Description());
         station.reportDir =
             parser.isSet(reportDirOpt)
                 ? parser.value(reportDirOpt)
@@ -269,12 +324,15 @@ int main(int argc, char** argv) {
     options.wait = parser.isSet(waitOpt);
     options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
     options.interrupted = [] { return g_interrupted.load(); };
+    options.firmware = firmware;
+    options.allowPlaceholder = parser.isSet(allowPlaceholderOpt);
 
     orvane::bootsim::SimulatedReceiver simulator;
     if (parser.isSet(simulateOpt)) {
         orvane::bootsim::Config config;
         config.id = parser.value(simulateOpt).toStdString();
         config.pace = parser.isSet(simPaceOpt);
+        config.firmware = firmware; // the simulated receiver expects exactly these images
         std::string error;
         const std::string path = simulator.Start(config, &error);
         if (path.empty()) {
@@ -292,6 +350,8 @@ int main(int argc, char** argv) {
             return code;
     }
 
+    if (!options.machine)
+        std::printf("Firmware: %s\n", firmware->Description().c_str());
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     const auto result = orvane::app::RunUpdate(options);

@@ -1,6 +1,7 @@
 #include "app/cli_runner.h"
 
 #include "firmware/catalogue.h"
+#include "firmware/firmware_set.h"
 #include "framework/app.h"
 #include "framework/headless/headless.h"
 #include "platform/regkey.h"
@@ -157,7 +158,7 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
     const auto deadline =
         options.timeout.count() > 0 ? Clock::now() + options.timeout : Clock::time_point::max();
     std::string said;
-    while (!frame.IsLinked() && Clock::now() < deadline &&
+    while (!frame.IsLinked() && !frame.PlaceholderRefused() && Clock::now() < deadline &&
            !(options.interrupted && options.interrupted())) {
         if (frame.LastOpenFailure() != said) {
             said = frame.LastOpenFailure();
@@ -184,6 +185,7 @@ CliResult RunUpdate(const CliOptions& options) {
         Complete,
         UnknownId,
         LinkLost,
+        FirmwareRefused,
         Failed
     } outcome = Outcome::Running;
     fw::headless::MessageBoxOptions boxOptions;
@@ -194,6 +196,9 @@ CliResult RunUpdate(const CliOptions& options) {
             outcome = Outcome::Complete;
         else if (StartsWith(box.text, u"Can't find the version of"))
             outcome = Outcome::UnknownId;
+        else if (box.text.find(u"not in this firmware package") != std::u16string::npos ||
+                 box.text.find(u"carries test images") != std::u16string::npos)
+            outcome = Outcome::FirmwareRefused;
         else if (error && outcome == Outcome::Running)
             outcome = Outcome::Failed;
         if (outcome != Outcome::Running && result.reason.empty())
@@ -206,6 +211,8 @@ CliResult RunUpdate(const CliOptions& options) {
     services.storedPortName = [portName] {
         return portName.empty() ? GetPortOfMonitor() : portName;
     };
+    services.firmware = options.firmware;
+    services.allowPlaceholderOnAnyDevice = options.allowPlaceholder;
     ui::CMainFrame frame(std::move(services));
     if (!options.devicePath.empty())
         frame.SetDevicePath(frame.m_nPort, options.devicePath);
@@ -226,11 +233,21 @@ CliResult RunUpdate(const CliOptions& options) {
         if (options.machine)
             console.DrawProgress();
         result.identifier = ToUtf8(view.m_strIdentifier);
-        if (const auto* entry = firmware::FindImage(view.m_strIdentifier)) {
+        const auto& used =
+            view.m_bSelected && view.m_pFirmwareInUse ? view.m_pFirmwareInUse : frame.Firmware();
+        result.firmware = used->Origin();
+        if (const auto* entry = used->Find(view.m_strIdentifier)) {
             result.image = entry->mode == firmware::ImageMode::TwoStage
                                ? std::string("PXA271+FPGA")
                                : std::string(1, entry->image);
-            result.image += " (" + ToUtf8(view.m_strDisplayName) + ")";
+            result.image += " (" +
+                            ToUtf8(view.m_bSelected ? std::u16string_view(view.m_strDisplayName)
+                                                    : entry->displayName) +
+                            ")";
+            for (const std::string& name : firmware::FirmwareSet::ImagesOf(*entry)) {
+                if (const auto* image = used->Image(name))
+                    result.images.push_back({name, image->length, image->sha256});
+            }
         }
         console.FlushAddress();
         console.ClearBar();
@@ -247,13 +264,21 @@ CliResult RunUpdate(const CliOptions& options) {
     const std::string port =
         options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
     result.port = port;
-    if (!frame.IsLinked() && options.wait) {
+    // A refusal at start has been printed already, as the window's box would show it.
+    const bool refusedAtStart = frame.PlaceholderRefused();
+    if (!frame.IsLinked() && options.wait && !refusedAtStart) {
         WaitForDevice(frame, options, port);
         if (!frame.IsLinked() && options.interrupted && options.interrupted()) {
             result.reason = "interrupted";
             std::fprintf(options.err, "error: interrupted\n");
             return finish(kExitInterrupted);
         }
+    }
+    if (!frame.IsLinked() && frame.PlaceholderRefused()) {
+        result.reason = frame.LastOpenFailure();
+        if (!refusedAtStart)
+            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        return finish(kExitFirmware);
     }
     if (!frame.IsLinked()) {
         result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
@@ -285,6 +310,8 @@ CliResult RunUpdate(const CliOptions& options) {
         return finish(kExitComplete);
     case Outcome::UnknownId:
         return finish(kExitUnknownId);
+    case Outcome::FirmwareRefused:
+        return finish(kExitFirmware);
     case Outcome::LinkLost:
         console.PrintBox(FromUtf8(result.reason), true);
         return finish(kExitLinkFailed);
@@ -338,13 +365,23 @@ std::string ResultJson(const CliResult& r) {
                           : r.exitCode == kExitLinkFailed ? "link failed"
                           : r.exitCode == kExitUnknownId  ? "unknown identifier"
                           : r.exitCode == kExitTimeout    ? "timeout"
+                          : r.exitCode == kExitFirmware   ? "firmware refused"
                                                           : "interrupted";
-    return FormatAnsi("{\"port\": %s, \"identifier\": %s, \"image\": %s, \"blocks\": %llu, "
-                      "\"seconds\": %.3f, \"transferSeconds\": %.3f, \"result\": \"%s\", "
-                      "\"exitCode\": %d, \"reason\": %s}",
-                      quote(r.port).c_str(), quote(r.identifier).c_str(), quote(r.image).c_str(),
+    std::string images = "[";
+    for (std::size_t i = 0; i < r.images.size(); ++i)
+        images += (i ? ", " : "") + std::string("{\"name\": ") + quote(r.images[i].name) +
+                  FormatAnsi(", \"length\": %u, \"sha256\": ", r.images[i].length) +
+                  quote(r.images[i].sha256) + "}";
+    images += "]";
+    // Built in pieces: the reason can be long, and FormatAnsi's buffer is bounded.
+    return FormatAnsi("{\"port\": %s, \"identifier\": %s, \"image\": %s, ", quote(r.port).c_str(),
+                      quote(r.identifier).c_str(), quote(r.image).c_str()) +
+           "\"firmware\": " + quote(r.firmware) + ", \"images\": " + images +
+           FormatAnsi(", \"blocks\": %llu, \"seconds\": %.3f, \"transferSeconds\": %.3f, "
+                      "\"result\": \"%s\", \"exitCode\": %d, \"reason\": ",
                       static_cast<unsigned long long>(r.blocks), r.seconds, r.transferSeconds,
-                      outcome, r.exitCode, quote(r.reason).c_str());
+                      outcome, r.exitCode) +
+           quote(r.reason) + "}";
 }
 
 } // namespace orvane::app

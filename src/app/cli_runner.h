@@ -6,7 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
+
+namespace orvane::firmware {
+class FirmwareSet;
+}
 
 namespace orvane::app {
 
@@ -16,6 +22,8 @@ enum ExitCode : int {
     kExitLinkFailed = 1, // the port could not be opened, or the device went away
     kExitUnknownId = 2,  // the receiver's identifier is not in the catalogue
     kExitTimeout = 3,    // --timeout passed before completion
+    kExitFirmware = 4,   // the firmware cannot be used: a package refused, the receiver's image
+                         // not in the package, or test images refused for a real device
     kExitInterrupted = 130,
 };
 
@@ -35,14 +43,27 @@ struct CliOptions {
     // Machine-readable progress for a station-mode parent: "progress POS UPPER BLOCKS" and
     // "line TEXT" lines instead of the human output.
     bool machine = false;
+    // The firmware to send (null: what the build carries).
+    std::shared_ptr<const firmware::FirmwareSet> firmware;
+    // Bench override: the build's test images may go to a device that is not a
+    // pseudo-terminal.
+    bool allowPlaceholder = false;
+};
+
+struct CliImage {
+    std::string name; // "G", "PXA271"
+    std::uint32_t length = 0;
+    std::string sha256;
 };
 
 struct CliResult {
     int exitCode = kExitComplete;
     std::string reason;
-    std::string port;       // "COM3 (/dev/ttyUSB0)"
-    std::string identifier; // as the receiver reported it, after normalisation
-    std::string image;      // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
+    std::string port;             // "COM3 (/dev/ttyUSB0)"
+    std::string identifier;       // as the receiver reported it, after normalisation
+    std::string image;            // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
+    std::string firmware;         // "placeholder images" or the package's release name
+    std::vector<CliImage> images; // what the receiver's entry sends, with SHA-256
     std::uint64_t blocks = 0;
     double seconds = 0;
     double transferSeconds = 0; // from the first block to the end

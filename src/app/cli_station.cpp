@@ -129,6 +129,8 @@ int RunStation(const std::vector<StationJob>& jobs, const StationOptions& option
     if (running > 0)
         QCoreApplication::exec();
 
+    if (!options.firmware.isEmpty())
+        std::fprintf(options.out, "\nFirmware: %s", qPrintable(options.firmware));
     std::fprintf(options.out, "\n%-22s %-10s %-26s %8s %9s  %s\n", "receiver", "identifier",
                  "image", "blocks", "seconds", "result");
     int worst = 0;

@@ -19,6 +19,7 @@ struct StationOptions {
     QString program;        // the updater to start for every job (this executable)
     QStringList commonArgs; // added to every job (timeout, pacing)
     QString reportDir;      // one <label>.json per receiver goes here
+    QString firmware;       // what every receiver gets, for the summary
     std::FILE* out = stdout;
 };
 

@@ -51,22 +51,4 @@ private:
     mutable std::map<QString, QByteArray> m_unpacked; // compressed resources, unpacked once
 };
 
-// Resources looked up in `first`, then in `second`: a bundle without the firmware never makes
-// an update impossible.
-class CResourceChain final : public firmware::IResourceModule {
-public:
-    CResourceChain(const firmware::IResourceModule& first, const firmware::IResourceModule& second)
-        : m_first(first), m_second(second) {}
-    std::optional<firmware::ResourceBytes> FindResource(std::uint16_t id,
-                                                        std::u16string_view type) const override {
-        if (auto found = m_first.FindResource(id, type))
-            return found;
-        return m_second.FindResource(id, type);
-    }
-
-private:
-    const firmware::IResourceModule& m_first;
-    const firmware::IResourceModule& m_second;
-};
-
 } // namespace orvane::app

@@ -1,9 +1,10 @@
 // orvane-update: the desktop updater.
 //
-//   orvane-update [--port COMn|PATH] [--simulate ID] [FILE]
+//   orvane-update [--port COMn|PATH] [--simulate ID] [--firmware PACKAGE] [FILE]
 //
 // --simulate starts a simulated receiver on a pseudo-terminal inside this process and links
 // to it, so a whole update can be watched without a receiver.
+#include "app/firmware_loading.h"
 #include "app/sarnel_app.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
@@ -123,13 +124,34 @@ int main(int argc, char** argv) {
         QStringLiteral("measure-startup"),
         QStringLiteral("Print the time to the first paint, then exit."));
     startupOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({portOption, simulateOption, screenshotOption, screenshotAfterOption,
-                       updateOption, startupOption});
+    const QCommandLineOption firmwareOption(
+        QStringLiteral("firmware"),
+        QStringLiteral("Send the firmware of this signed package (a folder with manifest.json) "
+                       "in this run, instead of the one loaded last."),
+        QStringLiteral("PACKAGE"));
+    const QCommandLineOption keyOption(
+        QStringLiteral("trusted-key"),
+        QStringLiteral("Also trust this minisign public key file for firmware packages."),
+        QStringLiteral("FILE"));
+    parser.addOptions({portOption, simulateOption, firmwareOption, keyOption, screenshotOption,
+                       screenshotAfterOption, updateOption, startupOption});
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
                                  QStringLiteral("[FILE]"));
     parser.process(qapp);
 
     orvane::app::AppOptions options;
+    for (const QString& key : parser.values(keyOption))
+        options.trustedKeys.push_back(key.toStdString());
+    if (parser.isSet(firmwareOption)) {
+        const auto loaded = orvane::app::LoadFirmwarePackage(
+            parser.value(firmwareOption).toStdString(), options.trustedKeys);
+        if (!loaded.firmware) {
+            std::fprintf(stderr, "orvane-update: firmware package refused: %s\n",
+                         loaded.error.c_str());
+            return 4;
+        }
+        options.firmware = loaded.firmware;
+    }
     if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
         return 2;
 
@@ -151,6 +173,10 @@ int main(int argc, char** argv) {
         }
         options.port = port;
         options.devicePath = path;
+        // The simulated receiver expects whatever firmware the window sends.
+        options.onFirmwareChanged = [sim = simulated.get()](const auto& firmware) {
+            sim->SetFirmware(firmware);
+        };
         std::fprintf(stderr, "orvane-update: simulated receiver %s on %s (COM%d)\n",
                      config.id.c_str(), path.c_str(), port);
 #else

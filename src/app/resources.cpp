@@ -54,6 +54,7 @@ MenuItem Popup(std::u16string text, std::vector<MenuItem> items) {
     QT_TRANSLATE_NOOP("Resources", "&Link"),
     QT_TRANSLATE_NOOP("Resources", "&Break connection"),
     QT_TRANSLATE_NOOP("Resources", "&Setup"),
+    QT_TRANSLATE_NOOP("Resources", "Load &firmware package..."),
     QT_TRANSLATE_NOOP("Resources", "&Exit"),
     QT_TRANSLATE_NOOP("Resources", "&Update"),
     QT_TRANSLATE_NOOP("Resources", "&Language"),
@@ -102,7 +103,9 @@ const FrameResources& MainFrameResources() {
         brk.picture = "menu_break.png"; // bitmap 164
         r.menu = {
             Popup(u"&Connect", {link, brk, Separator(), Command(ui::ID_SETUP, u"&Setup"),
-                                Command(ui::ID_EXIT, u"&Exit")}),
+                                // Our own addition: real firmware instead of the build's own.
+                                Command(ui::ID_LOAD_FIRMWARE, u"Load &firmware package..."),
+                                Separator(), Command(ui::ID_EXIT, u"&Exit")}),
             Command(ui::ID_UPDATE, u"&Update"),
             // Our own addition: the language commands, with their check marks.
             Popup(u"&Language", {Command(ui::ID_LANGUAGE_ENGLISH, u"English", true),
@@ -181,7 +184,8 @@ const std::vector<DialogTemplate>& DialogTemplates() {
         about.cy = 95;
         about.controls = {
             {ControlKind::Icon, -1, u"", 60, 4, 20, 20, "orvane-update-64.png"},
-            {ControlKind::CenteredText, -1, u"", 35, 53, 121, 19, {}},
+            // Our own use of this empty line: the firmware this updater sends.
+            {ControlKind::CenteredText, ui::IDC_ABOUT_FIRMWARE, u"", 7, 53, 163, 19, {}},
             {ControlKind::CenteredText, -1, u"", 7, 30, 149, 19, {}},
             // Bitmap 153: our own resources have none, so the picture stays blank unless a
             // language bundle supplies it.

@@ -1,6 +1,7 @@
 #include "app/sarnel_app.h"
 
 #include "app/about_dlg.h"
+#include "app/firmware_loading.h"
 #include "app/resources.h"
 #include "platform/port_directory.h"
 #include "platform/regkey.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QString>
 
@@ -81,7 +83,6 @@ bool CSarnelApp::InitInstance() {
             m_backend->AddPictureFolder(
                 QStringLiteral(":%1/pictures").arg(kBundleRoot).toStdString(), true);
     }
-    m_resources = std::make_unique<CResourceChain>(m_hLangBundle, firmware::OwnResources());
 
     // 6-7. The single document template, carried out for an empty command line (or a file).
     if (!CreateDocumentWindow())
@@ -103,7 +104,13 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pDoc->SetTitle(GetDocString(kDocTemplateString, DocString::FileNewName));
 
     ui::MainFrameServices services = m_options.frame;
-    services.resources = m_resources.get();
+    // The bundle may carry the two resource images; for the build's placeholder images it is
+    // asked first (a package's images are never replaced).
+    services.resources = &m_hLangBundle;
+    std::u16string firmwareProblem;
+    services.firmware = StartFirmware(firmwareProblem);
+    if (m_options.onFirmwareChanged)
+        m_options.onFirmwareChanged(services.firmware);
     if (!services.storedPortName)
         services.storedPortName = [this] { return GetPortOfMonitor(); };
     // The serial reader posts from its own thread: through a waking target, so the Qt loop
@@ -152,6 +159,9 @@ bool CSarnelApp::CreateDocumentWindow() {
     application.execute = [this](fw::UINT id) { return OnCmdMsg(id); };
     application.update = [this](fw::CCmdUI& cmdUI) { OnUpdateCmdUI(cmdUI); };
     m_backend->CreateMainWindow(*m_pFrame, MainFrameResources(), {application});
+    if (!firmwareProblem.empty())
+        orvane::MessageBoxW(m_pMainWnd, firmwareProblem, GetAppName(),
+                            fw::MB_OK | fw::MB_ICONERROR);
     if (m_pFrame->OnCreate() == -1)
         return false;
     m_backend->RefreshCommandStates();
@@ -249,8 +259,62 @@ bool CSarnelApp::OpenDocumentFile(const std::u16string& path) {
 }
 
 void CSarnelApp::OnAppAbout() {
-    CAboutDlg aboutDlg;
+    const std::u16string firmware =
+        m_pFrame ? u"Firmware: " + FromUtf8(m_pFrame->Firmware()->Origin()) : std::u16string();
+    CAboutDlg aboutDlg(firmware);
     aboutDlg.DoModal();
+}
+
+std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16string& problem) {
+    if (m_options.firmware)
+        return m_options.firmware;
+    const QString remembered =
+        OpenSettingsStore()->value(QString::fromUtf8(kFirmwarePackageKey)).toString();
+    if (!remembered.isEmpty()) {
+        const auto loaded = LoadFirmwarePackage(remembered.toStdString(), m_options.trustedKeys);
+        if (loaded.firmware)
+            return loaded.firmware;
+        // Kept for the next start: the package may be on a drive that is not there today.
+        problem = u"The firmware package loaded last time was refused, so this updater's own "
+                  u"firmware is used.\r\n\r\n" +
+                  FromUtf8(loaded.error);
+    }
+    return firmware::BuiltInFirmware();
+}
+
+void CSarnelApp::OnLoadFirmware() {
+    if (!m_backend)
+        return;
+    const auto chosen = m_backend->ChooseFile({true, {}});
+    if (!chosen)
+        return;
+    // The package is a folder: any file chosen in it (manifest.json, say) names the folder.
+    const QFileInfo info(QString::fromStdU16String(*chosen));
+    LoadFirmware((info.isFile() ? info.absolutePath() : info.absoluteFilePath()).toStdU16String());
+}
+
+bool CSarnelApp::LoadFirmware(const std::u16string& path) {
+    const auto loaded = LoadFirmwarePackage(ToUtf8(path), m_options.trustedKeys);
+    if (!loaded.firmware) {
+        orvane::MessageBoxW(m_pMainWnd,
+                            u"The firmware package was refused; nothing will be sent from it."
+                            u"\r\n\r\n" +
+                                FromUtf8(loaded.error),
+                            GetAppName(), fw::MB_OK | fw::MB_ICONERROR);
+        return false;
+    }
+    if (m_pFrame)
+        m_pFrame->SetFirmware(loaded.firmware);
+    if (m_options.onFirmwareChanged)
+        m_options.onFirmwareChanged(loaded.firmware);
+    const auto store = OpenSettingsStore();
+    store->setValue(QString::fromUtf8(kFirmwarePackageKey), QString::fromStdU16String(path));
+    store->sync();
+    if (m_pView) {
+        m_pView->m_list.AddString(u"Firmware: " + FromUtf8(loaded.firmware->Description()));
+        m_pView->m_list.SetCurSel(m_pView->m_list.GetCount() - 1);
+    }
+    return true;
 }
 
 void CSarnelApp::OnLanguageEnglish() {
@@ -326,6 +390,9 @@ bool CSarnelApp::OnCmdMsg(fw::UINT nID) {
     case ID_FILE_SAVE_AS:
         SaveDocument(true);
         return true;
+    case ui::ID_LOAD_FIRMWARE:
+        OnLoadFirmware();
+        return true;
     default:
         return false;
     }
@@ -342,6 +409,7 @@ void CSarnelApp::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
         cmdUI.SetCheck(m_nLanguage == kChinese ? 1 : 0);
         break;
     case ui::ID_APP_ABOUT:
+    case ui::ID_LOAD_FIRMWARE:
     case ui::ID_FILE_NEW:
     case ui::ID_FILE_OPEN:
     case ui::ID_FILE_SAVE:

@@ -20,9 +20,11 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane::app {
 
@@ -40,7 +42,17 @@ struct AppOptions {
     // A document named on the command line.
     std::optional<std::u16string> documentPath;
     bool showWindow = true;
+    // A firmware package named on the command line (already checked): used for this run
+    // instead of the one loaded last time, and not remembered.
+    std::shared_ptr<const firmware::FirmwareSet> firmware;
+    // Public key files trusted besides the installed ones (--trusted-key).
+    std::vector<std::string> trustedKeys;
+    // Told whenever the firmware changes (the in-process simulated receiver follows it).
+    std::function<void(const std::shared_ptr<const firmware::FirmwareSet>&)> onFirmwareChanged;
 };
+
+// Where the desktop updater remembers the package loaded last.
+inline constexpr const char* kFirmwarePackageKey = "Firmware/Package";
 
 class CSarnelApp : public fw::CWinApp {
 public:
@@ -59,6 +71,11 @@ public:
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();
+    // Asks for a firmware package (its folder, or any file in it) and loads it.
+    void OnLoadFirmware();
+    // Loads and checks a package; on success it becomes the firmware of every later update
+    // and is remembered for the next start. Failures are shown in a box, and change nothing.
+    bool LoadFirmware(const std::u16string& path);
     bool OnCmdMsg(fw::UINT nID);
     void OnUpdateCmdUI(fw::CCmdUI& cmdUI);
 
@@ -95,7 +112,8 @@ private:
     std::u16string m_strRegistryKey;
     std::deque<std::u16string> m_recentFiles;
     int m_nMaxRecentFiles = 0;
-    std::unique_ptr<CResourceChain> m_resources;
+    // The firmware the frame starts with, and why a remembered package was not used.
+    std::shared_ptr<const firmware::FirmwareSet> StartFirmware(std::u16string& problem);
     // Declared in the order that lets them go in reverse: the back end's waking targets
     // outlive the frame's serial worker; the window goes before the frame (CloseWindows).
     std::unique_ptr<fw::qtui::Backend> m_backend;

@@ -97,6 +97,9 @@ public:
     // time-out passes. A negative time-out waits forever.
     virtual WaitResult WaitInput(const ManualResetEvent& wake,
                                  std::chrono::milliseconds timeout) = 0;
+    // True when the device is a pseudo-terminal (the simulated receiver's line) rather than a
+    // serial line to real hardware. Anything that cannot tell says false: the safe answer.
+    virtual bool IsPseudoTerminal() const { return false; }
 };
 
 struct OpenResult {

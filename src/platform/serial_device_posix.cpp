@@ -5,6 +5,7 @@
 // time-outs) is made with poll() and deadlines, so no call can hang past its bound and a
 // vanished device shows up as POLLHUP/POLLERR/EIO instead of a stuck thread.
 #include "platform/device_holder.h"
+#include "platform/device_kind.h"
 #include "platform/serial_device.h"
 #include "platform/serial_ports.h"
 #include "platform/serial_tuning.h"
@@ -98,7 +99,8 @@ struct FoundLine {
 
 class PosixSerialDevice final : public ISerialDevice {
 public:
-    PosixSerialDevice(int fd, const FoundLine& found) : m_fd(fd), m_found(found) {}
+    PosixSerialDevice(int fd, const FoundLine& found, bool pseudoTerminal)
+        : m_fd(fd), m_found(found), m_pseudoTerminal(pseudoTerminal) {}
     ~PosixSerialDevice() override {
         // Leave the line as it was found: another program (or the next updater) may rely on
         // its speed, mode and modem lines. A device that has gone takes none of this.
@@ -360,9 +362,12 @@ public:
         }
     }
 
+    bool IsPseudoTerminal() const override { return m_pseudoTerminal; }
+
 private:
     const int m_fd;
     const FoundLine m_found;
+    const bool m_pseudoTerminal;
     std::mutex m_mutex; // guards the three fields below
     CommTimeouts m_timeouts;
     std::uint32_t m_mask = 0;
@@ -434,7 +439,7 @@ OpenResult OpenSystemSerialDevice(const std::string& path) {
     if (const int error = MakeRaw(fd); error != 0)
         return fail(error);
     found.lowLatencySet = RequestLowLatency(fd);
-    result.device = std::make_unique<PosixSerialDevice>(fd, found);
+    result.device = std::make_unique<PosixSerialDevice>(fd, found, IsPseudoTerminalSlave(fd));
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/settings.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QString>
 
@@ -13,6 +14,10 @@ std::unique_ptr<QSettings> OpenSettingsStore() {
 
 std::unique_ptr<QSettings> OpenSettingsFile(const std::string& file) {
     return std::make_unique<QSettings>(QString::fromStdString(file), QSettings::IniFormat);
+}
+
+std::string SettingsFolder() {
+    return QFileInfo(OpenSettingsStore()->fileName()).absolutePath().toStdString();
 }
 
 void SetSettingsFolder(const std::string& folder) {

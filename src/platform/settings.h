@@ -22,6 +22,10 @@ std::unique_ptr<QSettings> OpenSettingsStore();
 // Opens the store at an explicit file instead (tests, a portable installation).
 std::unique_ptr<QSettings> OpenSettingsFile(const std::string& file);
 
+// The folder that holds the user's store ("~/.config/Selvane Works"): the user's
+// configuration folder for everything else the updater keeps (trusted keys, for one).
+std::string SettingsFolder();
+
 // Moves the user's store into another folder for the rest of the process (tests point it at a
 // temporary folder).
 void SetSettingsFolder(const std::string& folder);

@@ -107,6 +107,8 @@ public:
     // True once the device has gone (unplugged, hung up): the reader then posts nothing more.
     bool IsLost() const { return m_bLost.load(std::memory_order_acquire); }
     int PortNumber() const { return m_nPortNumber; }
+    // True when the open port is a pseudo-terminal rather than a serial line to hardware.
+    bool IsPseudoTerminal() const { return m_hPort && m_hPort->IsPseudoTerminal(); }
 
     // Reads a settings text such as "baud=9600 parity=N data=8 stop=1" into the four line
     // fields. False, with the settings untouched, unless exactly four values are found.

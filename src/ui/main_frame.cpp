@@ -56,6 +56,7 @@ CMainFrame::CMainFrame(MainFrameServices services) : m_services(std::move(servic
         m_services.listPorts = SystemPortLister();
     if (!m_services.describePort)
         m_services.describePort = SystemPortDescriber();
+    m_pFirmware = m_services.firmware ? m_services.firmware : firmware::BuiltInFirmware();
     m_nFrameType = firmware::kInitialFrameType;
     m_bAwaitingCompletion = 0;
     const std::u16string stored =
@@ -80,7 +81,8 @@ CMainFrame::~CMainFrame() {
 }
 
 int CMainFrame::OnCreate() {
-    OpenLink();
+    if (!OpenLink() && m_bPlaceholderRefused)
+        MessageBox(PlaceholderRefusalText(), {}, fw::MB_OK | fw::MB_ICONERROR);
     return 0;
 }
 
@@ -107,6 +109,7 @@ std::u16string CMainFrame::DescribePort(int port) const {
 IPortWorker* CMainFrame::OpenLink() {
     if (m_nPort < kFirstPort || m_nPort > kLastPort || m_pPort)
         return nullptr;
+    m_bPlaceholderRefused = false;
     OpenFailure failure;
     PortRequest request;
     request.number = m_nPort;
@@ -114,6 +117,13 @@ IPortWorker* CMainFrame::OpenLink() {
     auto worker = m_services.openPort(this, request, failure);
     if (!worker) {
         m_strOpenFailure = failure.reason.empty() ? "the port cannot be opened" : failure.reason;
+        return nullptr;
+    }
+    if (!MayTakeFirmware(*worker)) {
+        // Nothing has been written yet; closing the worker now keeps it that way.
+        worker.reset();
+        m_bPlaceholderRefused = true;
+        m_strOpenFailure = ToUtf8(PlaceholderRefusalText());
         return nullptr;
     }
     m_strOpenFailure.clear();
@@ -143,6 +153,8 @@ bool CMainFrame::ReopenLostDevice() {
     auto worker = m_services.openPort(this, request, failure);
     if (!worker)
         return false; // not back yet: the next tick tries again
+    if (!MayTakeFirmware(*worker))
+        return false; // the same rule as at link time, whatever came back
     m_pPort = std::move(worker);
     m_bWaitingForDevice = false;
     std::string path = m_pPort->DevicePath();
@@ -246,7 +258,8 @@ void CMainFrame::SwitchBaud(std::uint32_t baud) {
 }
 
 void CMainFrame::OnLink() {
-    OpenLink();
+    if (!OpenLink() && m_bPlaceholderRefused)
+        MessageBox(PlaceholderRefusalText(), {}, fw::MB_OK | fw::MB_ICONERROR);
 }
 
 void CMainFrame::OnBreakConnection() {
@@ -269,8 +282,42 @@ CUpdateView* CMainFrame::GetUpdateView() const {
     return dynamic_cast<CUpdateView*>(GetActiveView());
 }
 
-const firmware::IResourceModule& CMainFrame::Resources() const {
-    return m_services.resources ? *m_services.resources : firmware::OwnResources();
+void CMainFrame::SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware) {
+    if (firmware)
+        m_pFirmware = std::move(firmware);
+}
+
+std::optional<firmware::ImageView> CMainFrame::FindImageBytes(std::string_view name) const {
+    // A language bundle may carry the two resources for the placeholder set; a package's
+    // verified images are never replaced by anything.
+    if (m_pFirmware->IsPlaceholder() && m_services.resources &&
+        (name == firmware::kPxa271Name || name == firmware::kFpgaName)) {
+        const auto found =
+            name == firmware::kPxa271Name
+                ? m_services.resources->FindResource(firmware::kResourcePxa271, u"PXA271")
+                : m_services.resources->FindResource(firmware::kResourceFpga, u"FPGA");
+        if (found)
+            return firmware::ImageView{found->data, found->size};
+    }
+    return m_pFirmware->FindImageBytes(name);
+}
+
+bool CMainFrame::MayTakeFirmware(const IPortWorker& worker) const {
+    return !m_pFirmware->IsPlaceholder() || worker.IsPseudoTerminal() ||
+           m_services.allowPlaceholderOnAnyDevice;
+}
+
+bool CMainFrame::MaySendFirmware() const {
+    return m_pPort && MayTakeFirmware(*m_pPort);
+}
+
+std::u16string CMainFrame::PlaceholderRefusalText() const {
+    return FormatText("COM%d is a serial line, not the simulated receiver, and this build carries "
+                      "test images (placeholder firmware), which would make a real receiver "
+                      "unusable. Nothing was sent. Load real firmware from a firmware package: "
+                      "orvane-update-cli --firmware PACKAGE, or \"Load firmware package\" in the "
+                      "window's Connect menu.",
+                      m_nPort);
 }
 
 fw::LRESULT CMainFrame::WindowProc(fw::UINT message, fw::WPARAM wParam, fw::LPARAM lParam) {

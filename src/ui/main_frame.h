@@ -8,11 +8,13 @@
 
 #include "firmware/catalogue.h"
 #include "firmware/decoder.h"
+#include "firmware/firmware_set.h"
 #include "framework/wnd.h"
 #include "ui/port_worker.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,14 @@ struct MainFrameServices {
     PortOpener openPort;        // default: real serial ports
     PortLister listPorts;       // default: the system's serial devices
     PortDescriber describePort; // default: what the port directory knows of a device
-    // Where the two-stage entry's resource images are looked up (default: our own module).
+    // Where the two-stage entry's resource images are looked up before the placeholder set's
+    // own (the desktop updater's language bundle); never consulted for a firmware package.
     const firmware::IResourceModule* resources = nullptr;
+    // The firmware the updater sends (default: what the build carries).
+    std::shared_ptr<const firmware::FirmwareSet> firmware;
+    // A bench override: placeholder images may go to any device, not only the simulated
+    // receiver's pseudo-terminal.
+    bool allowPlaceholderOnAnyDevice = false;
     // The stored port name ("PortOfMonitor"); default: read from the settings store.
     std::function<std::u16string()> storedPortName;
     // The number of a device path stored in place of a port name; default: the port
@@ -44,7 +52,8 @@ struct MainFrameServices {
 
 class CMainFrame : public fw::CFrameWnd,
                    public firmware::IReplyTarget,
-                   public firmware::IBaudSwitch {
+                   public firmware::IBaudSwitch,
+                   public firmware::IImageSource {
 public:
     explicit CMainFrame(MainFrameServices services = {});
     ~CMainFrame() override;
@@ -88,10 +97,25 @@ public:
     void OnExit();
 
     CUpdateView* GetUpdateView() const;
-    const firmware::IResourceModule& Resources() const;
     IPortWorker* Port() const { return m_pPort.get(); }
     // Why the last OpenLink failed (empty after a success).
     const std::string& LastOpenFailure() const { return m_strOpenFailure; }
+
+    // The firmware updates draw on. Replacing it never disturbs a running transfer: the view
+    // keeps the set it is sending from.
+    const std::shared_ptr<const firmware::FirmwareSet>& Firmware() const { return m_pFirmware; }
+    void SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware);
+    // The images of the current firmware; for the placeholder set the resource images are
+    // looked up in the language bundle first.
+    std::optional<firmware::ImageView> FindImageBytes(std::string_view name) const override;
+    // Placeholder images go only to a pseudo-terminal (the simulated receiver), unless the
+    // bench override allows any device. False while no link is open.
+    bool MaySendFirmware() const;
+    // True when the last OpenLink was refused because the build's test images could reach a
+    // real receiver over that port.
+    bool PlaceholderRefused() const { return m_bPlaceholderRefused; }
+    // The refusal's text for a port.
+    std::u16string PlaceholderRefusalText() const;
 
     // Process-wide: set when identification replaced an S form by its digit form.
     static bool s_bSFormFlag;
@@ -120,6 +144,8 @@ protected:
 
 private:
     void CheckLinkLost();
+    // Whether the current firmware may go over this line (see MaySendFirmware).
+    bool MayTakeFirmware(const IPortWorker& worker) const;
     bool Handshaking() const;
     // One try to open the lost device again; true when it is back.
     bool ReopenLostDevice();
@@ -130,6 +156,8 @@ private:
     std::string m_strDevicePath;
     std::string m_strLinkIdentity; // the device of the open (or lost) link
     bool m_bWaitingForDevice = false;
+    std::shared_ptr<const firmware::FirmwareSet> m_pFirmware;
+    bool m_bPlaceholderRefused = false;
 };
 
 } // namespace orvane::ui

@@ -28,6 +28,9 @@ public:
     // (see SerialPortInfo::Identity); empty when the worker does not know.
     virtual std::string DevicePath() const { return {}; }
     virtual std::string Identity() const { return {}; }
+    // True when the line is a pseudo-terminal (the simulated receiver), false for a serial
+    // line that may lead to a real receiver.
+    virtual bool IsPseudoTerminal() const = 0;
 };
 
 // Which device a link opens.

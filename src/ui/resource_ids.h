@@ -11,6 +11,8 @@ constexpr fw::UINT ID_BREAK_CONNECTION = 32772;
 constexpr fw::UINT ID_SETUP = 32805;
 constexpr fw::UINT ID_UPDATE = 32818;
 constexpr fw::UINT ID_EXIT = 32822;
+// Our own addition: load a firmware package.
+constexpr fw::UINT ID_LOAD_FIRMWARE = 32830;
 constexpr fw::UINT ID_LANGUAGE_ENGLISH = 32820;
 constexpr fw::UINT ID_LANGUAGE_CHINESE = 32821;
 constexpr fw::UINT ID_APP_ABOUT = 57664;
@@ -26,6 +28,7 @@ constexpr int IDC_PROGRESS = 1042;
 constexpr int IDC_COMBO_PORT = 1013;
 constexpr int IDC_PORT_DETAILS =
     1014; // below the port list: the chosen device's path, product, serial
+constexpr int IDC_ABOUT_FIRMWARE = 1060; // the about box's line naming the firmware
 
 // Posted by the serial reader when bytes are waiting in the receive ring.
 constexpr fw::UINT WM_SERIAL_RECEIVED = fw::WM_USER + 7; // 1031

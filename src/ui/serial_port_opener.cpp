@@ -29,6 +29,7 @@ public:
     bool IsLost() const override { return m_port->IsLost(); }
     std::string DevicePath() const override { return m_path; }
     std::string Identity() const override { return m_identity; }
+    bool IsPseudoTerminal() const override { return m_port->IsPseudoTerminal(); }
 
 private:
     std::unique_ptr<CSerialPort> m_port;

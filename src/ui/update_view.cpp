@@ -82,20 +82,35 @@ void CUpdateView::StartUpdate() {
     if (!frame)
         return;
     m_bTwoStage = false;
-    const firmware::CatalogueEntry* entry = firmware::FindImage(m_strIdentifier);
+    // Whatever was chosen before is void now: until an entry is applied, an acknowledgement
+    // must not make anybody read the previous image (in the previous mode).
+    m_bSelected = false;
+    const auto firmware = frame->Firmware();
+    const firmware::CatalogueEntry* entry = firmware->Find(m_strIdentifier);
     if (!entry) {
         MessageBox(u"Can't find the version of " + m_strIdentifier + u", please comfirm again!",
                    kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
         return;
     }
-    std::u16string missing;
-    if (firmware::ApplyEntry(*entry, CMainFrame::s_bSFormFlag, *this, *frame, frame->Resources(),
-                             &missing) != firmware::ApplyResult::Applied) {
-        MessageBox(u"The firmware \"" + missing + u"\" for " + m_strIdentifier +
-                       u" is missing from this updater; the update cannot start.",
-                   kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+    if (!frame->MaySendFirmware()) {
+        MessageBox(frame->PlaceholderRefusalText(), kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
         return;
     }
+    std::u16string missing;
+    if (firmware::ApplyEntry(*entry, CMainFrame::s_bSFormFlag, *this, *frame, *frame, &missing) !=
+        firmware::ApplyResult::Applied) {
+        if (firmware->IsPlaceholder())
+            MessageBox(u"The firmware \"" + missing + u"\" for " + m_strIdentifier +
+                           u" is missing from this updater; the update cannot start.",
+                       kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        else
+            MessageBox(m_strIdentifier + u": image " + missing +
+                           u" is not in this firmware package (" + FromUtf8(firmware->Origin()) +
+                           u"); nothing was sent.",
+                       kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        return;
+    }
+    m_pFirmwareInUse = firmware;
     BeginTransfer();
 }
 

@@ -5,9 +5,11 @@
 #pragma once
 
 #include "firmware/catalogue.h"
+#include "firmware/firmware_set.h"
 #include "framework/controls.h"
 #include "framework/wnd.h"
 
+#include <memory>
 #include <string>
 
 namespace orvane::ui {
@@ -30,6 +32,9 @@ public:
     fw::CListBox m_list;
     int m_nListCount = 0;
     std::u16string m_strIdentifier;
+    // The firmware the selection points into: kept alive until the next start, whatever
+    // firmware is loaded meanwhile.
+    std::shared_ptr<const firmware::FirmwareSet> m_pFirmwareInUse;
 
 protected:
     void DoDataExchange(fw::CDataExchange* pDX) override;

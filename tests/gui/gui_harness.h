@@ -199,6 +199,7 @@ private:
         }
         void SetBaudRate(int baud) override { m_rx.baudChanges.push_back(baud); }
         int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
+        bool IsPseudoTerminal() const override { return m_rx.pseudoTerminal; }
 
     private:
         void Reply(const ui::testing::Bytes& bytes) {

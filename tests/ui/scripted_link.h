@@ -41,6 +41,7 @@ struct ScriptedReceiver {
     std::string identifier;       // answered to a handshake when not empty
     bool autoAck = false;         // acknowledge every block at once
     bool lost = false;
+    bool pseudoTerminal = true;       // the line is the simulated receiver's
     std::deque<std::uint8_t> pending; // bytes the reader has put in the ring
     fw::CWnd* owner = nullptr;
     int port = 0;
@@ -91,6 +92,7 @@ public:
     bool IsLost() const override { return m_rx.lost; }
     std::string DevicePath() const override { return m_rx.devicePath; }
     std::string Identity() const override { return m_rx.identity; }
+    bool IsPseudoTerminal() const override { return m_rx.pseudoTerminal; }
 
 private:
     ScriptedReceiver& m_rx;

@@ -93,12 +93,18 @@ struct BootSim::Reader {
 };
 
 BootSim::BootSim(Config config) : m_config(std::move(config)), m_rng(m_config.seed) {
+    if (!m_config.firmware)
+        m_config.firmware = firmware::BuiltInFirmware();
     m_report.identifier = m_config.id;
     m_report.listeningBaud = m_listeningBaud;
     m_report.mode = "unknown";
 }
 
 BootSim::~BootSim() = default;
+
+void BootSim::SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware) {
+    m_config.firmware = firmware ? std::move(firmware) : firmware::BuiltInFirmware();
+}
 
 void BootSim::AddError(std::string kind, std::string detail) {
     if (m_report.errors.size() >= kMaxErrors) {
@@ -242,7 +248,7 @@ void BootSim::Identify() {
         reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
     m_report.sForm = firmware::NormaliseIdentifier(token);
     m_report.normalised = token;
-    m_entry = firmware::FindImage(FromAnsi(token));
+    m_entry = m_config.firmware->Find(FromAnsi(token));
     m_report.known = m_entry != nullptr;
     m_report.catalogueEntry = m_entry ? m_entry->number : 0;
     m_report.mode = !m_entry                                         ? "unknown"
@@ -262,8 +268,8 @@ void BootSim::Identify() {
 void BootSim::PlanExpected() {
     m_reader = std::make_unique<Reader>();
     NoBaudSwitch link;
-    if (firmware::ApplyEntry(*m_entry, m_report.sForm, m_reader->sel, link,
-                             firmware::OwnResources()) != firmware::ApplyResult::Applied) {
+    if (firmware::ApplyEntry(*m_entry, m_report.sForm, m_reader->sel, link, *m_config.firmware) !=
+        firmware::ApplyResult::Applied) {
         AddError("resource_missing", "the entry's images are not available");
         m_entry = nullptr;
         m_report.known = false;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "firmware/catalogue.h"
+#include "firmware/firmware_set.h"
 
 #include <QCryptographicHash>
 
@@ -49,6 +50,8 @@ struct Config {
     // the same link, with a boot loader started afresh. Once per run.
     std::uint32_t vanishAfter = 0;
     std::uint32_t vanishMs = 1000;
+    // The firmware the receiver expects, block by block (null: what the build carries).
+    std::shared_ptr<const firmware::FirmwareSet> firmware;
 };
 
 // Replies use a frame type with bit 3 clear: the updater drops the others.
@@ -147,6 +150,8 @@ public:
     std::uint32_t TransfersCompleted() const { return m_report.transfersCompleted; }
     SimReport Report() const;
     const Config& GetConfig() const { return m_config; }
+    // The firmware expected from the next identification on (null: what the build carries).
+    void SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware);
 
     // Largest frame the parser holds: 9 bytes around a payload of at most 255.
     static constexpr std::size_t kMaxFrame = 9 + 255;

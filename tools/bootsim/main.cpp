@@ -4,6 +4,7 @@
 // completed, when asked), then writes its report.
 
 #include "bootsim/receiver.h"
+#include "firmware/package.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -132,8 +133,15 @@ int main(int argc, char* argv[]) {
         "Write the JSON report to FILE at exit (also on SIGINT and SIGTERM), e.g. "
         "--report /tmp/report.json.",
         "FILE");
+    const QCommandLineOption firmware(
+        "firmware",
+        "Expect the images of this firmware package (a folder with manifest.json) instead of "
+        "the build's own, e.g. --firmware pkg. The receiver checks every length, SHA-256 and "
+        "record layout, but not the signature: that is the updater's business.",
+        "PACKAGE");
     parser.addOptions({device, id, idSuffix, split, banner, answerAfter, dropAck, corrupt, seed,
-                       noise, ackDelay, pace, exitAfter, link, vanishAfter, vanishMs, report});
+                       noise, ackDelay, pace, exitAfter, link, vanishAfter, vanishMs, report,
+                       firmware});
     parser.process(app);
 
     Config config;
@@ -179,6 +187,16 @@ int main(int argc, char* argv[]) {
         config.seed = parser.value(seed).toULongLong(&ok);
         if (!ok)
             return bad("seed");
+    }
+
+    if (parser.isSet(firmware)) {
+        const auto loaded = orvane::firmware::LoadPackage(parser.value(firmware).toStdString(), {},
+                                                          /*checkSignature=*/false);
+        if (!loaded.firmware) {
+            std::fprintf(stderr, "orvane-bootsim: %s\n", loaded.error.c_str());
+            return 2;
+        }
+        config.firmware = loaded.firmware;
     }
 
     SimulatedReceiver receiver;

@@ -238,6 +238,12 @@ bool SimulatedReceiver::WaitForEnd(std::chrono::milliseconds timeout) {
     return m_changed.wait_for(lock, timeout, [this] { return m_ended; });
 }
 
+void SimulatedReceiver::SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware) {
+    std::lock_guard lock(m_mutex);
+    if (m_sim)
+        m_sim->SetFirmware(std::move(firmware));
+}
+
 SimReport SimulatedReceiver::Report() const {
     std::lock_guard lock(m_mutex);
     SimReport report = m_sim ? m_sim->Report() : SimReport{};

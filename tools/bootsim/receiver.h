@@ -37,6 +37,10 @@ public:
     std::string StartOnDevice(const std::string& path, const Config& config,
                               std::string* error = nullptr);
 
+    // The firmware the receiver expects from its next identification on (an updater that
+    // loads another package tells its in-process receiver so).
+    void SetFirmware(std::shared_ptr<const firmware::FirmwareSet> firmware);
+
     // Stops the thread and closes the line. Safe to call more than once.
     void Stop();
 

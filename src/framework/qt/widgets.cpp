@@ -102,7 +102,9 @@ QSize BuildForm(const DialogTemplate& t, CWnd& owner, QWidget* parent,
         switch (c.kind) {
         case ControlKind::Text:
         case ControlKind::CenteredText: {
-            auto* label = new QLabel(LabelText(tr(c.text)), parent);
+            // A control bound to a window takes that window's text when it has one.
+            const std::u16string own = core ? core->GetWindowTextW() : std::u16string();
+            auto* label = new QLabel(own.empty() ? LabelText(tr(c.text)) : ToQ(own), parent);
             label->setAlignment(c.kind == ControlKind::CenteredText
                                     ? Qt::AlignHCenter | Qt::AlignTop
                                     : Qt::AlignLeft | Qt::AlignTop);
