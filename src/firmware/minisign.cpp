@@ -68,14 +68,50 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
 
+// The encodings of the Ed25519 points of small order (the sign bit aside). No signing key
+// makes them and minisign refuses them as keys. libgcrypt 1.10 even aborts the whole process
+// when asked to verify with some of them, or with any key whose y coordinate has its top 64
+// bits clear (it then multiplies numbers of different sizes). A real key has such a y with a
+// chance of 2^-63, so those are refused too when a key file is read.
+constexpr std::uint8_t kSmallOrderPoints[][32] = {
+    {0},
+    {1},
+    {0x26, 0xe8, 0x95, 0x8f, 0xc2, 0xb2, 0x27, 0xb0, 0x45, 0xc3, 0xf4,
+     0x89, 0xf2, 0xef, 0x98, 0xf0, 0xd5, 0xdf, 0xac, 0x05, 0xd3, 0xc6,
+     0x33, 0x39, 0xb1, 0x38, 0x02, 0x88, 0x6d, 0x53, 0xfc, 0x05},
+    {0xc7, 0x17, 0x6a, 0x70, 0x3d, 0x4d, 0xd8, 0x4f, 0xba, 0x3c, 0x0b,
+     0x76, 0x0d, 0x10, 0x67, 0x0f, 0x2a, 0x20, 0x53, 0xfa, 0x2c, 0x39,
+     0xcc, 0xc6, 0x4e, 0xc7, 0xfd, 0x77, 0x92, 0xac, 0x03, 0x7a},
+    {0xec, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f},
+    {0xed, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f},
+    {0xee, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+     0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f},
+};
+
+bool IsDegenerate(const Ed25519PublicKey& key) {
+    Ed25519PublicKey masked = key;
+    masked[31] &= 0x7f;
+    const bool topClear =
+        std::all_of(masked.begin() + 24, masked.end(), [](std::uint8_t b) { return b == 0; });
+    return topClear || std::any_of(std::begin(kSmallOrderPoints), std::end(kSmallOrderPoints),
+                                   [&](const std::uint8_t(&point)[32]) {
+                                       return std::memcmp(point, masked.data(), masked.size()) == 0;
+                                   });
+}
+
 } // namespace
 
 std::string KeyIdText(const KeyId& id) {
-    // minisign prints the id as a little-endian 64-bit number.
-    std::string text;
+    // minisign prints the id as a little-endian 64-bit number, without leading zeros.
+    unsigned long long number = 0;
     for (std::size_t i = id.size(); i-- > 0;)
-        text += FormatAnsi("%02X", id[i]);
-    return text;
+        number = (number << 8) | id[i];
+    return FormatAnsi("%llX", number);
 }
 
 bool ParsePublicKey(std::string_view text, MinisignKey& key, std::string& error) {
@@ -101,6 +137,10 @@ bool ParsePublicKey(std::string_view text, MinisignKey& key, std::string& error)
     }
     std::memcpy(key.id.data(), bytes->data() + 2, key.id.size());
     std::memcpy(key.key.data(), bytes->data() + 10, key.key.size());
+    if (IsDegenerate(key.key)) {
+        error = "not a usable public key (a degenerate Ed25519 point)";
+        return false;
+    }
     return true;
 }
 

@@ -34,7 +34,7 @@ struct MinisignKey {
     std::string file; // where the key was read from, for messages
 };
 
-// The key id as minisign prints it: 16 upper-case hexadecimal digits.
+// The key id as minisign prints it: upper-case hexadecimal, without leading zeros.
 std::string KeyIdText(const KeyId& id);
 
 // Reads a public key file's text (or the bare base64 line). False with the reason in `error`.

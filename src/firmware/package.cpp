@@ -470,8 +470,8 @@ PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
                           ", which is not a trusted key." + looked + problems);
         case SignatureOutcome::Invalid:
             return Refuse(manifestPath.string() +
-                          ": the signature does not match: the manifest was changed after it "
-                          "was signed");
+                          ": the signature does not match: the manifest (or the signature's "
+                          "trusted comment) was changed after it was signed");
         }
     }
 
