@@ -54,7 +54,18 @@ struct Options {
     bool portAvailable = true;       // the scripted port opens
     std::u16string storedPort = u"COM3";
     std::vector<std::u16string> ports{u"\\\\.\\COM1", u"\\\\.\\COM3", u"\\\\.\\COM12"};
-    std::string identifier; // answered to the handshake when not empty
+    std::string identifier;        // answered to the handshake when not empty
+    bool pseudoTerminal = true;    // the scripted line stands for the simulated receiver's
+    std::function<void()> prepare; // runs in the settings folder, before the start
+
+    Options& PseudoTerminal(bool v) {
+        pseudoTerminal = v;
+        return *this;
+    }
+    Options& Prepare(std::function<void()> f) {
+        prepare = std::move(f);
+        return *this;
+    }
 
     Options& Language(std::optional<int> v) {
         language = v;
@@ -91,6 +102,14 @@ public:
             WriteLanguage(*m_options.language);
         rx.identifier = m_options.identifier;
         rx.autoAck = true;
+        rx.pseudoTerminal = m_options.pseudoTerminal;
+        if (m_options.prepare)
+            m_options.prepare();
+        // The operator: answers every message box, hands every dialog to the script; from the
+        // start, since a start may already ask something.
+        m_watch.setInterval(5);
+        QObject::connect(&m_watch, &QTimer::timeout, [this] { Watch(); });
+        m_watch.start();
 
         app::AppOptions a;
         a.frame.openPort = [this](IMessageTarget* owner, const ui::PortRequest& request,
@@ -121,10 +140,6 @@ public:
         if (app->Backend())
             app->Backend()->SetOnMainFrameDestroyed([this] { ++loopEnds; });
 
-        // The operator: answers every message box, hands every dialog to the script.
-        m_watch.setInterval(5);
-        QObject::connect(&m_watch, &QTimer::timeout, [this] { Watch(); });
-        m_watch.start();
         if (started && Window()) {
             Window()->activateWindow();
             QApplication::setActiveWindow(Window());

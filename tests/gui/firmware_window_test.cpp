@@ -1,0 +1,136 @@
+// Firmware in the window: loading a package with the window's command, remembering it for the
+// next start, what a refusal says, the About box's firmware line, and the test images kept
+// away from a serial line.
+#include "gui_harness.h"
+
+#include "firmware/package_maker.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+
+namespace orvane::gui_testing {
+namespace {
+
+using namespace orvane::ui;
+namespace fs = std::filesystem;
+
+class WindowFirmware : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveMinisign())
+            GTEST_SKIP() << "minisign is not installed (scripts/setup installs it)";
+        ASSERT_TRUE(m_work.isValid());
+        maker = std::make_unique<test::PackageMaker>(m_work.path().toStdString());
+        ASSERT_TRUE(maker->MakeKey("vendor"));
+        ASSERT_TRUE(maker->Write());
+    }
+    // The vendor's key in the user's keys folder (of the settings folder in use).
+    void TrustVendor() const {
+        const fs::path keys = fs::path(SettingsFolder()) / "keys";
+        fs::create_directories(keys);
+        fs::copy_file(maker->PublicKey("vendor"), keys / "vendor.pub",
+                      fs::copy_options::overwrite_existing);
+    }
+    static void Choose(Gui& gui, const fs::path& path) {
+        gui.app->Backend()->SetFileChooser(
+            [path](const fw::qtui::FileRequest&) { return path.u16string(); });
+    }
+    static QString AboutFirmwareLine(Gui& gui) {
+        QString line;
+        gui.dialogScript = [&line](QDialog& dlg) {
+            if (auto* label = dlg.findChild<QLabel*>(QStringLiteral("control-1060")))
+                line = label->text();
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+        };
+        gui.Button(ID_APP_ABOUT)->trigger();
+        return line;
+    }
+
+    QTemporaryDir m_work;
+    std::unique_ptr<test::PackageMaker> maker;
+};
+
+TEST_F(WindowFirmware, LoadedPackageIsSentAndRemembered) {
+    std::u16string remembered;
+    {
+        Gui gui(Options().Identifier("K99X"));
+        TrustVendor();
+        EXPECT_EQ(AboutFirmwareLine(gui), "Firmware: placeholder images");
+        Choose(gui, maker->dir / "manifest.json"); // any file of the package names its folder
+        gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+        ASSERT_TRUE(gui.boxes.empty()) << gui.boxes[0].text.toStdString();
+        EXPECT_EQ(gui.Frame().Firmware()->Origin(), "2026.11 K-series");
+        auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
+        EXPECT_TRUE(list->item(list->count() - 1)->text().startsWith("Firmware: firmware package"));
+        EXPECT_EQ(AboutFirmwareLine(gui), "Firmware: 2026.11 K-series");
+
+        gui.Button(ID_UPDATE)->trigger();
+        ASSERT_TRUE(gui.WaitFor([&] { return !gui.boxes.empty(); }, 10000));
+        EXPECT_EQ(gui.boxes[0].text, "Firmware update complete.\nPlease turn off the receiver.");
+        const auto blocks = gui.rx.Blocks();
+        ASSERT_EQ(blocks.size(), 200u);
+        const auto& g = maker->images["G"];
+        EXPECT_EQ(test::Bytes(blocks[0].begin() + 11, blocks[0].end() - 3),
+                  test::Bytes(g.begin() + 1, g.begin() + 129));
+        remembered = OpenSettingsStore()
+                         ->value(QString::fromUtf8(app::kFirmwarePackageKey))
+                         .toString()
+                         .toStdU16String();
+        EXPECT_EQ(fs::path(remembered), maker->dir);
+    }
+    // The next start takes it up again.
+    Gui again(Options().Prepare([&] {
+        TrustVendor();
+        const auto store = OpenSettingsStore();
+        store->setValue(QString::fromUtf8(app::kFirmwarePackageKey),
+                        QString::fromStdU16String(remembered));
+        store->sync();
+    }));
+    EXPECT_TRUE(again.boxes.empty());
+    EXPECT_EQ(again.Frame().Firmware()->Origin(), "2026.11 K-series");
+}
+
+TEST_F(WindowFirmware, RefusedPackageSaysWhichFileAndChangesNothing) {
+    test::FlipByte(maker->dir / "G.bin", 500);
+    Gui gui;
+    TrustVendor();
+    Choose(gui, maker->dir);
+    gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+    ASSERT_TRUE(gui.WaitFor([&] { return !gui.boxes.empty(); }, 3000));
+    EXPECT_TRUE(gui.boxes[0].text.contains(QString::fromStdString((maker->dir / "G.bin").string())))
+        << gui.boxes[0].text.toStdString();
+    EXPECT_TRUE(gui.boxes[0].text.contains("SHA-256"));
+    EXPECT_EQ(gui.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(gui.Frame().Firmware()->IsPlaceholder());
+    EXPECT_TRUE(OpenSettingsStore()->value(QString::fromUtf8(app::kFirmwarePackageKey)).isNull());
+}
+
+TEST_F(WindowFirmware, RememberedPackageThatFailsLeavesTheBuiltInFirmware) {
+    Gui gui(Options().Prepare([&] {
+        // No key trusted this time.
+        const auto store = OpenSettingsStore();
+        store->setValue(QString::fromUtf8(app::kFirmwarePackageKey),
+                        QString::fromStdString(maker->dir.string()));
+        store->sync();
+    }));
+    ASSERT_TRUE(gui.started);
+    ASSERT_EQ(gui.boxes.size(), 1u);
+    EXPECT_TRUE(gui.boxes[0].text.contains("loaded last time was refused"));
+    EXPECT_TRUE(gui.boxes[0].text.contains("no trusted public key"));
+    EXPECT_TRUE(gui.Frame().Firmware()->IsPlaceholder());
+}
+
+TEST(WindowPlaceholderGuard, TestImagesAreNotLinkedToASerialLine) {
+    Gui gui(Options().PseudoTerminal(false).Identifier("K64E"));
+    ASSERT_TRUE(gui.started);
+    EXPECT_FALSE(gui.Frame().IsLinked());
+    ASSERT_EQ(gui.boxes.size(), 1u);
+    EXPECT_TRUE(gui.boxes[0].text.contains("carries test images"));
+    EXPECT_TRUE(gui.boxes[0].text.contains("Load firmware package"));
+    EXPECT_FALSE(gui.Menu(ID_UPDATE)->isEnabled());
+    EXPECT_TRUE(gui.rx.written.empty());
+}
+
+} // namespace
+} // namespace orvane::gui_testing
