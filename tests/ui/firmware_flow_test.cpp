@@ -140,9 +140,9 @@ TEST(PlaceholderGuard, BenchOverrideAndPseudoTerminalsMayHaveTestImages) {
         Updater u(false);
         u.rx.pseudoTerminal = !overrideGiven;
         MainFrameServices services;
-        services.openPort = [&u](IMessageTarget*, int port,
+        services.openPort = [&u](IMessageTarget*, const PortRequest& request,
                                  OpenFailure&) -> std::unique_ptr<IPortWorker> {
-            u.rx.port = port;
+            u.rx.port = request.number;
             return std::make_unique<ScriptedWorker>(u.rx);
         };
         services.listPorts = [] { return std::vector<std::u16string>{}; };
