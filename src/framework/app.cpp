@@ -184,10 +184,12 @@ bool CWinApp::RunUntil(const std::function<bool()>& done, orvane::Clock::duratio
     for (;;) {
         if (done())
             return true;
-        if (PeekAndDispatchOne())
-            continue;
+        // The deadline holds while messages keep coming too: a peer that floods the line
+        // must not keep the caller from looking at its own conditions (a stop, a time-out).
         if (WallClock::now() >= deadline)
             return done();
+        if (PeekAndDispatchOne())
+            continue;
         WaitForWork(deadline, false);
     }
 }

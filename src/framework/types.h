@@ -32,13 +32,19 @@ constexpr UINT WM_TIMER = 0x0113;
 using orvane::WM_USER;
 
 // Dialog results and the standard button ids.
+using orvane::IDCANCEL;
+using orvane::IDNO;
 using orvane::IDOK;
-constexpr int IDCANCEL = 2;
+using orvane::IDYES;
 
 // Message-box styles, as the platform layer defines them.
+using orvane::MB_DEFBUTTON2;
 using orvane::MB_ICONERROR;
 using orvane::MB_ICONINFORMATION;
+using orvane::MB_ICONWARNING;
 using orvane::MB_OK;
+using orvane::MB_OKCANCEL;
+using orvane::MB_YESNO;
 
 // List box and combo box results and notification codes.
 constexpr int LB_ERR = -1;

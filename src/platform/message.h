@@ -18,9 +18,30 @@ constexpr UINT WM_USER = 0x0400;
 
 // Message-box styles and results, with the values the system's texts were written for.
 constexpr unsigned MB_OK = 0x00;
+constexpr unsigned MB_OKCANCEL = 0x01;
+constexpr unsigned MB_YESNO = 0x04;
+constexpr unsigned MB_TYPEMASK = 0x0F;
 constexpr unsigned MB_ICONERROR = 0x10;
+constexpr unsigned MB_ICONWARNING = 0x30;
 constexpr unsigned MB_ICONINFORMATION = 0x40;
+constexpr unsigned MB_ICONMASK = 0xF0;
+constexpr unsigned MB_DEFBUTTON2 = 0x100; // the second button is the default
 constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// The answer that changes nothing: OK for a notice, Cancel or No for a question.
+constexpr int CautiousAnswer(unsigned style) {
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return IDCANCEL;
+    case MB_YESNO:
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
 
 // Something that accepts posted messages.
 //
@@ -35,16 +56,29 @@ public:
 class IMessageTarget;
 
 // A modal message box. The caption is the application's title when empty. Called on the
-// user-interface thread; returns when the operator has closed the box (IDOK). While the
+// user-interface thread; returns the button the operator chose (IDOK for a notice). While the
 // box is open the back end keeps dispatching window messages.
 using MessageBoxHandler = std::function<int(IMessageTarget* owner, std::u16string_view text,
                                             std::u16string_view caption, unsigned style)>;
 
+// Shows a box through the installed handler, one box of a kind at a time. The kind is the
+// caption and the style: every "update complete" notice is one kind, every error of the update
+// another, every question a third. Because a box keeps dispatching messages, a reply that
+// arrives while it is open may ask for the same box again (a flood of unknown identifiers, a
+// burst of acknowledgements after the end); such a request is answered at once with the
+// cautious answer and not shown, so boxes never nest deeper than the number of kinds.
+// User-interface thread only.
 int MessageBoxW(IMessageTarget* owner, std::u16string_view text, std::u16string_view caption,
                 unsigned style);
 
+// How many boxes are open now (nested in each other's modal loops), and how many requests
+// were answered without a box because one of their kind was open. User-interface thread.
+int OpenMessageBoxCount();
+std::uint64_t SuppressedMessageBoxCount();
+
 // Installs the back end's handler; returns the previous one. Without a handler the box is
-// written to standard error and answered with IDOK at once.
+// written to standard error (control characters escaped) and answered at once: OK for a
+// notice, the cautious answer for a question.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 } // namespace orvane

@@ -106,6 +106,69 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
+std::u16string FromPeerText(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        std::size_t len = 0;
+        char32_t cp = 0;
+        char32_t least = 0; // the smallest code point of this length: shorter forms are overlong
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+            least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+            least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+            least = 0x10000;
+        }
+        bool wellFormed = len > 0 && i + len <= bytes.size();
+        for (std::size_t k = 1; wellFormed && k < len; ++k) {
+            const auto cc = static_cast<unsigned char>(bytes[i + k]);
+            wellFormed = (cc & 0xC0) == 0x80;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        wellFormed = wellFormed && cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (!wellFormed) {
+            out.push_back(static_cast<char16_t>(c)); // ASCII, or a stray byte as Latin-1
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::u16string EscapeControls(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        // Direction overrides and isolates reorder what follows them on the screen.
+        const bool direction = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        if (control)
+            out += FormatText("\\x%02X", static_cast<unsigned>(c));
+        else if (direction)
+            out += FormatText("\\u%04X", static_cast<unsigned>(c));
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
 std::u16string FormatText(const char* format, ...) {
     va_list args;
     va_start(args, format);

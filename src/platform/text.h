@@ -21,6 +21,17 @@ std::string ToAnsi(std::u16string_view text);
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
 
+// Text a peer sent in the system's code page (UTF-8 here) to UTF-16: every well-formed UTF-8
+// sequence becomes its character, every other byte its Latin-1 character. ASCII is unchanged,
+// UTF-8 is decoded once, and no byte is ever lost or replaced.
+std::u16string FromPeerText(std::string_view bytes);
+
+// The text with every control character shown as an escape, so that text from outside (a
+// receiver's identifier, a banner) can reach a terminal without commanding it: C0 controls,
+// DEL and the C1 controls as \xHH, the invisible direction overrides and isolates as \uHHHH.
+// Printable text, other languages' letters included, is unchanged.
+std::u16string EscapeControls(std::u16string_view text);
+
 // printf-style formatting into a bounded buffer; the result is widened as Latin-1.
 // Output longer than the bound is cut, never written past the buffer.
 std::u16string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -117,7 +117,10 @@ TEST_F(WindowTest, MessageBoxesAreRecordedWithTheApplicationTitleAsDefaultCaptio
     app.SetAppName(u"Orvane Update");
     std::vector<std::u16string> shown;
     auto boxes = fw::headless::Install(
-        {[&](const fw::headless::MessageBoxRecord& r) { shown.push_back(r.text); }, {}, 5000ms});
+        {[&](const fw::headless::MessageBoxRecord& r) { shown.push_back(r.text); },
+         {},
+         5000ms,
+         {}});
     EXPECT_EQ(frame.MessageBox(u"Firmware update complete."), fw::IDOK);
     EXPECT_EQ(view.MessageBox(u"Can't find", u"Error", fw::MB_ICONERROR), fw::IDOK);
     // Boxes shown by other layers straight through the platform call get the title too.
@@ -155,7 +158,7 @@ TEST(MessageBoxModalLoop, RepliesArrivingWhileABoxIsOpenAreHandled) {
     } receiver;
 
     auto boxes = fw::headless::Install();
-    boxes->SetOptions({{}, [&] { return events.size() >= 2; }, 5000ms});
+    boxes->SetOptions({{}, [&] { return events.size() >= 2; }, 5000ms, {}});
     receiver.events = &events;
     receiver.boxes = boxes.get();
 

@@ -25,6 +25,7 @@ int MessageBoxRecorder::Show(orvane::IMessageTarget* owner, std::u16string_view 
     // Copies: a handler run inside the modal loop may change the options.
     if (auto onShow = m_options.onShow)
         onShow(record);
+    auto answer = m_options.answer;
     if (auto until = m_options.keepOpenUntil) {
         if (CWinApp* app = AfxGetApp()) {
             ++m_nOpen;
@@ -32,7 +33,9 @@ int MessageBoxRecorder::Show(orvane::IMessageTarget* owner, std::u16string_view 
             --m_nOpen;
         }
     }
-    return orvane::IDOK;
+    if ((style & orvane::MB_TYPEMASK) == orvane::MB_OK)
+        return orvane::IDOK;
+    return answer ? answer(record) : orvane::CautiousAnswer(style);
 }
 
 std::unique_ptr<MessageBoxRecorder> Install(MessageBoxOptions options) {

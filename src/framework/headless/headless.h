@@ -1,10 +1,11 @@
 // The headless back end: message boxes and modal dialogs without a display, for tests and
 // the command-line updater.
 //
-// Message boxes are recorded (and optionally reported through a callback) and answered with
-// IDOK. A box can be kept "open" until a condition holds: its modal loop then dispatches
-// messages meanwhile, so replies arriving while a box is open are handled as on the desktop.
-// Modal dialogs are driven by a script that plays the operator.
+// Message boxes are recorded (and optionally reported through a callback) and answered: OK
+// for a notice, and for a question what the options say (the cautious answer by default). A box can
+// be kept "open" until a condition holds: its modal loop then dispatches messages meanwhile, so
+// replies arriving while a box is open are handled as on the desktop. Modal dialogs are driven by a
+// script that plays the operator.
 //
 // Thread contract: construct, use and destroy on the user-interface thread. The handlers run
 // there too (message boxes and dialogs are only shown from window handlers).
@@ -36,6 +37,8 @@ struct MessageBoxOptions {
     // wall time has passed.
     std::function<bool()> keepOpenUntil;
     std::chrono::milliseconds maxOpen{5000};
+    // The operator's answer to a question (MB_YESNO, MB_OKCANCEL); default: No or Cancel.
+    std::function<int(const MessageBoxRecord&)> answer;
 };
 
 // Records message boxes while it exists; restores the previous handler when destroyed.

@@ -78,20 +78,57 @@ Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>
         orvane::SetMessageBoxHandler([this](orvane::IMessageTarget*, std::u16string_view text,
                                             std::u16string_view caption, unsigned style) {
             QMessageBox::Icon icon = QMessageBox::NoIcon;
-            if ((style & 0xF0) == MB_ICONERROR)
+            switch (style & orvane::MB_ICONMASK) {
+            case MB_ICONERROR:
                 icon = QMessageBox::Critical;
-            else if ((style & 0xF0) == MB_ICONINFORMATION)
+                break;
+            case MB_ICONWARNING:
+                icon = QMessageBox::Warning;
+                break;
+            case MB_ICONINFORMATION:
                 icon = QMessageBox::Information;
+                break;
+            default:
+                break;
+            }
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+            QMessageBox::StandardButton second = QMessageBox::NoButton;
+            switch (style & orvane::MB_TYPEMASK) {
+            case MB_YESNO:
+                buttons = QMessageBox::Yes | QMessageBox::No;
+                second = QMessageBox::No;
+                break;
+            case MB_OKCANCEL:
+                buttons = QMessageBox::Ok | QMessageBox::Cancel;
+                second = QMessageBox::Cancel;
+                break;
+            default:
+                break;
+            }
             QWidget* parent =
                 m_impl->window && m_impl->window->isVisible() ? m_impl->window.get() : nullptr;
             QString body = ToQ(text);
             body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-            QMessageBox box(icon, ToQ(caption), body, QMessageBox::Ok, parent);
+            QMessageBox box(icon, ToQ(caption), body, buttons, parent);
             box.setObjectName(QStringLiteral("message-box"));
+            if ((style & MB_DEFBUTTON2) != 0 && second != QMessageBox::NoButton)
+                box.setDefaultButton(second);
             // exec() runs a nested Qt loop; the wake-ups and the timer keep pumping in it.
-            box.exec();
+            const auto chosen = static_cast<QMessageBox::StandardButton>(box.exec());
             RefreshCommandStates();
-            return IDOK;
+            switch (chosen) {
+            case QMessageBox::Yes:
+                return IDYES;
+            case QMessageBox::No:
+                return IDNO;
+            case QMessageBox::Cancel:
+                return IDCANCEL;
+            case QMessageBox::Ok:
+                return IDOK;
+            default:
+                // Closed another way (Esc, the caption's button): the answer that changes nothing.
+                return orvane::CautiousAnswer(style);
+            }
         });
 
     m_impl->previousRunner = SetDialogRunner([this](CDialog& dlg) {
@@ -306,9 +343,13 @@ std::optional<std::u16string> Backend::ChooseFile(const FileRequest& request) {
     if (m_impl->chooser)
         return m_impl->chooser(request);
     QWidget* parent = m_impl->window.get();
+    // The caller asks before it writes over a file that holds something; the dialog's own
+    // question would only ask twice.
     const QString name =
-        request.open ? QFileDialog::getOpenFileName(parent)
-                     : QFileDialog::getSaveFileName(parent, QString(), ToQ(request.suggestedName));
+        request.open
+            ? QFileDialog::getOpenFileName(parent)
+            : QFileDialog::getSaveFileName(parent, QString(), ToQ(request.suggestedName), QString(),
+                                           nullptr, QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty())
         return std::nullopt;
     return FromQ(name);
