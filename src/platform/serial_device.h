@@ -100,6 +100,10 @@ public:
     // True when the device is a pseudo-terminal (the simulated receiver's line) rather than a
     // serial line to real hardware. Anything that cannot tell says false: the safe answer.
     virtual bool IsPseudoTerminal() const { return false; }
+    // Makes a read or write that is waiting for the line return at once (ECANCELED), and
+    // every later one too: the port is being closed, and a line that does not drain must not
+    // hold the closing up. Any thread.
+    virtual void CancelTransfers() {}
 };
 
 struct OpenResult {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -97,11 +98,21 @@ struct FoundLine {
     bool lowLatencySet = false; // the updater turned the driver's low latency on
 };
 
+// A transfer waiting for the line looks at the cancel flag at least this often.
+constexpr int kCancelSliceMs = 50;
+
+int Slice(int wait) {
+    return wait < 0 || wait > kCancelSliceMs ? kCancelSliceMs : wait;
+}
+
 class PosixSerialDevice final : public ISerialDevice {
 public:
     PosixSerialDevice(int fd, const FoundLine& found, bool pseudoTerminal)
         : m_fd(fd), m_found(found), m_pseudoTerminal(pseudoTerminal) {}
     ~PosixSerialDevice() override {
+        // What has not left by now never will be wanted: dropping it keeps close() from
+        // waiting for a line that does not drain (a serial driver waits up to 30 s for it).
+        ::tcflush(m_fd, TCOFLUSH);
         // Leave the line as it was found: another program (or the next updater) may rely on
         // its speed, mode and modem lines. A device that has gone takes none of this.
         ::tcsetattr(m_fd, TCSANOW, &m_found.settings);
@@ -116,6 +127,8 @@ public:
         ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
     }
+
+    void CancelTransfers() override { m_cancelled.store(true, std::memory_order_release); }
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
@@ -272,8 +285,12 @@ public:
             const int wait = MsUntil(bounded ? &deadline : nullptr);
             if (wait == 0)
                 return result;
+            if (Cancelled()) {
+                result.error = ECANCELED;
+                return result;
+            }
             pollfd p{m_fd, POLLIN, 0};
-            const int rc = ::poll(&p, 1, wait);
+            const int rc = ::poll(&p, 1, Slice(wait));
             if (rc < 0 && errno != EINTR) {
                 result.error = errno;
                 return result;
@@ -313,8 +330,12 @@ public:
                 result.error = ETIMEDOUT;
                 return result;
             }
+            if (Cancelled()) {
+                result.error = ECANCELED;
+                return result;
+            }
             pollfd p{m_fd, POLLOUT, 0};
-            const int rc = ::poll(&p, 1, wait);
+            const int rc = ::poll(&p, 1, Slice(wait));
             if (rc < 0 && errno != EINTR) {
                 result.error = errno;
                 return result;
@@ -365,9 +386,12 @@ public:
     bool IsPseudoTerminal() const override { return m_pseudoTerminal; }
 
 private:
+    bool Cancelled() const { return m_cancelled.load(std::memory_order_acquire); }
+
     const int m_fd;
     const FoundLine m_found;
     const bool m_pseudoTerminal;
+    std::atomic<bool> m_cancelled{false};
     std::mutex m_mutex; // guards the three fields below
     CommTimeouts m_timeouts;
     std::uint32_t m_mask = 0;

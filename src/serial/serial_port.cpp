@@ -1,6 +1,7 @@
 #include "serial/serial_port.h"
 
 #include "platform/port_directory.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -22,6 +23,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kReaderWaitBound{500};
+// A frame waiting for the write slot looks for a stop request this often.
+constexpr milliseconds kStopCheckSlice{50};
 // A reader told "readable" that then finds nothing waiting pauses this long before it polls
 // again, so an odd driver cannot make it spin.
 constexpr milliseconds kSpuriousPause{10};
@@ -58,6 +61,10 @@ CSerialPort::~CSerialPort() {
 }
 
 void CSerialPort::StopThreads(bool atLeastOnce) {
+    // A write waiting for a line that does not drain would hold the writer (and this stop)
+    // for its whole time-out.
+    if (m_hPort)
+        m_hPort->CancelTransfers();
     const auto stop = [&](std::atomic<std::uint32_t>& kill, std::atomic<std::uint32_t>& alive,
                           ManualResetEvent& shutdown) {
         bool first = atLeastOnce;
@@ -273,8 +280,21 @@ void CSerialPort::MarkLost() {
     // learn that none can come.
     if (m_bLost.exchange(true, std::memory_order_acq_rel))
         return;
-    if (m_pNotifyWnd)
-        m_pNotifyWnd->PostMessageW(WM_SERIAL_RECEIVED, 0, m_nPortNumber);
+    Notify(0);
+}
+
+void CSerialPort::Notify(WPARAM count) {
+    if (m_pNotifyWnd == nullptr)
+        return;
+    const bool posted =
+        m_pNotifyWnd->PostMessageW(WM_SERIAL_RECEIVED, count, static_cast<LPARAM>(m_nPortNumber));
+    if (!posted)
+        m_bNotifyOwed.store(true, std::memory_order_release);
+}
+
+void CSerialPort::PayOwedNotification() {
+    if (m_bNotifyOwed.exchange(false, std::memory_order_acq_rel))
+        Notify(0); // the owner takes whatever the ring holds; the count is not used
 }
 
 void CSerialPort::ReaderThread() {
@@ -284,9 +304,11 @@ void CSerialPort::ReaderThread() {
     for (;;) {
         bool stop = false;
         bool drain = false;
+        PayOwedNotification();
         if (IsLost()) {
-            // Nothing more will come from a lost device: wait for the stop only.
-            stop = m_hReaderShutdown.Wait(kInfinite);
+            // Nothing more will come from a lost device: wait for the stop, and meanwhile
+            // retry a loss notification the owner's queue refused.
+            stop = m_hReaderShutdown.Wait(m_bNotifyOwed.load() ? kReaderWaitBound : kInfinite);
         } else if (ringFull) {
             const int index = WaitForAny(m_readerWaitSet, kReaderWaitBound);
             stop = index == 0;
@@ -355,9 +377,7 @@ CSerialPort::DrainOutcome CSerialPort::DrainInput() {
             const int count = static_cast<int>(got.count);
             m_nRingWrite.store((write + count) % kRingSize, std::memory_order_release);
             outcome = DrainOutcome::Drained;
-            if (m_pNotifyWnd != nullptr)
-                m_pNotifyWnd->PostMessageW(WM_SERIAL_RECEIVED, static_cast<WPARAM>(count),
-                                           static_cast<LPARAM>(m_nPortNumber));
+            Notify(static_cast<WPARAM>(count));
         }
         if (got.error != 0) {
             if (IsDeviceLost(got.error)) {
@@ -405,8 +425,27 @@ bool CSerialPort::QueueWrite(const std::uint8_t* bytes, int length) {
         return false;
     // Until the writer sets m_hWriteDone it may still be reading the buffer: a frame that
     // finds the slot busy after the wait is refused instead of overwriting the one in flight.
-    if (!m_hWriteDone.Wait(milliseconds(kQueueWaitMs)))
+    // The wait goes in slices so that a stop asked meanwhile is seen within one.
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(kQueueWaitMs);
+    bool free = false;
+    while (!StopRequested()) {
+        const auto left =
+            std::chrono::ceil<milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            free = m_hWriteDone.IsSet();
+            break;
+        }
+        if (m_hWriteDone.Wait(std::min(left, kStopCheckSlice))) {
+            free = true;
+            break;
+        }
+    }
+    if (StopRequested())
+        return false; // not the line's fault: the program is ending
+    if (!free) {
+        m_nWriteFailures.fetch_add(1, std::memory_order_acq_rel);
         return false;
+    }
     if (length > 0)
         std::memcpy(m_pWriteBuffer.get(), bytes, static_cast<std::size_t>(length));
     m_nWriteLength = length;
@@ -441,8 +480,12 @@ void CSerialPort::WritePending() {
         m_hPort->ClearErrors(waiting);
         const IoResult sent =
             m_hPort->Write(m_pWriteBuffer.get(), static_cast<std::size_t>(m_nWriteLength));
+        if (sent.error != 0 || sent.count < static_cast<std::size_t>(m_nWriteLength))
+            m_nWriteFailures.fetch_add(1, std::memory_order_acq_rel);
         if (sent.error != 0 && IsDeviceLost(sent.error))
             MarkLost();
+    } else {
+        m_nWriteFailures.fetch_add(1, std::memory_order_acq_rel);
     }
     std::fill_n(m_pWriteBuffer.get(), m_nWriteCapacity, std::uint8_t{0});
     m_hWriteDone.Set();

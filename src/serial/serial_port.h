@@ -92,8 +92,14 @@ public:
 
     // Hands one frame to the writer, waiting up to 4000 ms for the previous frame to leave.
     // Refuses (false, nothing written) a frame longer than the write buffer and a frame for
-    // which the slot did not come free in time.
+    // which the slot did not come free in time; also, at once, every frame once the process
+    // has been asked to stop (a signal), so that a line that does not drain cannot hold the
+    // user-interface thread.
     bool QueueWrite(const std::uint8_t* bytes, int length);
+
+    // Frames that did not leave whole: refused by QueueWrite, or cut short by the write
+    // time-out or a failure. Any thread.
+    std::uint64_t WriteFailures() const { return m_nWriteFailures.load(std::memory_order_acquire); }
 
     // Changes the baud rate of the open port; failures are reported in a message box.
     void SetBaudRate(int baud);
@@ -127,6 +133,10 @@ private:
     DrainOutcome DrainInput();
     void WritePending();
     void MarkLost();
+    // Posts WM_SERIAL_RECEIVED; a post the owner's full queue refused is owed, and the reader
+    // tries again on its next pass, so neither bytes nor a loss can go unannounced.
+    void Notify(WPARAM count);
+    void PayOwedNotification();
     // Asks both threads to stop, reader first. With atLeastOnce each side gets one pass even
     // when its thread is not alive; then both threads are joined.
     void StopThreads(bool atLeastOnce);
@@ -156,6 +166,8 @@ private:
     int m_nLastError = 0; // errno of the last failed configuration call
     int m_nOpenError = 0; // errno of the last failed open
     std::atomic<bool> m_bLost{false};
+    std::atomic<bool> m_bNotifyOwed{false};
+    std::atomic<std::uint64_t> m_nWriteFailures{0};
 };
 
 } // namespace orvane
