@@ -78,12 +78,33 @@ CMainFrame::CMainFrame(MainFrameServices services) : m_services(std::move(servic
 
 CMainFrame::~CMainFrame() {
     CloseLink();
+    m_retiredPorts.clear();
+}
+
+CMainFrame::PortCall::~PortCall() {
+    if (--m_frame.m_nPortCalls == 0)
+        m_frame.m_retiredPorts.clear();
 }
 
 int CMainFrame::OnCreate() {
-    if (!OpenLink() && m_bPlaceholderRefused)
-        MessageBox(PlaceholderRefusalText(), {}, fw::MB_OK | fw::MB_ICONERROR);
+    if (!OpenLink())
+        ShowOpenFailure();
     return 0;
+}
+
+void CMainFrame::ShowOpenFailure() {
+    if (m_bPlaceholderRefused) {
+        // Test images and a real device: the operator must read this before anything else.
+        MessageBox(PlaceholderRefusalText(), {}, fw::MB_OK | fw::MB_ICONERROR);
+        return;
+    }
+    if (m_strOpenFailure.empty())
+        return;
+    // The operator would otherwise only see Link stay enabled, with no reason why.
+    if (auto* view = GetUpdateView()) {
+        view->m_list.AddString(FromUtf8(FormatAnsi("COM%d: ", m_nPort) + m_strOpenFailure + "."));
+        view->m_list.SetCurSel(view->m_list.GetCount() - 1);
+    }
 }
 
 void CMainFrame::EnumeratePorts() {
@@ -107,14 +128,18 @@ std::u16string CMainFrame::DescribePort(int port) const {
 }
 
 IPortWorker* CMainFrame::OpenLink() {
-    if (m_nPort < kFirstPort || m_nPort > kLastPort || m_pPort)
+    // An open in progress may show a configuration box, whose modal loop could ask for
+    // another open: only the first one opens.
+    if (m_nPort < kFirstPort || m_nPort > kLastPort || m_pPort || m_bOpening)
         return nullptr;
     m_bPlaceholderRefused = false;
     OpenFailure failure;
     PortRequest request;
     request.number = m_nPort;
     request.path = DevicePathForLink();
+    m_bOpening = true;
     auto worker = m_services.openPort(this, request, failure);
+    m_bOpening = false;
     if (!worker) {
         m_strOpenFailure = failure.reason.empty() ? "the port cannot be opened" : failure.reason;
         return nullptr;
@@ -135,6 +160,8 @@ IPortWorker* CMainFrame::OpenLink() {
 }
 
 void CMainFrame::CloseLink() {
+    if (m_nPortCalls > 0 && m_pPort)
+        m_retiredPorts.push_back(std::move(m_pPort));
     m_pPort.reset();
 }
 
@@ -231,7 +258,8 @@ int CMainFrame::IdentifyReceiver(const std::uint8_t* payload, std::uint32_t leng
     std::string token = firmware::ExtractToken(payload, length);
     s_bSFormFlag = false;
     s_bSFormFlag = firmware::NormaliseIdentifier(token);
-    view->m_strIdentifier = FromAnsi(token);
+    // The receiver's bytes in the system's code page: UTF-8 decoded once, any other byte kept.
+    view->m_strIdentifier = FromPeerText(token);
     view->StartUpdate();
     return 1;
 }
@@ -253,13 +281,25 @@ void CMainFrame::ShowMessage(std::u16string_view text) {
 }
 
 void CMainFrame::SwitchBaud(std::uint32_t baud) {
-    if (m_pPort)
-        m_pPort->SetBaudRate(static_cast<int>(baud));
+    if (!m_pPort)
+        return;
+    IPortWorker* port = m_pPort.get();
+    const PortCall hold(*this); // a refused speed is reported in a box
+    port->SetBaudRate(static_cast<int>(baud));
 }
 
 void CMainFrame::OnLink() {
-    if (!OpenLink() && m_bPlaceholderRefused)
-        MessageBox(PlaceholderRefusalText(), {}, fw::MB_OK | fw::MB_ICONERROR);
+    if (!m_bOpening && !OpenLink() && !m_pPort)
+        ShowOpenFailure();
+}
+
+void CMainFrame::OnClose() {
+    if (CUpdateView* view = GetUpdateView()) {
+        if (!view->ConfirmInterruption(u"If you close the updater now, the receiver may be left "
+                                       u"without firmware.\r\nClose the updater all the same?"))
+            return;
+    }
+    fw::CFrameWnd::OnClose();
 }
 
 void CMainFrame::OnBreakConnection() {

@@ -58,7 +58,8 @@ public:
     explicit CMainFrame(MainFrameServices services = {});
     ~CMainFrame() override;
 
-    // Window creation: the link is tried once with the stored port. Returns 0.
+    // Window creation: the link is tried once with the stored port; a failure is shown as a
+    // line of the message list. Returns 0.
     int OnCreate();
 
     // Receiver link.
@@ -95,6 +96,8 @@ public:
     void OnBreakConnection();
     void OnSetup();
     void OnExit();
+    // The window-close message (caption button, Exit): asks first while a transfer runs.
+    void OnClose() override;
 
     CUpdateView* GetUpdateView() const;
     IPortWorker* Port() const { return m_pPort.get(); }
@@ -158,6 +161,29 @@ private:
     bool m_bWaitingForDevice = false;
     std::shared_ptr<const firmware::FirmwareSet> m_pFirmware;
     bool m_bPlaceholderRefused = false;
+    // After a failed OpenLink: the refusal box for test images, else "COMn: why" in the list.
+    void ShowOpenFailure();
+
+    // Calls into the worker that may open a message box (which keeps dispatching messages)
+    // hold it with this guard. A CloseLink meanwhile (the device lost, handled inside the box)
+    // closes the link at once but keeps the worker alive until the last such call has
+    // returned, so no worker is ever destroyed under a call still running in it.
+    class PortCall {
+    public:
+        explicit PortCall(CMainFrame& frame) : m_frame(frame) { ++m_frame.m_nPortCalls; }
+        ~PortCall();
+        PortCall(const PortCall&) = delete;
+        PortCall& operator=(const PortCall&) = delete;
+
+    private:
+        CMainFrame& m_frame;
+    };
+
+    MainFrameServices m_services;
+    std::string m_strOpenFailure;
+    int m_nPortCalls = 0;
+    bool m_bOpening = false;
+    std::vector<std::unique_ptr<IPortWorker>> m_retiredPorts;
 };
 
 } // namespace orvane::ui

@@ -24,6 +24,8 @@ public:
     virtual int TakeReceived(std::uint8_t* dest) = 0;
     // True once the device has gone away (adapter unplugged, peer closed).
     virtual bool IsLost() const { return false; }
+    // Frames so far that did not leave whole (refused, or cut short by the write time-out).
+    virtual std::uint64_t WriteFailures() const { return 0; }
     // The device opened, and what identifies it when it comes back under another path
     // (see SerialPortInfo::Identity); empty when the worker does not know.
     virtual std::string DevicePath() const { return {}; }

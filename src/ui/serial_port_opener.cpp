@@ -30,6 +30,7 @@ public:
     std::string DevicePath() const override { return m_path; }
     std::string Identity() const override { return m_identity; }
     bool IsPseudoTerminal() const override { return m_port->IsPseudoTerminal(); }
+    std::uint64_t WriteFailures() const override { return m_port->WriteFailures(); }
 
 private:
     std::unique_ptr<CSerialPort> m_port;

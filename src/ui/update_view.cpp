@@ -45,7 +45,9 @@ void CUpdateView::DoDataExchange(fw::CDataExchange* pDX) {
 
 bool CUpdateView::OnCmdMsg(fw::UINT nID) {
     if (nID == ID_UPDATE) {
-        PrepareUpdate();
+        if (ConfirmInterruption(u"If you start again now, the receiver may be left without "
+                                u"firmware.\r\nStart a new update all the same?"))
+            PrepareUpdate();
         return true;
     }
     return fw::CFormView::OnCmdMsg(nID);
@@ -65,7 +67,33 @@ void CUpdateView::ShowNewestLine() {
     m_list.SetCurSel(m_nListCount - 1);
 }
 
+bool CUpdateView::IsTransferRunning() const {
+    const CMainFrame* frame = Frame();
+    return m_bTransferring && frame && frame->IsLinked();
+}
+
+bool CUpdateView::ConfirmInterruption(std::u16string_view consequence) {
+    if (!IsTransferRunning())
+        return true;
+    const std::u16string text =
+        FormatText("A firmware update is running (Address: %X).\r\n", m_nAddress) +
+        std::u16string(consequence);
+    return MessageBox(text, {}, fw::MB_YESNO | fw::MB_ICONWARNING | fw::MB_DEFBUTTON2) == fw::IDYES;
+}
+
+void CUpdateView::ShowAddressLine() {
+    const int last = m_list.GetCount() - 1;
+    if (m_nAddressLine >= 0 && m_nAddressLine == last &&
+        m_list.GetText(last).rfind(u"Address: ", 0) == 0)
+        m_list.DeleteString(last);
+    AddLine(FormatText("Address: %X", m_nAddress));
+    m_nAddressLine = m_list.GetCount() - 1;
+    ShowNewestLine();
+}
+
 void CUpdateView::PrepareUpdate() {
+    // The operator starts over: whatever ran before is no longer the transfer in progress.
+    m_bTransferring = false;
     AddLine(kRuleSpace);
     AddLine(u"Turn off the receiver.");
     AddLine(u"Please wait for a moment...");
@@ -82,6 +110,7 @@ void CUpdateView::StartUpdate() {
     if (!frame)
         return;
     m_bTwoStage = false;
+    m_bTransferring = false;
     // Whatever was chosen before is void now: until an entry is applied, an acknowledgement
     // must not make anybody read the previous image (in the previous mode).
     m_bSelected = false;
@@ -126,16 +155,19 @@ void CUpdateView::BeginTransfer() {
     ShowNewestLine();
 
     m_nReadPos = 0;
+    m_nAddressLine = -1;
+    m_bEndReported = false;
     std::uint8_t chunk[firmware::kBlockSize];
     const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
     if (count > 0) {
         m_nAddress = 0;
         const std::u16string command = firmware::BlockCommandText(0, m_nAddress, chunk, count);
-        AddLine(FormatText("Address: %X", m_nAddress));
-        ShowNewestLine();
+        ShowAddressLine();
         m_nAddress += count;
+        m_bTransferring = true;
         frame->SendCommand(command, kFirstBlockDelayMs);
     } else {
+        m_bEndReported = true;
         AddLine(u"Completed!");
         AddLine(kRuleSpace);
         ShowNewestLine();
@@ -154,10 +186,9 @@ void CUpdateView::SendNextBlock() {
     std::uint8_t chunk[firmware::kBlockSize];
     const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
     if (count > 0) {
+        m_bTransferring = true;
         frame->SendCommand(firmware::BlockCommandText(addressBefore, m_nAddress, chunk, count), 0);
-        m_list.DeleteString(m_list.GetCount() - 1);
-        AddLine(FormatText("Address: %X", m_nAddress));
-        ShowNewestLine();
+        ShowAddressLine();
         m_nAddress += count;
         // Let one waiting message through (a repaint, a tick, the next reply), but only from
         // the outermost block: a receiver that answers at once would otherwise nest one
@@ -169,6 +200,15 @@ void CUpdateView::SendNextBlock() {
                 --m_nDispatchDepth;
             }
         }
+    }
+    if (count == 0) {
+        if (m_bEndReported)
+            ++m_nSurplusAcks;
+        m_bEndReported = true;
+        // An embedded image is done; the two-stage entry still waits for the receiver's
+        // completion reply, which ends the transfer in FinishUpdate.
+        if (!m_bTwoStage)
+            m_bTransferring = false;
     }
     if (!m_bTwoStage) {
         if (count == 0) {
@@ -191,6 +231,7 @@ void CUpdateView::SendNextBlock() {
 }
 
 void CUpdateView::FinishUpdate() {
+    m_bTransferring = false;
     AddLine(u"Firmware update complete.");
     AddLine(u"Please turn off the receiver.");
     AddLine(kRule);

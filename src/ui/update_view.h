@@ -28,6 +28,15 @@ public:
     void SendNextBlock();
     void FinishUpdate();
 
+    // True from the first block of a transfer until its end (for the two-stage entry, until
+    // the receiver's completion reply) while the link is open: interrupting now may leave the
+    // receiver without firmware.
+    bool IsTransferRunning() const;
+    // While a transfer runs, asks the operator (Yes/No, No by default) whether to go on with
+    // what would interrupt it; `consequence` says what that is. True when nothing runs or the
+    // operator said Yes.
+    bool ConfirmInterruption(std::u16string_view consequence);
+
     fw::CProgressCtrl m_progress;
     fw::CListBox m_list;
     int m_nListCount = 0;
@@ -35,6 +44,8 @@ public:
     // The firmware the selection points into: kept alive until the next start, whatever
     // firmware is loaded meanwhile.
     std::shared_ptr<const firmware::FirmwareSet> m_pFirmwareInUse;
+    // Acknowledgements that arrived after the end of the image had been reported.
+    std::uint64_t m_nSurplusAcks = 0;
 
 protected:
     void DoDataExchange(fw::CDataExchange* pDX) override;
@@ -46,7 +57,15 @@ private:
     void AddLine(std::u16string_view line) { m_list.AddString(line); }
     void ShowNewestLine();
 
+    // Appends "Address: %X" for the block just sent. Replaces the previous block's line only
+    // while that line is still the last one: a line added since (the device lost, a new
+    // Update) stays where the operator can read it.
+    void ShowAddressLine();
+
     int m_nDispatchDepth = 0;
+    int m_nAddressLine = -1; // index of this transfer's address line, or -1
+    bool m_bTransferring = false;
+    bool m_bEndReported = false;
 };
 
 } // namespace orvane::ui
