@@ -9,25 +9,20 @@
 #include "firmware/firmware_set.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-void OnSignal(int) {
-    g_interrupted.store(true);
-}
 
 const char* kDescription =
     "Loads firmware into a satellite-positioning receiver through its boot loader.\n"
@@ -38,12 +33,22 @@ const char* kDescription =
     "updater's message list is printed as it appears; on a terminal a progress bar\n"
     "shows percent, bytes, blocks per second and the time left.\n"
     "\n"
-    "Exit codes: 0 update complete; 1 the port cannot be opened or configured, or\n"
-    "the device went away; 2 the receiver's identifier is not in the catalogue;\n"
-    "3 --timeout passed (the message names the block it waited for); 4 the firmware\n"
-    "cannot be used: the package is refused (the message names the file and what is\n"
-    "wrong), the receiver's image is not in the package, or this build's test images\n"
-    "were refused for a device that is not the simulated receiver.\n"
+    "Exit codes:\n"
+    "  0    update complete\n"
+    "  1    the port cannot be opened or configured, or the device went away\n"
+    "  2    the receiver's identifier is not in the catalogue\n"
+    "  3    --timeout seconds passed without progress (the message names the block\n"
+    "       it waited for)\n"
+    "  4    the firmware cannot be used: the package is refused (the message names\n"
+    "       the file and what is wrong), the receiver's image is not in the package,\n"
+    "       or this build's test images were refused for a device that is not the\n"
+    "       simulated receiver\n"
+    "  5    a result or report file cannot be written: checked before any receiver\n"
+    "       is touched; in station mode also a report lost at the end\n"
+    "  64   the command line is wrong\n"
+    "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM (128 + the signal's\n"
+    "       number): the port is released, the message names the last block\n"
+    "       acknowledged, and the result JSON is written\n"
     "\n"
     "Firmware: --firmware PACKAGE sends the images of a signed firmware package (a\n"
     "folder with manifest.json, the image files and manifest.json.minisig); it is\n"
@@ -54,8 +59,11 @@ const char* kDescription =
     "Station mode: give --port (or --simulate) several times, or --all, and every\n"
     "receiver is updated at once in its own process, with a progress line each, a\n"
     "summary table and a JSON report per receiver; the exit code is the highest of\n"
-    "the failed receivers' codes (0 when all completed). --all picks the ports that\n"
-    "--match names; without --match it asks on a terminal and refuses elsewhere.\n"
+    "the failed receivers' codes (0 when all completed, 5 when a report was lost).\n"
+    "A port given twice is updated once. --all picks the ports that --match names;\n"
+    "without --match it asks on a terminal and refuses elsewhere. A signal stops\n"
+    "every receiver's process; the table then shows where each one stood. The\n"
+    "processes end with the station even when it is killed.\n"
     "\n"
     "Ports: COM numbers are given only to serial devices found on this machine (never\n"
     "to the system console or a pseudo-terminal) and follow an adapter from socket to\n"
@@ -144,7 +152,9 @@ int main(int argc, char** argv) {
     machineOpt.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption resultOpt("result-json",
                                        "Write the result (port, identifier, image, blocks, "
-                                       "duration, result) as JSON to FILE.",
+                                       "duration, result) as JSON to FILE; in station mode "
+                                       "every receiver's result. Refused before any receiver "
+                                       "is touched when FILE cannot be written.",
                                        "FILE");
     const QCommandLineOption simulateOpt(
         "simulate",
@@ -158,8 +168,10 @@ int main(int argc, char** argv) {
         "FILE");
     const QCommandLineOption timeoutOpt(
         "timeout",
-        "Give up with exit code 3 after SECONDS (default 0: wait for ever, as the "
-        "window does).",
+        "Give up with exit code 3 when the update makes no progress for SECONDS: no "
+        "answer from the boot loader to the handshake, or no acknowledgement of the "
+        "block sent (a slow but steady update never times out). Default 0: wait for "
+        "ever, as the window does.",
         "SECONDS", "0");
     const QCommandLineOption verboseOpt("verbose", "Print every block's address line.");
     const QCommandLineOption noBarOpt("no-progress", "Do not draw the progress bar.");
@@ -199,8 +211,10 @@ int main(int argc, char** argv) {
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
                      qPrintable(parser.helpText()));
-        return 64;
+        return orvane::app::kExitUsage;
     }
+    // From here on a signal is a request to stop: the update ends promptly and says where.
+    orvane::InstallStopSignals();
     if (parser.isSet("help")) {
         std::printf("%s", qPrintable(parser.helpText()));
         return 0;
@@ -227,7 +241,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(frameOpt)) {
-        PrintFrame(parser.value(frameOpt), parser.value(frameTypeOpt).toInt());
+        bool typeOk = false;
+        const int frameType = parser.value(frameTypeOpt).toInt(&typeOk);
+        if (!typeOk || frameType < 0 || frameType > 255) {
+            std::fprintf(stderr, "error: --frame-type takes a number from 0 to 255\n");
+            return orvane::app::kExitUsage;
+        }
+        PrintFrame(parser.value(frameOpt), frameType);
         return 0;
     }
     if (parser.isSet(forgetOpt))
@@ -249,7 +269,16 @@ int main(int argc, char** argv) {
     const long timeout = parser.value(timeoutOpt).toLong(&ok);
     if (!ok || timeout < 0) {
         std::fprintf(stderr, "error: --timeout takes a number of seconds\n");
-        return 64;
+        return orvane::app::kExitUsage;
+    }
+    // The result is promised before any receiver is touched: a run whose record cannot be
+    // kept does not start.
+    const std::string resultPath =
+        parser.isSet(resultOpt) ? parser.value(resultOpt).toStdString() : std::string();
+    if (std::string why; !resultPath.empty() && !orvane::app::CanWriteFile(resultPath, &why)) {
+        std::fprintf(stderr, "error: cannot write the result to %s: %s\n",
+                     orvane::app::TerminalText(orvane::FromUtf8(resultPath)).c_str(), why.c_str());
+        return orvane::app::kExitReportLost;
     }
 
     // Several receivers: one updater process each.
@@ -287,13 +316,30 @@ int main(int argc, char** argv) {
             // settled here, once.
             for (const auto& p : chosen)
                 jobs.push_back({QStringLiteral("COM%1").arg(p.number),
-                                {"--port", QString::fromStdString(p.info.path)}});
+                                {"--port", QString::fromStdString(p.info.path)},
+                                {}});
         }
         for (const QString& port : ports)
-            jobs.push_back({port, {"--port", port}});
+            jobs.push_back({port, {"--port", port}, {}});
         for (int i = 0; i < sims.size(); ++i)
             jobs.push_back(
-                {QStringLiteral("sim%1 %2").arg(i + 1).arg(sims[i]), {"--simulate", sims[i]}});
+                {QStringLiteral("sim%1 %2").arg(i + 1).arg(sims[i]), {"--simulate", sims[i]}, {}});
+        // The device behind each port, so that one given twice (or as COMn and as its path)
+        // is updated once.
+        for (auto& job : jobs) {
+            if (job.args.value(0) != "--port")
+                continue;
+            QString device = job.args.value(1);
+            if (device.startsWith("COM")) {
+                bool numbered = false;
+                const int n = device.mid(3).toInt(&numbered);
+                const std::string path = numbered ? orvane::DevicePathForPort(n) : std::string();
+                if (!path.empty())
+                    device = QString::fromStdString(path);
+            }
+            const QString canonical = QFileInfo(device).canonicalFilePath();
+            job.device = canonical.isEmpty() ? device : canonical;
+        }
         orvane::app::StationOptions station;
         station.program = QCoreApplication::applicationFilePath();
         station.commonArgs << "--timeout" << parser.value(timeoutOpt);
@@ -308,10 +354,17 @@ int main(int argc, char** argv) {
         if (parser.isSet(allowPlaceholderOpt))
             station.commonArgs << "--allow-placeholder-firmware";
         station.firmware = QString::fromStdString(firmware->Description());
-        station.reportDir =
-            parser.isSet(reportDirOpt)
-                ? parser.value(reportDirOpt)
-                : "station-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+        if (parser.isSet(reportDirOpt)) {
+            station.reportDir = parser.value(reportDirOpt);
+        } else {
+            // A folder of this run's own: a second run in the same second gets "-2".
+            const QString stamp =
+                "station-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+            station.reportDir = stamp;
+            for (int n = 2; QFileInfo::exists(station.reportDir); ++n)
+                station.reportDir = QStringLiteral("%1-%2").arg(stamp).arg(n);
+        }
+        station.resultFile = QString::fromStdString(resultPath);
         return orvane::app::RunStation(jobs, station);
     }
 
@@ -323,7 +376,6 @@ int main(int argc, char** argv) {
     options.verbose = parser.isSet(verboseOpt);
     options.wait = parser.isSet(waitOpt);
     options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
-    options.interrupted = [] { return g_interrupted.load(); };
     options.firmware = firmware;
     options.allowPlaceholder = parser.isSet(allowPlaceholderOpt);
 
@@ -352,12 +404,21 @@ int main(int argc, char** argv) {
 
     if (!options.machine)
         std::printf("Firmware: %s\n", firmware->Description().c_str());
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     const auto result = orvane::app::RunUpdate(options);
-    if (parser.isSet(resultOpt)) {
-        std::ofstream(parser.value(resultOpt).toStdString())
-            << orvane::app::ResultJson(result) << "\n";
+    int exitCode = result.exitCode;
+    const std::string json = orvane::app::ResultJson(result);
+    if (options.machine) {
+        // The station reads the result here too, so its table is true even when no report
+        // file could be written.
+        std::printf("result %s\n", json.c_str());
+        std::fflush(stdout);
+    }
+    if (std::string why;
+        !resultPath.empty() && !orvane::app::WriteTextFile(resultPath, json + "\n", &why)) {
+        std::fprintf(stderr, "error: cannot write the result to %s: %s\n",
+                     orvane::app::TerminalText(orvane::FromUtf8(resultPath)).c_str(), why.c_str());
+        if (exitCode == orvane::app::kExitComplete)
+            exitCode = orvane::app::kExitReportLost;
     }
     if (result.exitCode == orvane::app::kExitComplete && !options.machine)
         std::printf("Done: %llu blocks in %.1f s.\n",
@@ -368,5 +429,5 @@ int main(int argc, char** argv) {
             std::ofstream(parser.value(simReportOpt).toStdString()) << simulator.ReportJson();
         }
     }
-    return result.exitCode;
+    return exitCode;
 }

@@ -5,13 +5,18 @@
 #include "framework/app.h"
 #include "framework/headless/headless.h"
 #include "platform/regkey.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 #include "ui/main_frame.h"
 #include "ui/resource_ids.h"
 #include "ui/update_view.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace orvane::app {
@@ -30,16 +35,40 @@ std::string FormatDuration(double seconds) {
     return FormatAnsi("%ld:%02ld", s / 60, s % 60);
 }
 
-// Prints the message list as it grows, and the progress bar.
+// Prints the message list as it grows, and the progress bar. Every text goes out through
+// TerminalText: list lines and boxes carry the receiver's identifier.
 class Console final : public fw::IListBoxPeer, public fw::IProgressPeer {
 public:
     Console(const CliOptions& options, bool terminal)
         : m_options(options), m_bar(terminal && options.progressBar) {}
 
+    // Called for every line that shows the receiver answered: its identification, a block
+    // acknowledged, the end of the image.
+    std::function<void()> onReply;
+    // Once the outcome is settled (or a stop asked), later lines are not printed: they can
+    // only be surplus replies handled in the same notification, counted by the view.
+    bool quiet = false;
+    // Called once, at the first line that comes after a stop was asked.
+    std::function<void()> onStopSeen;
+
     void OnAddString(int, std::u16string_view text) override {
+        if (quiet)
+            return;
+        if (StopRequested()) {
+            quiet = true;
+            if (onStopSeen)
+                onStopSeen();
+            return;
+        }
         const bool address = StartsWith(text, u"Address: ");
+        if (address || StartsWith(text, u"Begin to update ") ||
+            StartsWith(text, u"Updating firmware,please wait")) {
+            if (onReply)
+                onReply();
+        }
         if (address) {
             ++m_blocks;
+            m_previousAddress = std::move(m_lastAddress);
             m_lastAddress = std::u16string(text);
             if (m_blocks == 1) {
                 m_transferStart = Clock::now();
@@ -75,7 +104,7 @@ public:
     void Print(std::u16string_view line) {
         ClearBar();
         std::fprintf(m_options.out, "%s%s\n", m_options.machine ? "line " : "",
-                     ToUtf8(line).c_str());
+                     TerminalText(line).c_str());
         std::fflush(m_options.out);
     }
     void PrintBox(std::u16string_view text, bool error) {
@@ -89,7 +118,7 @@ public:
             flat.push_back(c == u'\n' ? u' ' : c);
         }
         std::fprintf(error ? m_options.err : m_options.out, "%s%s\n", error ? "error: " : "",
-                     ToUtf8(flat).c_str());
+                     TerminalText(flat).c_str());
         std::fflush(error ? m_options.err : m_options.out);
     }
     std::uint64_t Blocks() const { return m_blocks; }
@@ -100,6 +129,8 @@ public:
     }
     void DrawProgress() { DrawBar(true); }
     const std::u16string& LastAddress() const { return m_lastAddress; }
+    // The address line of the block before the last one sent: the last block acknowledged.
+    const std::u16string& PreviousAddress() const { return m_previousAddress; }
     void ClearBar() {
         if (m_barShown) {
             std::fprintf(m_options.out, "\r\033[K");
@@ -147,6 +178,7 @@ private:
     int m_pos = 0;
     std::uint64_t m_blocks = 0;
     std::u16string m_lastAddress;
+    std::u16string m_previousAddress;
     bool m_lastAddressPrinted = true;
     Clock::time_point m_transferStart{};
     Clock::time_point m_lastDraw{};
@@ -159,7 +191,7 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
         options.timeout.count() > 0 ? Clock::now() + options.timeout : Clock::time_point::max();
     std::string said;
     while (!frame.IsLinked() && !frame.PlaceholderRefused() && Clock::now() < deadline &&
-           !(options.interrupted && options.interrupted())) {
+           !StopRequested()) {
         if (frame.LastOpenFailure() != said) {
             said = frame.LastOpenFailure();
             if (!options.machine)
@@ -190,6 +222,10 @@ CliResult RunUpdate(const CliOptions& options) {
     } outcome = Outcome::Running;
     fw::headless::MessageBoxOptions boxOptions;
     boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
+        // A box after the outcome (the end repeated by a surplus acknowledgement) or after a
+        // stop was asked is not news.
+        if (outcome != Outcome::Running || StopRequested())
+            return;
         const bool error = (box.style & fw::MB_ICONERROR) != 0;
         console.PrintBox(box.text, error);
         if (StartsWith(box.text, u"Firmware update complete"))
@@ -201,8 +237,11 @@ CliResult RunUpdate(const CliOptions& options) {
             outcome = Outcome::FirmwareRefused;
         else if (error && outcome == Outcome::Running)
             outcome = Outcome::Failed;
-        if (outcome != Outcome::Running && result.reason.empty())
-            result.reason = ToUtf8(box.text);
+        if (outcome != Outcome::Running) {
+            console.quiet = true;
+            if (result.reason.empty())
+                result.reason = TerminalText(box.text);
+        }
     };
     auto boxes = fw::headless::Install(boxOptions);
 
@@ -221,15 +260,46 @@ CliResult RunUpdate(const CliOptions& options) {
     frame.SetWindowTextW(u"OrvaneUpdate");
     frame.SetActiveView(&view);
     view.UpdateData(false);
-    view.m_list.SetPeer(&console);
-    view.m_progress.SetPeer(&console);
     app.m_pMainWnd = &frame;
     frame.m_onLinkLost = [&](const std::u16string& text) {
+        if (outcome != Outcome::Running)
+            return;
         outcome = Outcome::LinkLost;
+        console.quiet = true;
         result.reason = ToUtf8(text);
     };
 
+    // Progress is a reply that moves the update on (the boot loader's answer, a block
+    // acknowledged) while every frame since the previous one left whole: acknowledgements
+    // for blocks that never went out (a line that stopped draining) are no progress.
+    using Clock = std::chrono::steady_clock;
+    auto lastProgress = Clock::now();
+    std::uint64_t failuresSeen = 0;
+    // The time-out, once passed, is a stop of our own: every wait gives up at once, as for a
+    // signal, also deep inside a notification that carries hundreds of acknowledgements.
+    bool timedOut = false;
+    const auto overdue = [&] {
+        if (!timedOut && options.timeout.count() > 0 &&
+            Clock::now() - lastProgress >= options.timeout && !StopRequested()) {
+            timedOut = true;
+            RequestStop(kOwnStop);
+        }
+        return timedOut;
+    };
+    // Acknowledgements still handled after a stop (the rest of a notification) are no
+    // surplus: only those before it count, or, after completion, every one.
+    std::optional<std::uint64_t> surplusAtStop;
+    console.onStopSeen = [&] { surplusAtStop = view.m_nSurplusAcks; };
+    console.onReply = [&] {
+        const std::uint64_t failures = frame.Port() ? frame.Port()->WriteFailures() : 0;
+        if (failures == failuresSeen)
+            lastProgress = Clock::now();
+        failuresSeen = failures;
+        overdue();
+    };
+
     const auto finish = [&](int code) {
+        console.quiet = true;
         if (options.machine)
             console.DrawProgress();
         result.identifier = ToUtf8(view.m_strIdentifier);
@@ -256,11 +326,25 @@ CliResult RunUpdate(const CliOptions& options) {
         frame.SetActiveView(nullptr);
         result.exitCode = code;
         result.blocks = console.Blocks();
+        result.surplusAcks = code == kExitComplete ? view.m_nSurplusAcks
+                                                   : surplusAtStop.value_or(view.m_nSurplusAcks);
+        if (code == kExitComplete)
+            result.blocksAcknowledged = result.blocks;
+        else if (result.blocks > 0)
+            result.blocksAcknowledged = result.blocks - 1;
         result.transferSeconds = console.TransferSeconds();
+        if (result.surplusAcks > 0 && !options.machine)
+            std::fprintf(options.out,
+                         "Note: %llu acknowledgement%s arrived after the last block; ignored.\n",
+                         static_cast<unsigned long long>(result.surplusAcks),
+                         result.surplusAcks == 1 ? "" : "s");
         return result;
     };
 
     frame.OnCreate();
+    // The list is printed from here on: the reason for a failed open is printed below.
+    view.m_list.SetPeer(&console);
+    view.m_progress.SetPeer(&console);
     const std::string port =
         options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
     result.port = port;
@@ -268,10 +352,12 @@ CliResult RunUpdate(const CliOptions& options) {
     const bool refusedAtStart = frame.PlaceholderRefused();
     if (!frame.IsLinked() && options.wait && !refusedAtStart) {
         WaitForDevice(frame, options, port);
-        if (!frame.IsLinked() && options.interrupted && options.interrupted()) {
-            result.reason = "interrupted";
-            std::fprintf(options.err, "error: interrupted\n");
-            return finish(kExitInterrupted);
+        if (!frame.IsLinked() && StopRequested()) {
+            result.signal = StopSignal();
+            result.reason = FormatAnsi("stopped by %s while waiting for %s; nothing was sent",
+                                       SignalName(result.signal), port.c_str());
+            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+            return finish(kExitSignalBase + (result.signal > 0 ? result.signal : 2));
         }
     }
     if (!frame.IsLinked() && frame.PlaceholderRefused()) {
@@ -290,18 +376,13 @@ CliResult RunUpdate(const CliOptions& options) {
                      port.c_str());
 
     const auto start = Clock::now();
+    lastProgress = start;
     frame.ExecuteCommand(ui::ID_UPDATE);
-    const auto deadline =
-        options.timeout.count() > 0 ? start + options.timeout : Clock::time_point::max();
-    bool interrupted = false;
-    while (outcome == Outcome::Running) {
-        if (options.interrupted && options.interrupted()) {
-            interrupted = true;
-            break;
-        }
-        if (Clock::now() >= deadline)
-            break;
-        app.RunUntil([&] { return outcome != Outcome::Running; }, std::chrono::milliseconds(200));
+    // Looked at every 100 ms at the latest, however busy the line: a stop or the time-out
+    // always wins.
+    constexpr auto kLookEvery = std::chrono::milliseconds(100);
+    while (outcome == Outcome::Running && !StopRequested() && !overdue()) {
+        app.RunUntil([&] { return outcome != Outcome::Running || StopRequested(); }, kLookEvery);
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
@@ -320,30 +401,55 @@ CliResult RunUpdate(const CliOptions& options) {
     case Outcome::Running:
         break;
     }
+    console.quiet = true;
     console.FlushAddress();
     console.ClearBar();
-    if (interrupted) {
-        result.reason = "interrupted";
-        std::fprintf(options.err, "error: interrupted\n");
-        return finish(kExitInterrupted);
-    }
-    if (frame.IsWaitingForDevice())
-        result.reason = FormatAnsi("timed out after %lld s waiting for %s to come back",
-                                   static_cast<long long>(options.timeout.count()), port.c_str());
-    else if (console.Blocks() == 0)
-        result.reason = FormatAnsi("timed out after %lld s: no answer from the receiver's boot "
-                                   "loader (is it switched on, and on %s?)",
-                                   static_cast<long long>(options.timeout.count()), port.c_str());
-    else
-        result.reason = FormatAnsi("timed out after %lld s waiting for the acknowledgement of "
-                                   "block %llu (%s)",
-                                   static_cast<long long>(options.timeout.count()),
-                                   static_cast<unsigned long long>(console.Blocks()),
-                                   ToUtf8(console.LastAddress()).c_str());
+    const std::uint64_t sent = console.Blocks();
+    std::string where;
     if (frame.m_bAwaitingCompletion)
-        result.reason = FormatAnsi("timed out after %lld s waiting for the receiver's completion "
-                                   "reply after the last block",
-                                   static_cast<long long>(options.timeout.count()));
+        where = "after the last block, while waiting for the receiver's completion reply";
+    else if (sent == 0)
+        where = "before the transfer began (no answer from the boot loader yet)";
+    else if (sent == 1)
+        where = FormatAnsi("during the transfer: no block acknowledged yet (block 1, %s, was "
+                           "sent)",
+                           ToUtf8(console.LastAddress()).c_str());
+    else
+        where = FormatAnsi("during the transfer: the last block acknowledged was block %llu "
+                           "(%s)",
+                           static_cast<unsigned long long>(sent - 1),
+                           ToUtf8(console.PreviousAddress()).c_str());
+    if (!timedOut) {
+        result.signal = StopSignal();
+        result.reason = FormatAnsi("stopped by %s %s", SignalName(result.signal), where.c_str());
+        if (sent > 0 && !frame.m_bAwaitingCompletion)
+            result.reason += "; the receiver may be left without firmware: switch it off and "
+                             "on and update it again";
+        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        std::fflush(options.err);
+        return finish(kExitSignalBase + (result.signal > 0 ? result.signal : 2));
+    }
+    const auto limit = static_cast<long long>(options.timeout.count());
+    if (frame.IsWaitingForDevice())
+        result.reason = FormatAnsi("timed out after %lld s waiting for %s to come back", limit,
+                                   port.c_str());
+    else if (frame.m_bAwaitingCompletion)
+        result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
+                                   "receiver's completion reply after the last block",
+                                   limit);
+    else if (sent == 0)
+        result.reason = FormatAnsi("timed out after %lld s without progress: no answer from the "
+                                   "receiver's boot loader (is it switched on, and on %s?)",
+                                   limit, port.c_str());
+    else
+        result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
+                                   "acknowledgement of block %llu (%s)",
+                                   limit, static_cast<unsigned long long>(sent),
+                                   ToUtf8(console.LastAddress()).c_str());
+    if (frame.Port() && frame.Port()->WriteFailures() > 0)
+        result.reason += FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
+                                    static_cast<unsigned long long>(frame.Port()->WriteFailures()),
+                                    frame.Port()->WriteFailures() == 1 ? "" : "s");
     std::fprintf(options.err, "error: %s\n", result.reason.c_str());
     return finish(kExitTimeout);
 }
@@ -366,22 +472,76 @@ std::string ResultJson(const CliResult& r) {
                           : r.exitCode == kExitUnknownId  ? "unknown identifier"
                           : r.exitCode == kExitTimeout    ? "timeout"
                           : r.exitCode == kExitFirmware   ? "firmware refused"
-                                                          : "interrupted";
-    std::string images = "[";
+                          : r.signal != 0                 ? "interrupted"
+                                                          : "failed";
+    // Built piece by piece: the texts are the receiver's and unbounded, so no fixed buffer.
+    std::string json = "{\"port\": " + quote(r.port) + ", \"identifier\": " + quote(r.identifier) +
+                       ", \"image\": " + quote(r.image);
+    json += ", \"firmware\": " + quote(r.firmware) + ", \"images\": [";
     for (std::size_t i = 0; i < r.images.size(); ++i)
-        images += (i ? ", " : "") + std::string("{\"name\": ") + quote(r.images[i].name) +
-                  FormatAnsi(", \"length\": %u, \"sha256\": ", r.images[i].length) +
-                  quote(r.images[i].sha256) + "}";
-    images += "]";
-    // Built in pieces: the reason can be long, and FormatAnsi's buffer is bounded.
-    return FormatAnsi("{\"port\": %s, \"identifier\": %s, \"image\": %s, ", quote(r.port).c_str(),
-                      quote(r.identifier).c_str(), quote(r.image).c_str()) +
-           "\"firmware\": " + quote(r.firmware) + ", \"images\": " + images +
-           FormatAnsi(", \"blocks\": %llu, \"seconds\": %.3f, \"transferSeconds\": %.3f, "
-                      "\"result\": \"%s\", \"exitCode\": %d, \"reason\": ",
-                      static_cast<unsigned long long>(r.blocks), r.seconds, r.transferSeconds,
-                      outcome, r.exitCode) +
-           quote(r.reason) + "}";
+        json += (i ? ", " : "") + std::string("{\"name\": ") + quote(r.images[i].name) +
+                FormatAnsi(", \"length\": %u, \"sha256\": ", r.images[i].length) +
+                quote(r.images[i].sha256) + "}";
+    json += "]";
+    json += FormatAnsi(", \"blocks\": %llu, \"blocksAcknowledged\": %llu, "
+                       "\"surplusAcknowledgements\": %llu, \"seconds\": %.3f, "
+                       "\"transferSeconds\": %.3f, \"result\": \"%s\", \"exitCode\": %d",
+                       static_cast<unsigned long long>(r.blocks),
+                       static_cast<unsigned long long>(r.blocksAcknowledged),
+                       static_cast<unsigned long long>(r.surplusAcks), r.seconds, r.transferSeconds,
+                       outcome, r.exitCode);
+    if (r.signal != 0)
+        json += ", \"signal\": " + quote(SignalName(r.signal));
+    return json + ", \"reason\": " + quote(r.reason) + "}";
+}
+
+bool CanWriteFile(const std::string& path, std::string* why) {
+    if (path.empty()) {
+        if (why)
+            *why = "no file name";
+        return false;
+    }
+    bool existed = ::access(path.c_str(), F_OK) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (why)
+            *why = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    if (!existed)
+        ::unlink(path.c_str());
+    return true;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text, std::string* why) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (why)
+            *why = std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0 && why)
+        *why = std::strerror(error);
+    return error == 0;
+}
+
+std::string TerminalText(std::u16string_view text) {
+    return ToUtf8(EscapeControls(text));
 }
 
 } // namespace orvane::app

@@ -21,10 +21,14 @@ enum ExitCode : int {
     kExitComplete = 0,   // the completion box was shown
     kExitLinkFailed = 1, // the port could not be opened, or the device went away
     kExitUnknownId = 2,  // the receiver's identifier is not in the catalogue
-    kExitTimeout = 3,    // --timeout passed before completion
+    kExitTimeout = 3,    // --timeout seconds passed without progress
     kExitFirmware = 4,   // the firmware cannot be used: a package refused, the receiver's image
                          // not in the package, or test images refused for a real device
-    kExitInterrupted = 130,
+    kExitReportLost = 5, // a result or report file cannot be written
+    kExitUsage = 64,     // the command line is wrong
+    // Stopped by a signal: 128 + its number (SIGHUP 129, SIGINT 130, SIGTERM 143).
+    kExitSignalBase = 128,
+    kExitInterrupted = kExitSignalBase + 2,
 };
 
 struct CliOptions {
@@ -33,12 +37,13 @@ struct CliOptions {
     // Waits for a device that is not there yet, and for one that goes away while the
     // handshake waits for the receiver (a receiver that takes its USB port with it when off).
     bool wait = false;
-    std::chrono::seconds timeout{0}; // 0: wait for ever, as the window does
-    bool progressBar = true;         // a live bar (only on a terminal)
-    bool verbose = false;            // every address line, not just first and last
+    // Give up after this long without progress (no answer to the handshake, no
+    // acknowledgement of the block sent); 0: wait for ever, as the window does.
+    std::chrono::seconds timeout{0};
+    bool progressBar = true; // a live bar (only on a terminal)
+    bool verbose = false;    // every address line, not just first and last
     std::FILE* out = stdout;
     std::FILE* err = stderr;
-    std::function<bool()> interrupted;         // polled; true ends the run
     std::function<std::string()> describePort; // "COM3 (/dev/ttyUSB0)" for messages
     // Machine-readable progress for a station-mode parent: "progress POS UPPER BLOCKS" and
     // "line TEXT" lines instead of the human output.
@@ -59,18 +64,32 @@ struct CliImage {
 struct CliResult {
     int exitCode = kExitComplete;
     std::string reason;
-    std::string port;             // "COM3 (/dev/ttyUSB0)"
-    std::string identifier;       // as the receiver reported it, after normalisation
-    std::string image;            // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
-    std::string firmware;         // "placeholder images" or the package's release name
-    std::vector<CliImage> images; // what the receiver's entry sends, with SHA-256
-    std::uint64_t blocks = 0;
+    std::string port;                     // "COM3 (/dev/ttyUSB0)"
+    std::string identifier;               // as the receiver reported it, after normalisation
+    std::string image;                    // "J (K65q/K64q/K640q)", "PXA271+FPGA (K64U)", or ""
+    std::string firmware;                 // "placeholder images" or the package's release name
+    std::vector<CliImage> images;         // what the receiver's entry sends, with SHA-256
+    std::uint64_t blocks = 0;             // blocks sent
+    std::uint64_t blocksAcknowledged = 0; // blocks the receiver acknowledged
+    std::uint64_t surplusAcks = 0;        // acknowledgements after the end of the image
+    int signal = 0;                       // the signal that stopped the run, or 0
     double seconds = 0;
     double transferSeconds = 0; // from the first block to the end
 };
 
 // The result as a JSON object (one line), for station mode and scripts.
 std::string ResultJson(const CliResult& result);
+
+// Whether a file can be written at path, found out without destroying anything: an existing
+// file is opened for appending, a new one is created and removed again. False with the
+// reason otherwise.
+bool CanWriteFile(const std::string& path, std::string* why);
+// Writes text to path (replacing it); false with the reason when it cannot.
+bool WriteTextFile(const std::string& path, const std::string& text, std::string* why);
+
+// Text from outside (the receiver, a child process) made safe for a terminal: control
+// characters escaped, UTF-8 out.
+std::string TerminalText(std::u16string_view text);
 
 // Links to the port, runs the Update command at once and dispatches until the update
 // completes, fails or times out.

@@ -359,6 +359,18 @@ void CSarnelApp::SaveDocument(bool askForName) {
             return;
         path = *chosen;
     }
+    // The document has no content, so saving writes an empty file: over a file that holds
+    // something (one opened with Open, or chosen by name) that would destroy it unasked.
+    const QFileInfo target(QString::fromStdU16String(path));
+    if (target.isFile() && target.size() > 0) {
+        const std::u16string question =
+            u"\"" + path +
+            u"\" is not empty. Saving writes this empty document over it, and what it holds is "
+            u"lost.\r\nReplace it with an empty document?";
+        if (orvane::MessageBoxW(m_pMainWnd, question, GetAppName(),
+                                fw::MB_YESNO | fw::MB_ICONWARNING | fw::MB_DEFBUTTON2) != fw::IDYES)
+            return;
+    }
     if (!m_pDoc->OnSaveDocument(path)) {
         orvane::MessageBoxW(m_pMainWnd, u"Cannot save the document \"" + path + u"\".",
                             GetAppName(), fw::MB_OK | fw::MB_ICONERROR);
