@@ -1,6 +1,7 @@
 #include "platform/port_directory.h"
 
 #include "platform/settings.h"
+#include "platform/stop_request.h"
 #include "platform/text.h"
 
 #include <QDir>
@@ -18,9 +19,12 @@ namespace {
 // A device seen again within this time keeps its recorded time, so that listing the ports
 // does not rewrite the store every time.
 constexpr std::int64_t kSeenResolution = 3600;
-// How long a change waits for another process's change to the same store.
-constexpr int kLockWaitMs = 2000;
-constexpr int kStaleLockMs = 10000;
+// How long a change waits for another process's change to the same store, in slices that give
+// way to a stop. The lock is held for milliseconds, so one older than a few seconds is stale
+// whoever's process wrote it (a holder stopped or killed, its process number reused).
+constexpr int kLockWaitMs = 1500;
+constexpr int kLockSliceMs = 100;
+constexpr int kStaleLockMs = 3000;
 
 QString KeyFor(int port) {
     return QStringLiteral("Ports/COM%1").arg(port);
@@ -55,7 +59,9 @@ public:
         // QSettings takes "<file>.lock" itself while it syncs: use a name of our own.
         m_lock = std::make_unique<QLockFile>(file + ".ports-lock");
         m_lock->setStaleLockTime(kStaleLockMs);
-        m_held = m_lock->tryLock(kLockWaitMs);
+        for (int waited = 0; !m_held && waited < kLockWaitMs && !StopRequested();
+             waited += kLockSliceMs)
+            m_held = m_lock->tryLock(kLockSliceMs);
         store.sync(); // read what another process may have written meanwhile
     }
     bool Held() const { return m_held; }

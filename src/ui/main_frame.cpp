@@ -102,7 +102,7 @@ void CMainFrame::ShowOpenFailure() {
         return;
     // The operator would otherwise only see Link stay enabled, with no reason why.
     if (auto* view = GetUpdateView()) {
-        view->m_list.AddString(FromUtf8(FormatAnsi("COM%d: ", m_nPort) + m_strOpenFailure + "."));
+        view->AppendLine(FromUtf8(FormatAnsi("COM%d: ", m_nPort) + m_strOpenFailure + "."));
         view->m_list.SetCurSel(view->m_list.GetCount() - 1);
     }
 }
@@ -239,7 +239,7 @@ void CMainFrame::CheckLinkLost() {
     CloseLink();
     SetWindowTextW(u"No Connection");
     if (auto* view = GetUpdateView()) {
-        view->m_list.AddString(text);
+        view->AppendLine(text);
         view->m_list.SetCurSel(view->m_list.GetCount() - 1);
     }
     if (m_onLinkLost)

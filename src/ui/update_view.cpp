@@ -67,6 +67,15 @@ void CUpdateView::ShowNewestLine() {
     m_list.SetCurSel(m_nListCount - 1);
 }
 
+void CUpdateView::AppendLine(std::u16string_view line) {
+    m_list.AddString(line);
+    while (m_list.GetCount() > kMaxLines) {
+        m_list.DeleteString(0);
+        if (m_nAddressLine >= 0)
+            --m_nAddressLine;
+    }
+}
+
 bool CUpdateView::IsTransferRunning() const {
     const CMainFrame* frame = Frame();
     return m_bTransferring && frame && frame->IsLinked();

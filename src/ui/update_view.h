@@ -18,7 +18,15 @@ class CMainFrame;
 
 class CUpdateView : public fw::CFormView, public firmware::CImageSelection {
 public:
+    // The message list keeps its newest lines only: a receiver that repeats a reply without
+    // end (identification answers, acknowledgements after the end) must not grow it, and the
+    // program's memory, without bound. A session of updates stays far below this.
+    static constexpr int kMaxLines = 2000;
+
     CUpdateView();
+
+    // Appends a line to the message list, dropping the oldest beyond kMaxLines.
+    void AppendLine(std::u16string_view line);
 
     void PrepareUpdate();
     void StartUpdate();
@@ -54,7 +62,7 @@ protected:
 
 private:
     CMainFrame* Frame() const;
-    void AddLine(std::u16string_view line) { m_list.AddString(line); }
+    void AddLine(std::u16string_view line) { AppendLine(line); }
     void ShowNewestLine();
 
     // Appends "Address: %X" for the block just sent. Replaces the previous block's line only

@@ -1,0 +1,324 @@
+// A hostile or failing receiver and an impatient operator, on the headless back end: reply
+// floods while a box is open, a device lost mid-transfer, interrupting a transfer, a port that
+// cannot be opened, a worker closed under its own call.
+#include "scripted_link.h"
+
+#include "platform/message.h"
+
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace orvane::ui::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::u16string>;
+
+std::size_t HeapInUse() {
+    return mallinfo2().uordblks;
+}
+
+// How many replies a flood test feeds: ORVANE_FLOOD_REPLIES, for the benchmark script.
+int FloodReplies(int fallback) {
+    const char* v = std::getenv("ORVANE_FLOOD_REPLIES");
+    return v ? std::max(1, std::atoi(v)) : fallback;
+}
+
+// Runs an update to the completion of K64E's image (or to the unknown-identifier box).
+void RunTo(Updater& u, const std::string& id) {
+    u.rx.autoAck = true;
+    u.Command(ID_UPDATE);
+    u.rx.Send(ReplyFrame('S', 'S', id));
+    u.Run(10ms);
+}
+
+struct Flood {
+    const char* name;
+    std::string identifier; // the receiver's answer before the flood
+    std::vector<Bytes> mix; // replies sent over and over while the first box is open
+    int expectedMaxOpen;    // boxes of different kinds may be open together, never more
+    std::size_t maxShown;   // boxes shown in all (one closed may open again)
+};
+
+// Replies arrive while a box is open: they are decoded and handled, but no second box of the
+// same kind opens, the stack does not deepen and the heap does not grow with the flood.
+TEST(ReplyFlood, BoxesNeverNestAndNothingGrowsWithTheFlood) {
+    const int total = FloodReplies(20000);
+    const std::vector<Flood> floods = {
+        {"unknown identifiers", "ZZZZ", {ReplyFrame('S', 'S', "ZZZZ")}, 1, 1},
+        {"acknowledgements after the end", "K64E", {ReplyFrame('S', 'X')}, 1, 1},
+        {"identification answers", "K64E", {ReplyFrame('S', 'S', "K64E")}, 1, 1},
+        {"every reply",
+         "K64E",
+         {ReplyFrame('S', 'X'), ReplyFrame('S', 'S', "ZZZZ"), ReplyFrame('S', 'C'),
+          ReplyFrame('S', 'V'), ReplyFrame('S', 'T')},
+         2,
+         // the rest of the notification that opened the second kind opens it again, each
+         // time after the last one closed
+         1 + 100},
+    };
+    for (const Flood& f : floods) {
+        Updater u;
+        int fed = 0;
+        int maxOpen = 0;
+        const char* stackTop = nullptr;
+        std::ptrdiff_t deepest = 0;
+        std::size_t heapAtStart = 0;
+        std::size_t heapPeak = 0;
+        const auto start = std::chrono::steady_clock::now();
+        fw::headless::MessageBoxOptions options;
+        options.maxOpen = 120s;
+        // The box stays open until the whole flood has been handled inside it; the flood is
+        // fed from its modal loop, one notification of up to 100 replies per turn.
+        options.keepOpenUntil = [&] {
+            const char here = 0;
+            // The scripted receiver's own record of the frames written is not the updater's
+            // memory; nor are its acknowledgements part of the flood.
+            u.rx.written.clear();
+            u.rx.autoAck = false;
+            if (!stackTop) {
+                stackTop = &here;
+                heapAtStart = HeapInUse();
+            }
+            deepest = std::max(deepest, stackTop - &here);
+            maxOpen = std::max(maxOpen, OpenMessageBoxCount());
+            heapPeak = std::max(heapPeak, HeapInUse());
+            if (fed < total) {
+                Bytes batch;
+                for (int i = 0; i < 100 && fed < total; ++i, ++fed) {
+                    const Bytes& r = f.mix[static_cast<std::size_t>(fed) % f.mix.size()];
+                    batch.insert(batch.end(), r.begin(), r.end());
+                }
+                u.rx.Send(batch);
+                return false;
+            }
+            return u.app.PendingMessageCount() == 0 && u.rx.pending.empty();
+        };
+        u.boxes->SetOptions(options);
+        RunTo(u, f.identifier);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+        EXPECT_EQ(fed, total) << f.name;
+        EXPECT_EQ(maxOpen, f.expectedMaxOpen) << f.name;
+        EXPECT_LE(u.boxes->Boxes().size(), f.maxShown) << f.name;
+        EXPECT_LE(u.view.m_list.GetCount(), CUpdateView::kMaxLines) << f.name;
+        EXPECT_LT(deepest, 256 * 1024) << f.name;                      // bytes of stack
+        EXPECT_LT(heapPeak - heapAtStart, 8u * 1024 * 1024) << f.name; // bytes of heap
+        EXPECT_EQ(OpenMessageBoxCount(), 0) << f.name;
+        std::printf("flood (headless) %s: %d replies in %.2f s (%.0f replies/s), at most %d "
+                    "box(es) open, stack %td bytes deep, heap +%zu KiB\n",
+                    f.name, total, seconds, total / seconds, maxOpen, deepest,
+                    (heapPeak - heapAtStart) / 1024);
+    }
+}
+
+TEST(ReplyFlood, SurplusAcknowledgementsAreCounted) {
+    Updater u;
+    RunTo(u, "K64E");
+    ASSERT_EQ(u.boxes->Boxes().size(), 1u);
+    EXPECT_EQ(u.view.m_nSurplusAcks, 0u);
+    u.rx.autoAck = false;
+    u.rx.Send(ReplyFrame('S', 'X'));
+    u.rx.Send(ReplyFrame('S', 'X'));
+    u.Run(1ms);
+    EXPECT_EQ(u.view.m_nSurplusAcks, 2u);
+}
+
+TEST(DeviceLost, TheDisconnectLineSurvivesTheNextBlock) {
+    Updater u;
+    u.Command(ID_UPDATE);
+    u.rx.Send(ReplyFrame('S', 'S', "K64E"));
+    u.Run(1ms);
+    ASSERT_EQ(u.LastLine(), u"Address: 0");
+    // Two acknowledgements in one notification; the device goes while the first is handled.
+    u.rx.lost = true;
+    Bytes two = ReplyFrame('S', 'X');
+    const Bytes second = ReplyFrame('S', 'X');
+    two.insert(two.end(), second.begin(), second.end());
+    u.rx.Send(two);
+    u.Run(1ms);
+    const Lines lines = u.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], u"COM3: the serial device was disconnected.");
+    EXPECT_EQ(lines.back(), u"Address: 100");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& l) { return l.rfind(u"Address: ", 0) == 0; }),
+              2);
+}
+
+TEST(DeviceLost, ANewUpdateKeepsItsLinesFromALateAcknowledgement) {
+    Updater u;
+    u.Command(ID_UPDATE);
+    u.rx.Send(ReplyFrame('S', 'S', "K64E"));
+    u.Run(1ms);
+    u.boxes->SetOptions({{}, {}, 5000ms, [](const auto&) { return fw::IDYES; }});
+    u.Command(ID_UPDATE);
+    u.rx.Send(ReplyFrame('S', 'X')); // the old transfer's acknowledgement, late
+    u.Run(1ms);
+    const Lines lines = u.Lines();
+    EXPECT_EQ(lines[lines.size() - 2], u"Turn on the receiver.");
+    EXPECT_EQ(lines.back(), u"Address: 80");
+}
+
+struct Interrupt {
+    const char* name;
+    fw::UINT command; // ID_EXIT, ID_UPDATE, or 0 for the window-close message
+    bool transferring;
+    int answer;
+    bool asked;
+    bool happened;
+};
+
+TEST(Interruption, ClosingExitAndUpdateAskWhileATransferRuns) {
+    const std::vector<Interrupt> cases = {
+        {"close, idle", 0, false, fw::IDNO, false, true},
+        {"close, running, no", 0, true, fw::IDNO, true, false},
+        {"close, running, yes", 0, true, fw::IDYES, true, true},
+        {"exit, running, no", ID_EXIT, true, fw::IDNO, true, false},
+        {"exit, running, yes", ID_EXIT, true, fw::IDYES, true, true},
+        {"update, idle", ID_UPDATE, false, fw::IDNO, false, true},
+        {"update, running, no", ID_UPDATE, true, fw::IDNO, true, false},
+        {"update, running, yes", ID_UPDATE, true, fw::IDYES, true, true},
+    };
+    for (const Interrupt& c : cases) {
+        Updater u;
+        if (c.transferring) {
+            u.Command(ID_UPDATE);
+            u.rx.Send(ReplyFrame('S', 'S', "K64E"));
+            u.Run(1ms);
+            ASSERT_TRUE(u.view.IsTransferRunning()) << c.name;
+        }
+        u.boxes->Clear();
+        u.boxes->SetOptions({{}, {}, 5000ms, [&](const auto&) { return c.answer; }});
+        const auto linesBefore = u.Lines().size();
+        if (c.command != 0)
+            u.Command(c.command);
+        else
+            u.frame->SendMessageW(fw::WM_CLOSE);
+        const bool asked = !u.boxes->Boxes().empty();
+        EXPECT_EQ(asked, c.asked) << c.name;
+        if (asked) {
+            const auto& box = u.boxes->Boxes()[0];
+            EXPECT_NE(box.text.find(u"the receiver may be left without firmware"),
+                      std::u16string::npos)
+                << c.name;
+            EXPECT_EQ(box.style, fw::MB_YESNO | fw::MB_ICONWARNING | fw::MB_DEFBUTTON2) << c.name;
+        }
+        const bool happened =
+            c.command == ID_UPDATE ? u.Lines().size() > linesBefore : !u.frame->IsWindow();
+        EXPECT_EQ(happened, c.happened) << c.name;
+    }
+}
+
+TEST(Interruption, NothingToAskOnceTheTransferHasEnded) {
+    Updater u;
+    RunTo(u, "K64E"); // completes
+    EXPECT_FALSE(u.view.IsTransferRunning());
+    u.boxes->Clear();
+    u.frame->SendMessageW(fw::WM_CLOSE);
+    EXPECT_TRUE(u.boxes->Boxes().empty());
+    EXPECT_FALSE(u.frame->IsWindow());
+}
+
+TEST(OpenFailure, ThePortThatDidNotOpenIsNamedInTheList) {
+    Updater u(false);
+    u.portAvailable = false;
+    u.Create();
+    EXPECT_EQ(u.Lines(), (Lines{u"COM3: no such device."}));
+    // Link fails the same way, and says so again.
+    u.Command(ID_LINK);
+    EXPECT_EQ(u.Lines().size(), 2u);
+    u.portAvailable = true;
+    u.Command(ID_LINK);
+    EXPECT_EQ(u.Lines().size(), 2u);
+    EXPECT_TRUE(u.frame->IsLinked());
+}
+
+TEST(Identification, Utf8IdentifiersAreDecodedOnce) {
+    Updater u;
+    u.Command(ID_UPDATE);
+    u.rx.Send(ReplyFrame('S', 'S', "\xC3\x9C\x6E\xC3\xAF"));
+    u.Run(1ms);
+    EXPECT_EQ(u.view.m_strIdentifier, u"\u00DCn\u00EF");
+    ASSERT_EQ(u.boxes->Boxes().size(), 1u);
+    EXPECT_EQ(u.boxes->Boxes()[0].text,
+              u"Can't find the version of \u00DCn\u00EF, please comfirm again!");
+}
+
+// A worker whose speed change reports a failure in a box, like the serial port's.
+class BoxingWorker final : public IPortWorker {
+public:
+    BoxingWorker(ScriptedReceiver& rx, bool& destroyedInCall, int& destroyed)
+        : m_inner(rx), m_destroyedInCall(destroyedInCall), m_destroyed(destroyed) {}
+    ~BoxingWorker() override {
+        m_destroyedInCall = m_destroyedInCall || m_inCall;
+        ++m_destroyed;
+    }
+    void QueueWrite(const std::uint8_t* b, int n) override { m_inner.QueueWrite(b, n); }
+    void SetBaudRate(int) override {
+        m_inCall = true;
+        MessageBoxW(nullptr, u"WARNING:  SetCommState() Failed", u"Application Error",
+                    MB_OK | MB_ICONERROR);
+        m_inCall = false;
+    }
+    int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
+    bool IsLost() const override { return m_inner.IsLost(); }
+
+private:
+    ScriptedWorker m_inner;
+    bool& m_destroyedInCall;
+    int& m_destroyed;
+    bool m_inCall = false;
+};
+
+TEST(Reentrancy, AWorkerClosedInsideItsOwnBoxIsDestroyedAfterTheCall) {
+    ManualClock clock;
+    fw::CWinApp app{clock};
+    auto boxes = fw::headless::Install();
+    ScriptedReceiver rx;
+    bool destroyedInCall = false;
+    int destroyed = 0;
+    MainFrameServices services;
+    services.openPort = [&](IMessageTarget*, int port,
+                            OpenFailure&) -> std::unique_ptr<IPortWorker> {
+        rx.port = port;
+        return std::make_unique<BoxingWorker>(rx, destroyedInCall, destroyed);
+    };
+    services.listPorts = [] { return std::vector<std::u16string>{}; };
+    services.storedPortName = [] { return std::u16string(u"COM3"); };
+    CMainFrame frame(std::move(services));
+    CUpdateView view;
+    rx.owner = &frame;
+    frame.SetActiveView(&view);
+    view.UpdateData(false);
+    frame.OnCreate();
+    ASSERT_TRUE(frame.IsLinked());
+    // While the speed box is open the device goes away and the loss is handled in its loop.
+    bool lostSeen = false;
+    boxes->SetOptions({{},
+                       [&] {
+                           if (!rx.lost) {
+                               rx.lost = true;
+                               rx.Send({});
+                           }
+                           lostSeen = !frame.IsLinked();
+                           return lostSeen;
+                       },
+                       5000ms,
+                       {}});
+    frame.ExecuteCommand(ID_UPDATE); // PrepareUpdate switches the speed
+    EXPECT_TRUE(lostSeen);
+    EXPECT_FALSE(destroyedInCall);
+    EXPECT_EQ(destroyed, 1);
+    frame.SetActiveView(nullptr);
+}
+
+} // namespace
+} // namespace orvane::ui::testing
