@@ -9,6 +9,7 @@
 #include "ui/resource_ids.h"
 #include "ui/scripted_link.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -192,6 +193,10 @@ public:
     int openedPort = 0;
     bool started = false;
     std::vector<BoxSeen> boxes;
+    // The operator's button for a question (Yes/No); a notice is always answered OK.
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    // While set, boxes stay open (their modal loops keep running).
+    bool holdBoxes = false;
     // Plays the operator of the next dialog; it must end the dialog (or the watcher cancels).
     std::function<void(QDialog&)> dialogScript;
     std::vector<QString> dialogsSeen;
@@ -231,8 +236,13 @@ private:
         if (!modal)
             return;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            if (holdBoxes)
+                return;
             boxes.push_back({box->text(), box->windowTitle(), box->icon()});
-            box->accept();
+            if (QAbstractButton* button = box->button(answer))
+                button->click();
+            else
+                box->accept();
             return;
         }
         if (auto* dlg = qobject_cast<QDialog*>(modal)) {
