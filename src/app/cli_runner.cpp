@@ -206,6 +206,10 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
 } // namespace
 
 CliResult RunUpdate(const CliOptions& options) {
+    // A time-out of an earlier run in this process was a stop of its own, not of this one; a
+    // signal's request stays and ends this run at once.
+    if (StopSignal() == kOwnStop)
+        ClearStopRequest();
     fw::CWinApp app;
     app.SetAppName(u"Orvane Update");
     const bool terminal = ::isatty(::fileno(options.out)) != 0;

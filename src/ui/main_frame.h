@@ -179,8 +179,6 @@ private:
         CMainFrame& m_frame;
     };
 
-    MainFrameServices m_services;
-    std::string m_strOpenFailure;
     int m_nPortCalls = 0;
     bool m_bOpening = false;
     std::vector<std::unique_ptr<IPortWorker>> m_retiredPorts;

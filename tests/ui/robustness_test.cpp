@@ -270,6 +270,7 @@ public:
     }
     int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
     bool IsLost() const override { return m_inner.IsLost(); }
+    bool IsPseudoTerminal() const override { return true; }
 
 private:
     ScriptedWorker m_inner;
@@ -286,9 +287,9 @@ TEST(Reentrancy, AWorkerClosedInsideItsOwnBoxIsDestroyedAfterTheCall) {
     bool destroyedInCall = false;
     int destroyed = 0;
     MainFrameServices services;
-    services.openPort = [&](IMessageTarget*, int port,
+    services.openPort = [&](IMessageTarget*, const PortRequest& request,
                             OpenFailure&) -> std::unique_ptr<IPortWorker> {
-        rx.port = port;
+        rx.port = request.number;
         return std::make_unique<BoxingWorker>(rx, destroyedInCall, destroyed);
     };
     services.listPorts = [] { return std::vector<std::u16string>{}; };
