@@ -392,7 +392,9 @@ int main(int argc, char** argv) {
             return orvane::app::kExitLinkFailed;
         }
         if (!parser.isSet(machineOpt))
-            std::printf("Simulated receiver \"%s\" on %s\n", config.id.c_str(), path.c_str());
+            std::printf("Simulated receiver \"%s\" on %s\n",
+                        orvane::app::TerminalText(orvane::FromUtf8(config.id)).c_str(),
+                        path.c_str());
         if (const int code = orvane::app::UseDevicePath(path, options, stderr); code != 0)
             return code;
     } else if (parser.isSet(portOpt)) {
