@@ -227,15 +227,19 @@ std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialP
         if (map[n].identity != identity || now - map[n].seen > kSeenResolution) {
             map[n].identity = identity;
             map[n].seen = now;
-            store->setValue(KeyFor(n), QString::fromStdString(identity));
-            store->setValue(SeenKeyFor(n), static_cast<qlonglong>(now));
+            // Without the lock nothing is written, not even by the store's own sync when it
+            // closes: the number holds for this process only.
+            if (transaction.Held()) {
+                store->setValue(KeyFor(n), QString::fromStdString(identity));
+                store->setValue(SeenKeyFor(n), static_cast<qlonglong>(now));
+            }
             changed = true;
         }
         m_assigned[n] = identity;
         result.push_back({n, ports[i], std::nullopt});
     }
     if (changed) {
-        if (hasInvalid) {
+        if (hasInvalid && transaction.Held()) {
             for (int n = kFirstPort; n <= kLastPort; ++n) {
                 const QVariant v = store->value(KeyFor(n));
                 if (v.isValid() && !IsValidIdentity(v.toString().toStdString())) {
@@ -392,8 +396,10 @@ std::vector<ForgottenPort> CPortDirectory::ForgetAbsent() {
     std::sort(forgotten.begin(), forgotten.end(),
               [](const ForgottenPort& a, const ForgottenPort& b) { return a.number < b.number; });
     for (const ForgottenPort& f : forgotten) {
-        store->remove(KeyFor(f.number));
-        store->remove(SeenKeyFor(f.number));
+        if (transaction.Held()) {
+            store->remove(KeyFor(f.number));
+            store->remove(SeenKeyFor(f.number));
+        }
         m_assigned.erase(f.number);
     }
     if (!forgotten.empty() && !transaction.Commit())

@@ -333,12 +333,25 @@ TEST_F(CliTest, HostileIdentifiersCannotCommandTheTerminal) {
         for (const QChar c : all) {
             const bool control = (c.unicode() < 0x20 && c != '\n') || c.unicode() == 0x7F ||
                                  (c.unicode() >= 0x202A && c.unicode() <= 0x202E);
-            EXPECT_FALSE(control) << i.name << ": U+" << std::hex << static_cast<unsigned>(c.unicode());
+            EXPECT_FALSE(control) << i.name << ": U+" << std::hex
+                                  << static_cast<unsigned>(c.unicode());
         }
         EXPECT_TRUE(all.contains(QString::fromStdString(i.shown))) << i.name << "\n"
                                                                    << all.toStdString();
         // The record keeps the identifier as the receiver sent it.
         EXPECT_EQ(ReadJson(result)["identifier"].toString().toStdString(), i.id) << i.name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(orvane::test::CliTest, AFrameTypeThatIsNoNumberIsAUsageError) {
+    for (const char* type : {"abc", "256", "-1", "12x"}) {
+        const auto run = RunCli({"--frame", "SS", "--frame-type", type});
+        EXPECT_EQ(run.exitCode, 64) << type;
+        EXPECT_TRUE(run.out.isEmpty()) << type << ": " << run.out.toStdString();
     }
 }
 

@@ -1,8 +1,13 @@
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QLockFile>
 #include <QSettings>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -363,6 +368,43 @@ TEST(PortScanTest, ThisMachinesTreeYieldsOnlyRealPortsWithoutTheConsole) {
         EXPECT_FALSE(IsNeverAPort(port.path)) << port.path;
         EXPECT_FALSE(IsConsoleIn(tree, port.path)) << port.path;
     }
+}
+
+} // namespace
+} // namespace orvane
+
+namespace orvane {
+namespace {
+
+// Another updater changing the store holds its lock for milliseconds: a held lock keeps this
+// one from writing anything, and a lock left behind by a process that is
+// gone, or whose number was reused, holds nobody up for long.
+TEST_F(PortDirectoryTest, ALockHeldElsewhereNumbersNothingAndAStaleOneIsTaken) {
+    tree.nodes = {Usb("ttyUSB0", "A1")};
+    EXPECT_EQ(Numbers(Directory()->ListPorts()), (std::vector<int>{1}));
+    const QString lockPath = QString::fromStdString(File()) + ".ports-lock";
+    tree.nodes.push_back(Usb("ttyUSB1", "B2"));
+    {
+        QLockFile other(lockPath);
+        ASSERT_TRUE(other.tryLock(0));
+        // A number for this process only: nothing reaches the store.
+        EXPECT_EQ(Numbers(Directory()->ListPorts()), (std::vector<int>{1, 2}));
+        EXPECT_EQ(Stored(2), "");
+    }
+    // Left behind a minute ago, naming a live process (this one) as after a reused number.
+    {
+        QFile file(lockPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("%1\nports\n%2\n")
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(QSysInfo::machineHostName())
+                       .toUtf8());
+        file.flush();
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                     QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(Numbers(Directory()->ListPorts()), (std::vector<int>{1, 2}));
+    EXPECT_EQ(Stored(2), "usb:0403:6001:B2:00");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -26,6 +27,7 @@ struct FakeState {
     std::vector<std::string> calls;
     LineSettings line;
     std::vector<std::uint8_t> written;
+    std::atomic<bool> lost{false}; // the device has gone: every wait says so
 
     int Call(const std::string& name) {
         std::lock_guard lock(mutex);
@@ -71,6 +73,8 @@ public:
         return {length, 0};
     }
     WaitResult WaitInput(const ManualResetEvent& wake, std::chrono::milliseconds timeout) override {
+        if (m_state->lost)
+            return WaitResult::Lost;
         return wake.Wait(timeout) ? WaitResult::Woken : WaitResult::Timeout;
     }
 
@@ -228,6 +232,24 @@ TEST_F(WorkerWithFakeDevice, DestroyingAWorkerWithoutThreadsStillTakesTwoPasses)
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 200ms);
     EXPECT_LT(took, 1000ms);
+}
+
+// The owner learns of a lost device even when its queue turned the notification away: a window
+// busy with a flood must not wait for ever for a reply that cannot come.
+TEST_F(WorkerWithFakeDevice, ALossNotificationTheOwnerRefusedIsPostedAgain) {
+    CSerialPort worker;
+    ASSERT_TRUE(worker.OpenPort(&target, port, 9600, 'N', 8, 1, 9, 512));
+    target.refuse = 3;
+    state->lost = true;
+    ASSERT_TRUE(worker.StartThreads());
+    ASSERT_EQ(target.WaitBeyond(0, 5s), 1u);
+    EXPECT_TRUE(worker.IsLost());
+    EXPECT_EQ(target.refuse.load(), 0);
+    const auto posted = target.Snapshot();
+    EXPECT_EQ(posted[0].message, WM_SERIAL_RECEIVED);
+    EXPECT_EQ(posted[0].wParam, 0u);
+    // Once delivered, it is not repeated.
+    EXPECT_EQ(target.WaitBeyond(1, 300ms), 1u);
 }
 
 class ReportingWorker : public CSerialPort {

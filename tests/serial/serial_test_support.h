@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -24,6 +25,11 @@ struct Posted {
 class RecordingTarget final : public IMessageTarget {
 public:
     bool PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override {
+        // A full queue: the next `refuse` posts are turned away.
+        if (refuse.load() > 0) {
+            --refuse;
+            return false;
+        }
         {
             std::lock_guard lock(m_mutex);
             m_posted.push_back({message, wParam, lParam});
@@ -41,6 +47,8 @@ public:
         std::lock_guard lock(m_mutex);
         return m_posted;
     }
+
+    std::atomic<int> refuse{0};
 
 private:
     std::mutex m_mutex;
