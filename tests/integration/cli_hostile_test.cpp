@@ -343,11 +343,7 @@ TEST_F(CliTest, HostileIdentifiersCannotCommandTheTerminal) {
     }
 }
 
-} // namespace
-
-namespace {
-
-TEST_F(orvane::test::CliTest, AFrameTypeThatIsNoNumberIsAUsageError) {
+TEST_F(CliTest, AFrameTypeThatIsNoNumberIsAUsageError) {
     for (const char* type : {"abc", "256", "-1", "12x"}) {
         const auto run = RunCli({"--frame", "SS", "--frame-type", type});
         EXPECT_EQ(run.exitCode, 64) << type;
