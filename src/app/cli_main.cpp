@@ -3,6 +3,7 @@
 #include "app/cli_runner.h"
 #include "app/cli_station.h"
 #include "app/firmware_loading.h"
+#include "app/port_trace.h"
 #include "bootsim/receiver.h"
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
@@ -11,6 +12,7 @@
 #include "platform/port_directory.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,7 +20,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <unistd.h>
 
@@ -123,9 +127,11 @@ void PrintFrame(const QString& text, int frameType) {
 int main(int argc, char** argv) {
     QCoreApplication qapp(argc, argv);
     QCoreApplication::setApplicationName("orvane-update-cli");
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(orvane::kVersion));
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOpt(
         "port",
         "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
@@ -148,14 +154,24 @@ int main(int argc, char** argv) {
         "Station mode: write the per-receiver JSON reports to DIR (default: "
         "station-<date>-<time> in the current folder).",
         "DIR");
-    QCommandLineOption machineOpt("machine", "Machine-readable progress (for station mode).");
-    machineOpt.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption machineOpt(
+        "machine",
+        "Progress for another program instead of the human output, one line each: "
+        "\"progress POS UPPER BLOCKS\" (the progress bar's position and range, blocks sent), "
+        "\"line TEXT\" (a line of the message list, control characters escaped) and, at "
+        "the end, \"result JSON\" (as --result-json writes it). Station mode reads this.");
     const QCommandLineOption resultOpt("result-json",
                                        "Write the result (port, identifier, image, blocks, "
                                        "duration, result) as JSON to FILE; in station mode "
                                        "every receiver's result. Refused before any receiver "
                                        "is touched when FILE cannot be written.",
                                        "FILE");
+    const QCommandLineOption traceOpt(
+        "trace",
+        "Write every byte sent and received, with its time, its direction and the frames it "
+        "makes, to FILE (- for standard error): one file to send to support. In station mode "
+        "each receiver's trace goes beside its report (<receiver>.trace).",
+        "FILE");
     const QCommandLineOption simulateOpt(
         "simulate",
         "Update a simulated receiver that reports identifier ID (for example K64U, K64E, "
@@ -203,11 +219,14 @@ int main(int argc, char** argv) {
         "Bench override: send this build's test images to any device, not only to the "
         "simulated receiver (for orvane-bootsim --device on a null-modem cable). Never use it "
         "with a real receiver.");
-    parser.addOptions(
-        {portOpt,     allOpt,      matchOpt,           waitOpt,      reportDirOpt, machineOpt,
-         resultOpt,   simulateOpt, simPaceOpt,         simReportOpt, timeoutOpt,   verboseOpt,
-         noBarOpt,    listOpt,     forgetOpt,          catalogueOpt, frameOpt,     frameTypeOpt,
-         firmwareOpt, keyOpt,      allowPlaceholderOpt});
+    parser.addOptions({portOpt,      allOpt,       matchOpt,
+                       waitOpt,      reportDirOpt, machineOpt,
+                       resultOpt,    simulateOpt,  simPaceOpt,
+                       simReportOpt, timeoutOpt,   verboseOpt,
+                       noBarOpt,     listOpt,      forgetOpt,
+                       catalogueOpt, frameOpt,     frameTypeOpt,
+                       firmwareOpt,  keyOpt,       allowPlaceholderOpt,
+                       traceOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
                      qPrintable(parser.helpText()));
@@ -365,6 +384,7 @@ int main(int argc, char** argv) {
                 station.reportDir = QStringLiteral("%1-%2").arg(stamp).arg(n);
         }
         station.resultFile = QString::fromStdString(resultPath);
+        station.trace = parser.isSet(traceOpt);
         return orvane::app::RunStation(jobs, station);
     }
 
@@ -378,6 +398,23 @@ int main(int argc, char** argv) {
     options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
     options.firmware = firmware;
     options.allowPlaceholder = parser.isSet(allowPlaceholderOpt);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, &std::fclose);
+    if (parser.isSet(traceOpt)) {
+        const std::string path = parser.value(traceOpt).toStdString();
+        std::FILE* out = stderr;
+        if (path != "-") {
+            traceFile.reset(std::fopen(path.c_str(), "w"));
+            if (!traceFile) {
+                std::fprintf(stderr, "error: cannot write the trace to %s: %s\n",
+                             orvane::app::TerminalText(orvane::FromUtf8(path)).c_str(),
+                             std::strerror(errno));
+                return orvane::app::kExitReportLost;
+            }
+            out = traceFile.get();
+        }
+        options.trace = std::make_shared<orvane::app::PortTrace>(out);
+        options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion);
+    }
 
     orvane::bootsim::SimulatedReceiver simulator;
     if (parser.isSet(simulateOpt)) {

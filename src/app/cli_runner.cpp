@@ -1,5 +1,7 @@
 #include "app/cli_runner.h"
 
+#include "app/port_trace.h"
+
 #include "firmware/catalogue.h"
 #include "firmware/firmware_set.h"
 #include "framework/app.h"
@@ -7,6 +9,7 @@
 #include "platform/regkey.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
+#include "platform/version.h"
 #include "ui/main_frame.h"
 #include "ui/resource_ids.h"
 #include "ui/update_view.h"
@@ -16,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <unistd.h>
 
@@ -128,6 +132,18 @@ public:
                    : std::chrono::duration<double>(Clock::now() - m_transferStart).count();
     }
     void DrawProgress() { DrawBar(true); }
+    // While the receiver has not answered: how long, and how many handshakes went out, so an
+    // operator sees the updater is alive and what it waits for (a terminal only).
+    void DrawWaiting(double seconds, std::uint64_t handshakes) {
+        if (!m_bar || quiet || m_blocks != 0)
+            return;
+        std::fprintf(m_options.out,
+                     "\r\033[KWaiting for the receiver's boot loader: %s, %llu handshake%s sent",
+                     FormatDuration(seconds).c_str(), static_cast<unsigned long long>(handshakes),
+                     handshakes == 1 ? "" : "s");
+        std::fflush(m_options.out);
+        m_barShown = true;
+    }
     const std::u16string& LastAddress() const { return m_lastAddress; }
     // The address line of the block before the last one sent: the last block acknowledged.
     const std::u16string& PreviousAddress() const { return m_previousAddress; }
@@ -256,6 +272,8 @@ CliResult RunUpdate(const CliOptions& options) {
     };
     services.firmware = options.firmware;
     services.allowPlaceholderOnAnyDevice = options.allowPlaceholder;
+    const auto counts = std::make_shared<LineCounts>();
+    services.openPort = ObservingOpener(ui::SerialPortOpener(), options.trace, counts);
     ui::CMainFrame frame(std::move(services));
     if (!options.devicePath.empty())
         frame.SetDevicePath(frame.m_nPort, options.devicePath);
@@ -387,6 +405,9 @@ CliResult RunUpdate(const CliOptions& options) {
     constexpr auto kLookEvery = std::chrono::milliseconds(100);
     while (outcome == Outcome::Running && !StopRequested() && !overdue()) {
         app.RunUntil([&] { return outcome != Outcome::Running || StopRequested(); }, kLookEvery);
+        if (view.m_strIdentifier.empty())
+            console.DrawWaiting(std::chrono::duration<double>(Clock::now() - start).count(),
+                                counts->handshakes);
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
@@ -435,8 +456,8 @@ CliResult RunUpdate(const CliOptions& options) {
     }
     const auto limit = static_cast<long long>(options.timeout.count());
     if (frame.IsWaitingForDevice())
-        result.reason = FormatAnsi("timed out after %lld s waiting for %s to come back", limit,
-                                   port.c_str());
+        result.reason =
+            FormatAnsi("timed out after %lld s waiting for %s to come back", limit, port.c_str());
     else if (frame.m_bAwaitingCompletion)
         result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
                                    "receiver's completion reply after the last block",
@@ -459,18 +480,6 @@ CliResult RunUpdate(const CliOptions& options) {
 }
 
 std::string ResultJson(const CliResult& r) {
-    const auto quote = [](const std::string& s) {
-        std::string q = "\"";
-        for (const unsigned char c : s) {
-            if (c == '"' || c == '\\')
-                q += {'\\', static_cast<char>(c)};
-            else if (c < 0x20)
-                q += FormatAnsi("\\u%04x", c);
-            else
-                q.push_back(static_cast<char>(c));
-        }
-        return q + "\"";
-    };
     const char* outcome = r.exitCode == kExitComplete     ? "complete"
                           : r.exitCode == kExitLinkFailed ? "link failed"
                           : r.exitCode == kExitUnknownId  ? "unknown identifier"
@@ -478,25 +487,31 @@ std::string ResultJson(const CliResult& r) {
                           : r.exitCode == kExitFirmware   ? "firmware refused"
                           : r.signal != 0                 ? "interrupted"
                                                           : "failed";
-    // Built piece by piece: the texts are the receiver's and unbounded, so no fixed buffer.
-    std::string json = "{\"port\": " + quote(r.port) + ", \"identifier\": " + quote(r.identifier) +
-                       ", \"image\": " + quote(r.image);
-    json += ", \"firmware\": " + quote(r.firmware) + ", \"images\": [";
-    for (std::size_t i = 0; i < r.images.size(); ++i)
-        json += (i ? ", " : "") + std::string("{\"name\": ") + quote(r.images[i].name) +
-                FormatAnsi(", \"length\": %u, \"sha256\": ", r.images[i].length) +
-                quote(r.images[i].sha256) + "}";
-    json += "]";
-    json += FormatAnsi(", \"blocks\": %llu, \"blocksAcknowledged\": %llu, "
-                       "\"surplusAcknowledgements\": %llu, \"seconds\": %.3f, "
-                       "\"transferSeconds\": %.3f, \"result\": \"%s\", \"exitCode\": %d",
-                       static_cast<unsigned long long>(r.blocks),
-                       static_cast<unsigned long long>(r.blocksAcknowledged),
-                       static_cast<unsigned long long>(r.surplusAcks), r.seconds, r.transferSeconds,
-                       outcome, r.exitCode);
+    // Keys in a fixed order, so that people comparing two results read them side by side.
+    nlohmann::ordered_json j;
+    j["version"] = kVersion;
+    j["port"] = r.port;
+    j["identifier"] = r.identifier;
+    j["image"] = r.image;
+    j["firmware"] = r.firmware;
+    j["images"] = nlohmann::ordered_json::array();
+    for (const CliImage& image : r.images)
+        j["images"].push_back(
+            {{"name", image.name}, {"length", image.length}, {"sha256", image.sha256}});
+    j["blocks"] = r.blocks;
+    j["blocksAcknowledged"] = r.blocksAcknowledged;
+    j["surplusAcknowledgements"] = r.surplusAcks;
+    // Milliseconds are all a person or a script needs of the durations.
+    j["seconds"] = std::round(r.seconds * 1000) / 1000;
+    j["transferSeconds"] = std::round(r.transferSeconds * 1000) / 1000;
+    j["result"] = outcome;
+    j["exitCode"] = r.exitCode;
     if (r.signal != 0)
-        json += ", \"signal\": " + quote(SignalName(r.signal));
-    return json + ", \"reason\": " + quote(r.reason) + "}";
+        j["signal"] = SignalName(r.signal);
+    j["reason"] = r.reason;
+    // The texts come from the receiver: a byte that is no UTF-8 becomes U+FFFD rather than
+    // losing the whole record.
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 bool CanWriteFile(const std::string& path, std::string* why) {

@@ -16,6 +16,8 @@ class FirmwareSet;
 
 namespace orvane::app {
 
+class PortTrace;
+
 // Exit codes of orvane-update-cli.
 enum ExitCode : int {
     kExitComplete = 0,   // the completion box was shown
@@ -53,6 +55,8 @@ struct CliOptions {
     // Bench override: the build's test images may go to a device that is not a
     // pseudo-terminal.
     bool allowPlaceholder = false;
+    // Every byte on the line and the frames it makes, for a support case (null: no trace).
+    std::shared_ptr<PortTrace> trace;
 };
 
 struct CliImage {

@@ -241,6 +241,14 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
         QStringList args = r.job.args + options.commonArgs;
         args << "--machine"
              << "--result-json" << r.reportFile;
+        if (options.trace) {
+            // One trace per receiver, beside its report: "COM3.json", "COM3.trace".
+            QString trace = r.reportFile;
+            if (trace.endsWith(QStringLiteral(".json")))
+                trace.chop(5);
+            trace += QStringLiteral(".trace");
+            args << "--trace" << trace;
+        }
         p->start(options.program, args);
     }
 

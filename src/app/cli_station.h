@@ -30,6 +30,7 @@ struct StationOptions {
     QString reportDir;      // one <label>.json per receiver goes here
     QString firmware;       // what every receiver gets, for the summary
     QString resultFile;     // every receiver's result in one JSON document; empty: none
+    bool trace = false;     // each receiver's line traced to <report>.trace beside its report
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     // After a stop, how long a receiver's process may take to end by itself (it needs well

@@ -9,6 +9,7 @@
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
+#include "platform/version.h"
 
 #ifdef ORVANE_HAVE_BOOTSIM
 #include "bootsim/receiver.h"
@@ -87,56 +88,101 @@ private:
     bool m_done = false;
 };
 
+// The window's command line. Built twice when help or the version is asked for: then without a
+// display, so that `orvane-update --help` works on a machine that has none.
+struct CommandLine {
+    CommandLine() {
+        parser.setApplicationDescription(QStringLiteral(
+            "Loads new firmware into a satellite-positioning receiver over a serial line."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        portOption = QCommandLineOption(QStringLiteral("port"),
+                                        QStringLiteral("Link to this port: COMn or a device path."),
+                                        QStringLiteral("COMn|PATH"));
+        simulateOption = QCommandLineOption(
+            QStringLiteral("simulate"),
+            QStringLiteral(
+                "Link to a simulated receiver that reports identifier ID (for example K64U)."),
+            QStringLiteral("ID"));
+        screenshotOption = QCommandLineOption(QStringLiteral("screenshot"),
+                                              QStringLiteral("Save a picture of the window."),
+                                              QStringLiteral("FILE"));
+        screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        screenshotAfterOption = QCommandLineOption(
+            QStringLiteral("screenshot-after"), QStringLiteral("Milliseconds before the picture."),
+            QStringLiteral("MS"), QStringLiteral("3000"));
+        screenshotAfterOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        updateOption =
+            QCommandLineOption(QStringLiteral("start-update"),
+                               QStringLiteral("Run the Update command once the window is up."));
+        updateOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        startupOption =
+            QCommandLineOption(QStringLiteral("measure-startup"),
+                               QStringLiteral("Print the time to the first paint, then exit."));
+        startupOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        firmwareOption = QCommandLineOption(
+            QStringLiteral("firmware"),
+            QStringLiteral("Send the firmware of this signed package (a folder with manifest.json) "
+                           "in this run, instead of the one loaded last."),
+            QStringLiteral("PACKAGE"));
+        keyOption = QCommandLineOption(
+            QStringLiteral("trusted-key"),
+            QStringLiteral("Also trust this minisign public key file for firmware packages."),
+            QStringLiteral("FILE"));
+        parser.addOptions({portOption, simulateOption, firmwareOption, keyOption, screenshotOption,
+                           screenshotAfterOption, updateOption, startupOption});
+        parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
+                                     QStringLiteral("[FILE]"));
+    }
+    QCommandLineParser parser;
+    QCommandLineOption portOption{QStringLiteral("_")};
+    QCommandLineOption simulateOption{QStringLiteral("_")};
+    QCommandLineOption screenshotOption{QStringLiteral("_")};
+    QCommandLineOption screenshotAfterOption{QStringLiteral("_")};
+    QCommandLineOption updateOption{QStringLiteral("_")};
+    QCommandLineOption startupOption{QStringLiteral("_")};
+    QCommandLineOption firmwareOption{QStringLiteral("_")};
+    QCommandLineOption keyOption{QStringLiteral("_")};
+};
+
+void SetNames() {
+    QCoreApplication::setApplicationName(QStringLiteral("orvane-update"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(orvane::kVersion));
+}
+
+bool WantsHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" ||
+            a == "--version")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (WantsHelpOrVersion(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        SetNames();
+        CommandLine cl;
+        cl.parser.process(core); // prints and ends the program
+        return 0;
+    }
     SinceStart().start();
     QApplication qapp(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvane-update"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Loads new firmware into a satellite-positioning receiver over a serial line."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Link to this port: COMn or a device path."),
-                                        QStringLiteral("COMn|PATH"));
-    const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"),
-        QStringLiteral(
-            "Link to a simulated receiver that reports identifier ID (for example K64U)."),
-        QStringLiteral("ID"));
-    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a picture of the window."),
-                                        QStringLiteral("FILE"));
-    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption screenshotAfterOption(QStringLiteral("screenshot-after"),
-                                             QStringLiteral("Milliseconds before the picture."),
-                                             QStringLiteral("MS"), QStringLiteral("3000"));
-    screenshotAfterOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption updateOption(
-        QStringLiteral("start-update"),
-        QStringLiteral("Run the Update command once the window is up."));
-    updateOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption startupOption(
-        QStringLiteral("measure-startup"),
-        QStringLiteral("Print the time to the first paint, then exit."));
-    startupOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    const QCommandLineOption firmwareOption(
-        QStringLiteral("firmware"),
-        QStringLiteral("Send the firmware of this signed package (a folder with manifest.json) "
-                       "in this run, instead of the one loaded last."),
-        QStringLiteral("PACKAGE"));
-    const QCommandLineOption keyOption(
-        QStringLiteral("trusted-key"),
-        QStringLiteral("Also trust this minisign public key file for firmware packages."),
-        QStringLiteral("FILE"));
-    parser.addOptions({portOption, simulateOption, firmwareOption, keyOption, screenshotOption,
-                       screenshotAfterOption, updateOption, startupOption});
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
-                                 QStringLiteral("[FILE]"));
+    SetNames();
+    CommandLine cl;
+    QCommandLineParser& parser = cl.parser;
+    const QCommandLineOption& portOption = cl.portOption;
+    const QCommandLineOption& simulateOption = cl.simulateOption;
+    const QCommandLineOption& screenshotOption = cl.screenshotOption;
+    const QCommandLineOption& screenshotAfterOption = cl.screenshotAfterOption;
+    const QCommandLineOption& updateOption = cl.updateOption;
+    const QCommandLineOption& startupOption = cl.startupOption;
+    const QCommandLineOption& firmwareOption = cl.firmwareOption;
+    const QCommandLineOption& keyOption = cl.keyOption;
     parser.process(qapp);
 
     orvane::app::AppOptions options;

@@ -7,6 +7,7 @@
 #include "platform/regkey.h"
 #include "platform/settings.h"
 #include "platform/text.h"
+#include "platform/version.h"
 #include "ui/resource_ids.h"
 
 #include <QCoreApplication>
@@ -259,8 +260,9 @@ bool CSarnelApp::OpenDocumentFile(const std::u16string& path) {
 }
 
 void CSarnelApp::OnAppAbout() {
-    const std::u16string firmware =
-        m_pFrame ? u"Firmware: " + FromUtf8(m_pFrame->Firmware()->Origin()) : std::u16string();
+    std::u16string firmware = u"Version " + FromUtf8(kVersion);
+    if (m_pFrame)
+        firmware += u"\nFirmware: " + FromUtf8(m_pFrame->Firmware()->Origin());
     CAboutDlg aboutDlg(firmware);
     aboutDlg.DoModal();
 }

@@ -4,6 +4,7 @@
 #include "gui_harness.h"
 
 #include "firmware/package_maker.h"
+#include "platform/version.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -56,14 +57,16 @@ TEST_F(WindowFirmware, LoadedPackageIsSentAndRemembered) {
     {
         Gui gui(Options().Identifier("K99X"));
         TrustVendor();
-        EXPECT_EQ(AboutFirmwareLine(gui), "Firmware: placeholder images");
+        EXPECT_EQ(AboutFirmwareLine(gui),
+                  QStringLiteral("Version %1\nFirmware: placeholder images").arg(orvane::kVersion));
         Choose(gui, maker->dir / "manifest.json"); // any file of the package names its folder
         gui.Menu(ID_LOAD_FIRMWARE)->trigger();
         ASSERT_TRUE(gui.boxes.empty()) << gui.boxes[0].text.toStdString();
         EXPECT_EQ(gui.Frame().Firmware()->Origin(), "2026.11 K-series");
         auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
         EXPECT_TRUE(list->item(list->count() - 1)->text().startsWith("Firmware: firmware package"));
-        EXPECT_EQ(AboutFirmwareLine(gui), "Firmware: 2026.11 K-series");
+        EXPECT_EQ(AboutFirmwareLine(gui),
+                  QStringLiteral("Version %1\nFirmware: 2026.11 K-series").arg(orvane::kVersion));
 
         gui.Button(ID_UPDATE)->trigger();
         ASSERT_TRUE(gui.WaitFor([&] { return !gui.boxes.empty(); }, 10000));

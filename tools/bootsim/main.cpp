@@ -5,6 +5,7 @@
 
 #include "bootsim/receiver.h"
 #include "firmware/package.h"
+#include "platform/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -53,7 +54,7 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("orvane-bootsim");
-    QCoreApplication::setApplicationVersion("0.1");
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(orvane::kVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
