@@ -234,6 +234,10 @@ int main(int argc, char** argv) {
     }
     // From here on a signal is a request to stop: the update ends promptly and says where.
     orvane::InstallStopSignals();
+    if (parser.isSet("version")) {
+        std::printf("orvane-update-cli %s\n", orvane::kVersion);
+        return 0;
+    }
     if (parser.isSet("help")) {
         std::printf("%s", qPrintable(parser.helpText()));
         return 0;

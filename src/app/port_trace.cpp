@@ -13,7 +13,7 @@ namespace {
 // frame is noise, and only its newest part is kept for the next frame.
 constexpr std::size_t kPendingLimit = 4096;
 constexpr std::size_t kHexShown = 48;   // bytes of a chunk shown in hex
-constexpr std::size_t kTextShown = 160; // characters of a payload shown
+constexpr std::size_t kTextShown = 48;  // bytes of a payload shown
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length) {
     std::string s;

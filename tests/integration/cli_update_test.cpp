@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -261,6 +262,71 @@ TEST_F(CliTest, StationModeUpdatesSeveralReceiversAtOnce) {
         EXPECT_FALSE(j["port"].toString().isEmpty()) << e.file;
         EXPECT_TRUE(run.out.contains(QString::fromUtf8(e.identifier))) << e.file;
     }
+}
+
+} // namespace
+
+namespace {
+
+// One version for the three programs and the record; the window answers --help and --version
+// on a machine without a display.
+TEST_F(CliTest, EveryProgramSaysTheSameVersion) {
+    const auto cli = RunCli({"--version"});
+    ASSERT_EQ(cli.exitCode, 0);
+    const QString version = cli.out.trimmed().section(' ', 1);
+    EXPECT_FALSE(version.isEmpty());
+    struct Program {
+        QString path;
+        QString name;
+    };
+    const Program programs[] = {{ORVANE_BOOTSIM, "orvane-bootsim"},
+#ifdef ORVANE_WINDOW
+                                {ORVANE_WINDOW, "orvane-update"}
+#endif
+    };
+    for (const Program& p : programs) {
+        QProcess run;
+        auto env = Env();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        run.setProcessEnvironment(env);
+        for (const char* option : {"--version", "--help"}) {
+            run.start(p.path, {option});
+            ASSERT_TRUE(run.waitForFinished(20000)) << option;
+            EXPECT_EQ(run.exitCode(), 0) << p.name.toStdString() << " " << option;
+            const QString out = QString::fromUtf8(run.readAllStandardOutput());
+            if (QString(option) == "--version")
+                EXPECT_EQ(out.trimmed(), p.name + " " + version);
+            else
+                EXPECT_TRUE(out.contains("Usage:")) << out.toStdString();
+        }
+    }
+    const QString result = m_config.filePath("r.json");
+    RunCli({"--simulate", "ZZZZ", "--timeout", "20", "--result-json", result});
+    QFile f(result);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QJsonDocument::fromJson(f.readAll()).object()["version"].toString(), version);
+}
+
+TEST_F(CliTest, TraceHoldsEveryFrameBothWays) {
+    const QString trace = m_config.filePath("line.trace");
+    const auto run = RunCli({"--simulate", "K37E", "--no-progress", "--trace", trace});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QFile f(trace);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.contains(QRegularExpression("TX frame SS type 24, 2 bytes: \"16\"")));
+    EXPECT_TRUE(text.contains("RX frame SS type 20, 4 bytes: \"K37E\""));
+    // Every block out and every acknowledgement in: 448 of each for K37E.
+    EXPECT_EQ(text.count(QRegularExpression("TX frame SX type 2[45], 133 bytes")), 448);
+    EXPECT_EQ(text.count("RX frame SX type 20, 0 bytes"), 448);
+    EXPECT_TRUE(text.contains("-- speed 9600 baud"));
+    // A trace that cannot be written is refused before a receiver is touched.
+    const auto refused =
+        RunCli({"--simulate", "K37E", "--trace", m_config.filePath("no/such/folder/t")});
+    EXPECT_EQ(refused.exitCode, 5);
+    EXPECT_FALSE(refused.out.contains("Address:"));
 }
 
 } // namespace
