@@ -107,6 +107,14 @@ int CProgressCtrl::SetPos(int nPos) {
     return previous;
 }
 
+void CProgressCtrl::SetMarquee(bool on) {
+    if (on == m_bMarquee)
+        return;
+    m_bMarquee = on;
+    if (m_pPeer)
+        m_pPeer->OnMarquee(on);
+}
+
 void CProgressCtrl::SetPeer(IProgressPeer* peer) {
     m_pPeer = peer;
     SetWndPeer(peer);

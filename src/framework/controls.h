@@ -48,6 +48,9 @@ class IProgressPeer : public IWndPeer {
 public:
     virtual void OnRange(int /*lower*/, int /*upper*/) {}
     virtual void OnPos(int /*pos*/) {}
+    // The busy animation (the native bar's marquee style) on or off; range and position are
+    // kept meanwhile and shown again when it ends.
+    virtual void OnMarquee(bool /*on*/) {}
 };
 
 // A progress bar. The position always lies within the range: setting the range moves it in,
@@ -58,6 +61,10 @@ public:
     void GetRange(int& nLower, int& nUpper) const;
     int SetPos(int nPos); // the previous position
     int GetPos() const { return m_nPos; }
+    // Shows that something is going on whose length nobody knows (a receiver not answering
+    // yet), without touching the range or the position.
+    void SetMarquee(bool on);
+    bool GetMarquee() const { return m_bMarquee; }
     void SetPeer(IProgressPeer* peer);
 
 private:
@@ -66,6 +73,7 @@ private:
     int m_nLower = 0;
     int m_nUpper = 100;
     int m_nPos = 0;
+    bool m_bMarquee = false;
     IProgressPeer* m_pPeer = nullptr;
 };
 

@@ -160,6 +160,9 @@ IPortWorker* CMainFrame::OpenLink() {
 }
 
 void CMainFrame::CloseLink() {
+    // Nothing is waited for any more over a closed link.
+    if (CUpdateView* view = GetUpdateView())
+        view->m_progress.SetMarquee(false);
     if (m_nPortCalls > 0 && m_pPort)
         m_retiredPorts.push_back(std::move(m_pPort));
     m_pPort.reset();
@@ -248,6 +251,11 @@ void CMainFrame::CheckLinkLost() {
 
 void CMainFrame::StopTimer(unsigned id) {
     KillTimer(id);
+    // Whatever the boot loader answered, the wait for it is over.
+    if (id == firmware::kHandshakeTimerId) {
+        if (CUpdateView* view = GetUpdateView())
+            view->m_progress.SetMarquee(false);
+    }
 }
 
 int CMainFrame::IdentifyReceiver(const std::uint8_t* payload, std::uint32_t length) {

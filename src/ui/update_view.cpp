@@ -108,6 +108,8 @@ void CUpdateView::PrepareUpdate() {
     AddLine(u"Please wait for a moment...");
     AddLine(u"Turn on the receiver.");
     ShowNewestLine();
+    // Until the boot loader answers nobody knows how long this takes: the bar says it waits.
+    m_progress.SetMarquee(true);
     if (CMainFrame* frame = Frame()) {
         frame->SwitchBaud(firmware::kSlowBaud);
         frame->SetTimer(kHandshakeTimerId, kHandshakePeriodMs);
@@ -115,6 +117,7 @@ void CUpdateView::PrepareUpdate() {
 }
 
 void CUpdateView::StartUpdate() {
+    m_progress.SetMarquee(false); // the boot loader has answered
     CMainFrame* frame = Frame();
     if (!frame)
         return;

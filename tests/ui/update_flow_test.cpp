@@ -108,9 +108,16 @@ TEST(UpdateFlow, HandshakeEvery300msUntilTheReceiverAnswers) {
     u.Run(900ms);
     EXPECT_EQ(u.rx.Count('S') - before, 3u);
 
+    // While the receiver does not answer, the bar shows a wait, range and position untouched.
+    EXPECT_TRUE(u.view.m_progress.GetMarquee());
+    int lower = -1, upper = -1;
+    u.view.m_progress.GetRange(lower, upper);
+    EXPECT_EQ(upper, 100);
+
     // An SV reply stops the handshake without starting anything.
     u.rx.Send(ReplyFrame('S', 'V'));
     u.Run(1ms);
+    EXPECT_FALSE(u.view.m_progress.GetMarquee());
     const auto stopped = u.rx.Count('S');
     u.Run(2000ms);
     EXPECT_EQ(u.rx.Count('S'), stopped);

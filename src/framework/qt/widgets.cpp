@@ -229,14 +229,27 @@ ProgressPeer::~ProgressPeer() {
 }
 
 void ProgressPeer::OnRange(int lower, int upper) {
-    if (!m_widget)
+    if (!m_widget || m_core.GetMarquee())
         return;
     // An empty range would make Qt show a busy bar; the native bar shows an empty one.
     m_widget->setRange(lower, upper > lower ? upper : lower + 1);
 }
 
+void ProgressPeer::OnMarquee(bool on) {
+    if (!m_widget)
+        return;
+    if (on) {
+        m_widget->setRange(0, 0); // Qt's busy bar
+        return;
+    }
+    int lower = 0, upper = 0;
+    m_core.GetRange(lower, upper);
+    OnRange(lower, upper);
+    OnPos(m_core.GetPos());
+}
+
 void ProgressPeer::OnPos(int pos) {
-    if (m_widget)
+    if (m_widget && !m_core.GetMarquee())
         m_widget->setValue(pos);
 }
 

@@ -65,6 +65,7 @@ public:
     ~ProgressPeer() override;
     void OnRange(int lower, int upper) override;
     void OnPos(int pos) override;
+    void OnMarquee(bool on) override;
 
 private:
     CProgressCtrl& m_core;
