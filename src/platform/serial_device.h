@@ -10,7 +10,7 @@
 // can be driven against a scripted fake. The real back end is termios (serial_device_posix.cpp).
 //
 // Thread contract: one device is shared by three threads of its worker. Configuration calls
-// (SetTimeouts, SetMask, GetState, SetState, Purge) come from the owner's thread; Read,
+// (SetTimeouts, SetMask, GetState, SetState, Purge, Drain) come from the owner's thread; Read,
 // WaitInput and ClearErrors from the reader thread; Write and ClearErrors from the writer
 // thread. Implementations must allow these to overlap.
 #pragma once
@@ -89,6 +89,9 @@ public:
     virtual int SetState(const LineSettings& settings) = 0;
     // Abandons pending transfers and empties both queues.
     virtual int Purge() = 0;
+    // Waits until every byte written so far has left the line, or the bound passes
+    // (ETIMEDOUT then). A device without an output queue of its own has nothing to wait for.
+    virtual int Drain(std::chrono::milliseconds /*bound*/) { return 0; }
     // Clears the error state and reports the bytes waiting in the input queue.
     virtual int ClearErrors(std::size_t& waitingInput) = 0;
     virtual IoResult Read(std::uint8_t* buffer, std::size_t length) = 0;

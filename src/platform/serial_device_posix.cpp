@@ -21,6 +21,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvane {
@@ -232,6 +233,28 @@ public:
     }
 
     int Purge() override { return ::tcflush(m_fd, TCIOFLUSH) == 0 ? 0 : errno; }
+
+    int Drain(std::chrono::milliseconds bound) override {
+        // tcdrain() has no bound, and a stuck adapter would hold the caller for ever: wait for
+        // the output queue to empty by polling its count, then let tcdrain() wait for the
+        // driver's last character, which is then a matter of one character time.
+        const Steady::time_point deadline = Steady::now() + bound;
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+                return errno;
+            if (queued <= 0)
+                break;
+            if (Steady::now() >= deadline)
+                return ETIMEDOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (::tcdrain(m_fd) != 0) {
+            if (errno != EINTR)
+                return errno;
+        }
+        return 0;
+    }
 
     int ClearErrors(std::size_t& waitingInput) override {
         int n = 0;

@@ -121,51 +121,53 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     m_nWriteLength = 0;
     m_dwEventMask = eventMask;
 
-    const char* failedCall = nullptr;
-    {
-        std::lock_guard lock(m_lock);
-        m_hPort.reset();
-        m_bLost.store(false);
+    std::unique_lock lock(m_lock);
+    m_hPort.reset();
+    m_bLost.store(false);
 
-        const std::string settings =
-            FormatAnsi("baud=%d parity=%c data=%d stop=%d", baud, parity, data, stop);
+    const std::string settings =
+        FormatAnsi("baud=%d parity=%c data=%d stop=%d", baud, parity, data, stop);
 
-        OpenResult opened = OpenSerialDevice(devicePath);
-        m_nOpenError = opened.error;
-        if (!opened.device) {
-            if (m_nOpenError == 0)
-                m_nOpenError = ENODEV;
-            return false;
-        }
-        m_nOpenError = 0;
-        m_hPort = std::move(opened.device);
-
-        // Reads only ever ask for bytes already waiting; a write returns within
-        // 1000 ms + 10 ms per byte.
-        m_portTimeouts = CommTimeouts{65535, 0, 0, 10, 1000};
-        int error = 0;
-        if ((error = m_hPort->SetTimeouts(m_portTimeouts)) != 0) {
-            failedCall = "SetCommTimeouts()";
-        } else if ((error = m_hPort->SetMask(m_dwEventMask)) != 0) {
-            failedCall = "SetCommMask()";
-        } else if ((error = m_hPort->GetState(m_lineSettings)) != 0) {
-            failedCall = "GetCommState()";
-        } else {
-            m_lineSettings.fRtsControl = RTS_CONTROL_ENABLE;
-            if (!ParseSettings(settings, m_lineSettings)) {
-                error = EINVAL;
-                failedCall = "BuildCommDCB()";
-            } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
-                failedCall = "SetCommState()";
-            }
-        }
-        m_nLastError = error;
-        m_hPort->Purge();
+    OpenResult opened = OpenSerialDevice(devicePath);
+    m_nOpenError = opened.error;
+    if (!opened.device) {
+        if (m_nOpenError == 0)
+            m_nOpenError = ENODEV;
+        return false;
     }
-    // Reported after the lock is released: the box is modal and keeps the owner's thread
-    // dispatching messages meanwhile.
-    if (failedCall != nullptr)
+    m_nOpenError = 0;
+    m_hPort = std::move(opened.device);
+
+    // Reads only ever ask for bytes already waiting; a write returns within
+    // 1000 ms + 10 ms per byte.
+    m_portTimeouts = CommTimeouts{65535, 0, 0, 10, 1000};
+    const char* failedCall = nullptr;
+    int error = 0;
+    if ((error = m_hPort->SetTimeouts(m_portTimeouts)) != 0) {
+        failedCall = "SetCommTimeouts()";
+    } else if ((error = m_hPort->SetMask(m_dwEventMask)) != 0) {
+        failedCall = "SetCommMask()";
+    } else if ((error = m_hPort->GetState(m_lineSettings)) != 0) {
+        failedCall = "GetCommState()";
+    } else {
+        m_lineSettings.fRtsControl = RTS_CONTROL_ENABLE;
+        if (!ParseSettings(settings, m_lineSettings)) {
+            error = EINVAL;
+            failedCall = "BuildCommDCB()";
+        } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
+            failedCall = "SetCommState()";
+        }
+    }
+    m_nLastError = error;
+    if (failedCall != nullptr) {
+        // The box comes before the purge, as the operator expects the failure first. It is
+        // modal and keeps this thread dispatching messages, so it is shown without the lock
+        // (no reader runs yet: the threads start only after OpenPort).
+        lock.unlock();
         ReportFailure(failedCall);
+        lock.lock();
+    }
+    m_hPort->Purge();
     return true;
 }
 
@@ -492,6 +494,13 @@ void CSerialPort::WritePending() {
 }
 
 void CSerialPort::SetBaudRate(int baud) {
+    // A frame still in the write slot or in the driver's output queue would leave partly at
+    // the new speed and reach the receiver garbled: let it go out first. The wait for the slot
+    // has the bound QueueWrite has; the drain is bounded like the write itself.
+    if (m_hPort) {
+        m_hWriteDone.Wait(milliseconds(kQueueWaitMs));
+        m_hPort->Drain(milliseconds(kDrainBoundMs));
+    }
     int error = 0;
     const char* failedCall = nullptr;
     {
@@ -502,15 +511,12 @@ void CSerialPort::SetBaudRate(int baud) {
         } else if ((error = m_hPort->GetState(m_lineSettings)) != 0) {
             failedCall = "GetCommState()";
         } else {
-            LineSettings wanted = m_lineSettings;
-            wanted.BaudRate = static_cast<std::uint32_t>(baud);
+            m_lineSettings.BaudRate = static_cast<std::uint32_t>(baud);
             if (baud <= 0) {
                 error = EINVAL;
                 failedCall = "SetCommState()";
-            } else if ((error = m_hPort->SetState(wanted)) != 0) {
+            } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
                 failedCall = "SetCommState()";
-            } else {
-                m_lineSettings = wanted;
             }
         }
     }

@@ -69,6 +69,9 @@ public:
     static constexpr int kQueueWaitMs = 4000;
     // Each stop pass waits this long for a thread to notice.
     static constexpr int kStopPassMs = 100;
+    // A speed change waits at most this long for the output queue to empty: the longest frame
+    // takes 1000 ms + 10 ms per byte to leave.
+    static constexpr int kDrainBoundMs = 1000 + 10 * 512;
 
     CSerialPort();
     ~CSerialPort() override;
@@ -101,8 +104,12 @@ public:
     // time-out or a failure. Any thread.
     std::uint64_t WriteFailures() const { return m_nWriteFailures.load(std::memory_order_acquire); }
 
-    // Changes the baud rate of the open port; failures are reported in a message box.
+    // Changes the baud rate of the open port once every frame queued before has left the
+    // line; failures are reported in a message box. The new rate is kept in the line settings
+    // even when the port refuses it.
     void SetBaudRate(int baud);
+    // The line settings as last read and written.
+    const LineSettings& CurrentLineSettings() const { return m_lineSettings; }
 
     // Moves every unread byte of the ring to the destination (kTakeCapacity bytes at least),
     // adds a terminating zero and returns the count moved.

@@ -207,10 +207,11 @@ int CMainFrame::SendCommand(std::u16string_view text, unsigned delayMs) {
     if (auto* app = fw::AfxGetApp())
         app->GetClock().Sleep(std::chrono::milliseconds(delayMs));
     // Sleeping lets nothing else run on this thread, so the link is still ours here.
+    bool queued = true;
     if (!frame.empty())
-        m_pPort->QueueWrite(frame.data(), static_cast<int>(frame.size()));
+        queued = m_pPort->QueueWrite(frame.data(), static_cast<int>(frame.size()));
     CheckLinkLost();
-    return 1;
+    return queued ? 1 : 0;
 }
 
 fw::LRESULT CMainFrame::OnSerialReceived(fw::WPARAM, fw::LPARAM lParam) {
@@ -324,6 +325,13 @@ void CMainFrame::OnSetup() {
 
 void CMainFrame::OnExit() {
     SendMessageW(fw::WM_CLOSE);
+}
+
+void CMainFrame::OnDestroy() {
+    // A destroyed window receives no more notifications: the port goes with it rather than
+    // staying held until the object itself is deleted.
+    CloseLink();
+    fw::CFrameWnd::OnDestroy();
 }
 
 CUpdateView* CMainFrame::GetUpdateView() const {

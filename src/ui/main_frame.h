@@ -144,6 +144,7 @@ protected:
     bool OnCmdMsg(fw::UINT nID) override;
     void OnUpdateCmdUI(fw::CCmdUI& cmdUI) override;
     void OnTimer(fw::UINT_PTR nIDEvent) override;
+    void OnDestroy() override;
 
 private:
     void CheckLinkLost();

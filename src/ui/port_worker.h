@@ -18,7 +18,9 @@ class IPortWorker {
 public:
     virtual ~IPortWorker() = default;
     // Hands one frame to the writer; returns when the previous frame has left (bounded).
-    virtual void QueueWrite(const std::uint8_t* bytes, int length) = 0;
+    // False when the frame was refused and nothing of it will be written; the worker has
+    // then told the operator why.
+    virtual bool QueueWrite(const std::uint8_t* bytes, int length) = 0;
     virtual void SetBaudRate(int baud) = 0;
     // Moves every unread byte into dest (room for at least 2049 bytes); returns the count.
     virtual int TakeReceived(std::uint8_t* dest) = 0;

@@ -21,8 +21,22 @@ class SerialWorker final : public IPortWorker {
 public:
     SerialWorker(std::unique_ptr<CSerialPort> port, std::string path, std::string identity)
         : m_port(std::move(port)), m_path(std::move(path)), m_identity(std::move(identity)) {}
-    void QueueWrite(const std::uint8_t* bytes, int length) override {
-        m_port->QueueWrite(bytes, length);
+    bool QueueWrite(const std::uint8_t* bytes, int length) override {
+        if (m_port->QueueWrite(bytes, length))
+            return true;
+        // A refused frame would otherwise stall the transfer without a word: the receiver
+        // waits for a block that never comes.
+        const std::string reason =
+            length > kWriteBuffer
+                ? FormatAnsi("The frame of %d bytes is longer than the write buffer of %d bytes.",
+                             length, kWriteBuffer)
+                : FormatAnsi("The previous frame did not leave the port within %d ms.",
+                             CSerialPort::kQueueWaitMs);
+        MessageBoxW(nullptr,
+                    FormatText("WARNING:  %s Failed with the following error: \n%s\nPort: %d\n",
+                               "QueueWrite()", reason.c_str(), m_port->PortNumber()),
+                    u"Application Error", MB_OK | MB_ICONERROR);
+        return false;
     }
     void SetBaudRate(int baud) override { m_port->SetBaudRate(baud); }
     int TakeReceived(std::uint8_t* dest) override { return m_port->TakeReceived(dest); }

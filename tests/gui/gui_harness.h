@@ -207,7 +207,7 @@ private:
     public:
         Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner)
             : m_rx(rx), m_inner(rx), m_target(owner) {}
-        void QueueWrite(const std::uint8_t* bytes, int length) override {
+        bool QueueWrite(const std::uint8_t* bytes, int length) override {
             // The scripted receiver answers through the frame's posting target (the one the
             // serial reader would use), so the Qt loop is woken as in a real run.
             ui::testing::Bytes frame(bytes, bytes + length);
@@ -216,6 +216,7 @@ private:
                 Reply(ui::testing::ReplyFrame('S', 'S', m_rx.identifier));
             else if (frame[3] == 'X' && m_rx.autoAck)
                 Reply(ui::testing::ReplyFrame('S', 'X'));
+            return true;
         }
         void SetBaudRate(int baud) override { m_rx.baudChanges.push_back(baud); }
         int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvane {
@@ -28,6 +29,7 @@ struct FakeState {
     LineSettings line;
     std::vector<std::uint8_t> written;
     std::atomic<bool> lost{false}; // the device has gone: every wait says so
+    std::chrono::milliseconds writeTakes{0}; // how long each write keeps the writer busy
 
     int Call(const std::string& name) {
         std::lock_guard lock(mutex);
@@ -62,12 +64,20 @@ public:
         return e;
     }
     int Purge() override { return m_state->Call("Purge"); }
+    int Drain(std::chrono::milliseconds) override { return m_state->Call("Drain"); }
     int ClearErrors(std::size_t& waiting) override {
         waiting = 0;
         return 0;
     }
     IoResult Read(std::uint8_t*, std::size_t) override { return {}; }
     IoResult Write(const std::uint8_t* bytes, std::size_t length) override {
+        m_state->Call("Write");
+        std::chrono::milliseconds takes{0};
+        {
+            std::lock_guard lock(m_state->mutex);
+            takes = m_state->writeTakes;
+        }
+        std::this_thread::sleep_for(takes);
         std::lock_guard lock(m_state->mutex);
         m_state->written.insert(m_state->written.end(), bytes, bytes + length);
         return {length, 0};
@@ -182,9 +192,76 @@ TEST_F(WorkerWithFakeDevice, SetBaudRateReportsUnreadableSettingsAndChangesNothi
     worker.SetBaudRate(115200);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, Report("GetCommState()", EIO));
-    EXPECT_EQ(state->Calls(), std::vector<std::string>{"GetState"});
+    EXPECT_EQ(state->Calls(), (std::vector<std::string>{"Drain", "GetState"}));
     std::lock_guard lock(state->mutex);
     EXPECT_EQ(state->line.BaudRate, 9600u);
+}
+
+TEST_F(WorkerWithFakeDevice, FailureBoxComesBeforeThePurge) {
+    const char* const failing[] = {"SetTimeouts", "SetMask", "GetState", "SetState"};
+    for (const char* call : failing) {
+        {
+            std::lock_guard lock(state->mutex);
+            state->failCall = call;
+            state->calls.clear();
+        }
+        const auto previous = SetMessageBoxHandler(
+            [this](IMessageTarget*, std::u16string_view, std::u16string_view, unsigned) {
+                state->Call("box");
+                return IDOK;
+            });
+        {
+            CSerialPort worker;
+            EXPECT_TRUE(worker.OpenPort(&target, port, 9600, 'N', 8, 1, 9, 512)) << call;
+        }
+        SetMessageBoxHandler(previous);
+        const auto calls = state->Calls();
+        ASSERT_GE(calls.size(), 3u) << call;
+        EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+                  (std::vector<std::string>{call, "box", "Purge"}));
+    }
+}
+
+TEST_F(WorkerWithFakeDevice, SpeedChangesOnlyAfterTheQueuedFrameHasLeft) {
+    CSerialPort worker;
+    ASSERT_TRUE(worker.OpenPort(&target, port, 9600, 'N', 8, 1, 9, 512));
+    ASSERT_TRUE(worker.StartThreads());
+    {
+        std::lock_guard lock(state->mutex);
+        state->calls.clear();
+        state->writeTakes = 150ms; // the frame is still going out when the switch is asked for
+    }
+    const std::vector<std::uint8_t> frame(11, 0x24);
+    ASSERT_TRUE(worker.QueueWrite(frame.data(), 11));
+    worker.SetBaudRate(115200);
+    EXPECT_EQ(state->Calls(), (std::vector<std::string>{"Write", "Drain", "GetState", "SetState"}));
+    std::lock_guard lock(state->mutex);
+    EXPECT_EQ(state->line.BaudRate, 115200u);
+}
+
+TEST_F(WorkerWithFakeDevice, NewSpeedIsKeptInTheLineSettingsEvenWhenRefused) {
+    struct Case {
+        const char* failing;
+        std::uint32_t kept;
+    };
+    const Case cases[] = {{"", 57600}, {"SetState", 123456}, {"GetState", 9600}};
+    for (const Case& c : cases) {
+        CSerialPort worker;
+        {
+            std::lock_guard lock(state->mutex);
+            state->failCall.clear();
+            state->line = LineSettings{};
+        }
+        ASSERT_TRUE(worker.OpenPort(&target, port, 9600, 'N', 8, 1, 9, 512));
+        {
+            std::lock_guard lock(state->mutex);
+            state->failCall = c.failing;
+        }
+        test::BoxCapture boxes;
+        worker.SetBaudRate(c.kept == 9600 ? 4800 : static_cast<int>(c.kept));
+        EXPECT_EQ(worker.CurrentLineSettings().BaudRate, c.kept) << c.failing;
+        EXPECT_EQ(worker.CurrentLineSettings().fRtsControl, RTS_CONTROL_ENABLE) << c.failing;
+    }
 }
 
 TEST_F(WorkerWithFakeDevice, SetBaudRateReportsARefusedRate) {

@@ -11,6 +11,7 @@
 #include "ui/update_view.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,12 +35,23 @@ inline Bytes ReplyFrame(char c1, char c2, const std::string& payload = {}, std::
     return f;
 }
 
+// One thing the updater did to the line, at the time the injected clock showed.
+struct LineEvent {
+    std::string what; // "baud 9600", "write SS", "write SX", "take"
+    Clock::time_point at;
+    std::u16string lastLine; // the message list's last line at that moment
+};
+
 // The receiver's side of the line.
 struct ScriptedReceiver {
-    std::vector<Bytes> written;   // every frame the updater queued, in order
-    std::vector<int> baudChanges; // every SetBaudRate
-    std::string identifier;       // answered to a handshake when not empty
-    bool autoAck = false;         // acknowledge every block at once
+    std::vector<Bytes> written;            // every frame the updater queued, in order
+    std::vector<int> baudChanges;          // every SetBaudRate
+    std::vector<LineEvent> events;         // writes, speed changes and takes, in order
+    const Clock* clock = nullptr;          // stamps the events
+    std::function<std::u16string()> probe; // fills LineEvent::lastLine
+    int liveWorkers = 0;                   // workers not yet destroyed
+    std::string identifier;                // answered to a handshake when not empty
+    bool autoAck = false;                  // acknowledge every block at once
     bool lost = false;
     bool pseudoTerminal = true;       // the line is the simulated receiver's
     std::deque<std::uint8_t> pending; // bytes the reader has put in the ring
@@ -52,6 +64,10 @@ struct ScriptedReceiver {
     void Send(const Bytes& bytes) {
         pending.insert(pending.end(), bytes.begin(), bytes.end());
         owner->PostMessageW(WM_SERIAL_RECEIVED, bytes.size(), port);
+    }
+    void Note(std::string what) {
+        events.push_back({std::move(what), clock ? clock->Now() : Clock::time_point{},
+                          probe ? probe() : std::u16string()});
     }
     std::size_t Count(char c2) const {
         std::size_t n = 0;
@@ -70,17 +86,26 @@ struct ScriptedReceiver {
 
 class ScriptedWorker final : public IPortWorker {
 public:
-    explicit ScriptedWorker(ScriptedReceiver& rx) : m_rx(rx) {}
-    void QueueWrite(const std::uint8_t* bytes, int length) override {
+    explicit ScriptedWorker(ScriptedReceiver& rx) : m_rx(rx) { ++m_rx.liveWorkers; }
+    ~ScriptedWorker() override { --m_rx.liveWorkers; }
+    ScriptedWorker(const ScriptedWorker&) = delete;
+    ScriptedWorker& operator=(const ScriptedWorker&) = delete;
+    bool QueueWrite(const std::uint8_t* bytes, int length) override {
         Bytes frame(bytes, bytes + length);
         m_rx.written.push_back(frame);
+        m_rx.Note("write " + std::string(frame.begin() + 2, frame.begin() + 4));
         if (frame[3] == 'S' && !m_rx.identifier.empty())
             m_rx.Send(ReplyFrame('S', 'S', m_rx.identifier));
         else if (frame[3] == 'X' && m_rx.autoAck)
             m_rx.Send(ReplyFrame('S', 'X'));
+        return true;
     }
-    void SetBaudRate(int baud) override { m_rx.baudChanges.push_back(baud); }
+    void SetBaudRate(int baud) override {
+        m_rx.baudChanges.push_back(baud);
+        m_rx.Note("baud " + std::to_string(baud));
+    }
     int TakeReceived(std::uint8_t* dest) override {
+        m_rx.Note("take");
         int n = 0;
         while (!m_rx.pending.empty() && n < 2048) {
             dest[n++] = m_rx.pending.front();
@@ -114,6 +139,11 @@ struct Updater {
 
     explicit Updater(bool create = true) {
         app.SetAppName(u"Orvane Update");
+        rx.clock = &clock;
+        rx.probe = [this] {
+            const int n = view.m_list.GetCount();
+            return n > 0 ? view.m_list.GetText(n - 1) : std::u16string();
+        };
         MainFrameServices services;
         services.openPort = [this](IMessageTarget*, const PortRequest& request,
                                    OpenFailure& failure) -> std::unique_ptr<IPortWorker> {
