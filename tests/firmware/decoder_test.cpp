@@ -134,6 +134,8 @@ TEST(ReplyDecoder, RecoversAfterADroppedFrame) {
         // "$" followed by anything but "$" consumes that byte, and only that byte.
         {"lone marker", Text("$\r\n"), acked},
         {"lone marker and a letter", Text("$x"), acked},
+        // The consumed byte is not looked at again: a "B" there starts no banner match.
+        {"lone marker and a B", Text("$B"), acked},
         // One more marker right before a frame makes three: the third becomes code letter 1
         // and the frame is misread.
         {"three markers", Text("$"), {}},
