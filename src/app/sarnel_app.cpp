@@ -407,6 +407,10 @@ bool CSarnelApp::OnCmdMsg(fw::UINT nID) {
     case ui::ID_LOAD_FIRMWARE:
         OnLoadFirmware();
         return true;
+    case ID_FILE_PRINT_SETUP:
+        if (m_backend)
+            m_backend->ShowPageSetup();
+        return true;
     default:
         return false;
     }

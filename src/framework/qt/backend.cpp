@@ -10,6 +10,8 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QScreen>
 #include <QTimer>
 
@@ -53,6 +55,7 @@ struct Backend::Impl {
     std::vector<CommandTarget> targets;
     std::vector<std::unique_ptr<fw::qtui::WakingTarget>> wakers;
     FileChooser chooser;
+    std::unique_ptr<QPrinter> printer; // made at the first page set-up, kept for the run
     std::function<void()> onFrameDestroyed;
     QObject pumpContext; // queued wake-ups are delivered to it, on the user-interface thread
     QTimer nextTimer;    // single shot at the framework's next due timer
@@ -195,9 +198,13 @@ void Backend::CreateMainWindow(CFrameWnd& frame, const FrameResources& resources
     m_impl->window = std::make_unique<FrameWindow>(frame, resources, *this);
     auto* central = new QWidget;
     central->setObjectName(QStringLiteral("view"));
+    // The view starts at the frame's corner with the size the system gives every new view;
+    // the frame's layout then makes it fill the client area.
+    central->setGeometry(0, 0, 320, 350);
+    QSize formSize;
     if (auto* form = dynamic_cast<CFormView*>(frame.GetActiveView())) {
         if (const DialogTemplate* t = FindTemplate(form->GetTemplateId())) {
-            BuildForm(
+            formSize = BuildForm(
                 *t, *form, central, [this](const std::u16string& s) { return ToQ(Translate(s)); },
                 [this](const std::string& name) {
                     return QPixmap(QString::fromStdString(PicturePath(name)));
@@ -206,6 +213,11 @@ void Backend::CreateMainWindow(CFrameWnd& frame, const FrameResources& resources
         }
     }
     m_impl->window->setCentralWidget(central);
+    // The view's initial update: the frame shrinks until the view is no larger than its form.
+    if (formSize.isValid()) {
+        central->setProperty("formSize", formSize);
+        m_impl->window->FitToForm(formSize);
+    }
     RefreshCommandStates();
 }
 
@@ -337,6 +349,14 @@ orvane::IMessageTarget& Backend::WakingTarget(orvane::IMessageTarget& inner) {
 
 void Backend::SetFileChooser(FileChooser chooser) {
     m_impl->chooser = std::move(chooser);
+}
+
+void Backend::ShowPageSetup() {
+    if (!m_impl->printer)
+        m_impl->printer = std::make_unique<QPrinter>();
+    QPageSetupDialog dialog(m_impl->printer.get(), m_impl->window.get());
+    dialog.setObjectName(QStringLiteral("page-setup"));
+    dialog.exec();
 }
 
 std::optional<std::u16string> Backend::ChooseFile(const FileRequest& request) {

@@ -97,6 +97,10 @@ public:
     void SetFileChooser(FileChooser chooser);
     std::optional<std::u16string> ChooseFile(const FileRequest& request);
 
+    // The printer's page set-up dialog (paper, orientation, margins), modal on the main
+    // window. The choice is kept for the rest of the run; nothing in the updater prints yet.
+    void ShowPageSetup();
+
     // Called when the main frame is destroyed (default: end the Qt loop with code 0).
     void SetOnMainFrameDestroyed(std::function<void()> onDestroyed);
 

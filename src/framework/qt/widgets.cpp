@@ -4,16 +4,21 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace fw::qtui {
@@ -42,14 +47,41 @@ double AverageCharWidth(const QFont& font) {
            52.0;
 }
 
+// The height of the tallest line of the texts as drawn in `font`. A character the font lacks
+// is drawn in a fallback font (CJK, for instance), whose ascent and descent the line box does
+// not account for: the glyph runs tell which fonts are actually used.
+double TallestLine(const QFont& font, const QStringList& texts) {
+    double tallest = 0;
+    for (const QString& text : texts) {
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            if (line.isEmpty())
+                continue;
+            QTextLayout layout(line, font);
+            layout.beginLayout();
+            const QTextLine l = layout.createLine();
+            layout.endLayout();
+            if (l.isValid())
+                tallest = std::max(tallest, l.height());
+            for (const QGlyphRun& run : layout.glyphRuns()) {
+                const QRawFont raw = run.rawFont();
+                tallest = std::max(tallest, raw.ascent() + raw.descent());
+            }
+        }
+    }
+    return tallest;
+}
+
 // The fixed system font of the desktop is a bitmap font with 8 x 15 pixel cells whatever
 // size a template asks for. The nearest here is the largest fixed-pitch size that fits in
-// such a cell, so a form laid out for it keeps its proportions and fits its window.
-QFont FixedSystemFont() {
+// such a cell, so a form laid out for it keeps its proportions and fits its window. The cell
+// must also hold the lines of the texts as drawn, in whatever fallback font their characters
+// need: a CJK font is taller than a Latin one of the same size.
+QFont FixedSystemFont(const QStringList& texts) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     for (int px = 16; px >= 9; --px) {
         font.setPixelSize(px);
-        if (AverageCharWidth(font) <= 8.0 && QFontMetricsF(font).height() <= 16.0)
+        if (AverageCharWidth(font) <= 8.0 && QFontMetricsF(font).height() <= 16.0 &&
+            TallestLine(font, texts) <= 16.0)
             break;
     }
     return font;
@@ -70,10 +102,10 @@ QRect DialogMetrics::ToPixels(int x, int y, int cx, int cy) const {
     return {px(x, unitX), px(y, unitY), px(cx, unitX), px(cy, unitY)};
 }
 
-DialogMetrics MetricsFor(const DialogTemplate& t) {
+DialogMetrics MetricsFor(const DialogTemplate& t, const QStringList& texts) {
     DialogMetrics m;
     if (t.fontFamily == "Fixedsys" || t.fontFamily == "monospace") {
-        m.font = FixedSystemFont();
+        m.font = FixedSystemFont(texts);
     } else {
         m.font = QGuiApplication::font();
         if (!t.fontFamily.empty()) {
@@ -84,7 +116,8 @@ DialogMetrics MetricsFor(const DialogTemplate& t) {
         m.font.setPointSize(t.pointSize);
     }
     m.unitX = AverageCharWidth(m.font) / 4.0;
-    m.unitY = QFontMetricsF(m.font).height() / 8.0;
+    // Whole pixels per line: a line height rounded down would cut every line's last pixel.
+    m.unitY = std::ceil(std::max(QFontMetricsF(m.font).height(), TallestLine(m.font, texts))) / 8.0;
     return m;
 }
 
@@ -92,7 +125,13 @@ QSize BuildForm(const DialogTemplate& t, CWnd& owner, QWidget* parent,
                 const std::function<QString(const std::u16string&)>& tr,
                 const std::function<QPixmap(const std::string&)>& picture,
                 const std::function<void(int)>& onButton) {
-    const DialogMetrics m = MetricsFor(t);
+    QStringList texts;
+    for (const DialogControl& c : t.controls) {
+        if (c.kind == ControlKind::Text || c.kind == ControlKind::CenteredText ||
+            c.kind == ControlKind::Button || c.kind == ControlKind::DefaultButton)
+            texts << LabelText(tr(c.text));
+    }
+    const DialogMetrics m = MetricsFor(t, texts);
     parent->setFont(m.font);
     for (const DialogControl& c : t.controls) {
         const QRect r = m.ToPixels(c.x, c.y, c.cx, c.cy);
@@ -112,8 +151,16 @@ QSize BuildForm(const DialogTemplate& t, CWnd& owner, QWidget* parent,
             // A text with an id of its own is one the dialog fills in as it goes.
             if (core)
                 new TextPeer(*core, label);
-            w = label;
-            break;
+            label->setObjectName(name);
+            // Character widths vary with the font actually drawn: a text a little wider than
+            // its control takes the room it needs, as far as the form reaches, rather than
+            // losing its last characters.
+            const QSize need = label->sizeHint();
+            const QSize form = m.ToPixels(0, 0, t.cx, t.cy).size();
+            label->setGeometry(
+                r.x(), r.y(), std::max(r.width(), std::min(need.width(), form.width() - r.x())),
+                std::max(r.height(), std::min(need.height(), form.height() - r.y())));
+            continue;
         }
         case ControlKind::Icon:
         case ControlKind::Picture: {
@@ -378,6 +425,7 @@ FrameWindow::FrameWindow(CFrameWnd& frame, const FrameResources& res, Backend& b
         action->setObjectName(QStringLiteral("accel-%1").arg(QString::fromStdString(a.key)));
         action->setShortcut(QKeySequence::fromString(QString::fromStdString(a.key)));
         action->setShortcutContext(Qt::WindowShortcut);
+        action->setData(a.id);
         const UINT id = a.id;
         connect(action, &QAction::triggered, this, [this, id] { m_backend.RunCommand(id); });
         addAction(action);
@@ -385,7 +433,8 @@ FrameWindow::FrameWindow(CFrameWnd& frame, const FrameResources& res, Backend& b
 
     if (!res.icon.empty())
         setWindowIcon(QIcon(QPixmap(QString::fromStdString(m_backend.PicturePath(res.icon)))));
-    setFixedSize(res.width, res.height);
+    m_outer = QSize(res.width, res.height);
+    ApplyGeometry(QSize());
     setWindowTitle(ToQ(frame.GetWindowTextW()));
     frame.SetWndPeer(this);
 }
@@ -455,6 +504,48 @@ void FrameWindow::OnDestroy() {
     m_bFrameGone = true;
     m_frame.SetWndPeer(nullptr);
     hide();
+}
+
+void FrameWindow::FitToForm(QSize form) {
+    m_form = form;
+    ApplyGeometry(m_bDecorated ? frameGeometry().size() - size() : QSize());
+}
+
+void FrameWindow::ApplyGeometry(QSize decorations) {
+    const QSize client = m_outer - decorations;
+    setFixedSize(client);
+    QWidget* view = centralWidget();
+    if (!view || !m_form.isValid())
+        return;
+    if (QLayout* l = layout())
+        l->activate();
+    const QSize area = view->size();
+    const QSize shrink(std::max(0, area.width() - m_form.width()),
+                       std::max(0, area.height() - m_form.height()));
+    if (!shrink.isNull())
+        setFixedSize(client - shrink);
+}
+
+bool FrameWindow::event(QEvent* event) {
+    const bool result = QMainWindow::event(event);
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowStateChange:
+        if (!m_bDecorated && isVisible()) {
+            // Without a window manager (or before it has framed us) the two are equal.
+            const QSize decorations = frameGeometry().size() - size();
+            if (decorations.width() > 0 || decorations.height() > 0) {
+                m_bDecorated = true;
+                ApplyGeometry(decorations);
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return result;
 }
 
 void FrameWindow::closeEvent(QCloseEvent* event) {

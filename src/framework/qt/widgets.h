@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -36,7 +37,10 @@ struct DialogMetrics {
     double unitY = 2; // pixels per vertical dialog unit (character height / 8)
     QRect ToPixels(int x, int y, int cx, int cy) const;
 };
-DialogMetrics MetricsFor(const DialogTemplate& t);
+// The units come from the fonts the texts are actually drawn in: a text whose characters the
+// template's font lacks is drawn in a fallback font (CJK, for instance), which may be taller,
+// and a line of it must still fit the 8 units a line is given.
+DialogMetrics MetricsFor(const DialogTemplate& t, const QStringList& texts = {});
 
 // Builds the controls of a template on `parent` and binds those whose ids the window's
 // children carry (list box, progress bar, combo box) through their peers. Buttons call
@@ -119,9 +123,15 @@ public:
     void OnDestroy() override;
     void RefreshStates();
     bool FrameGone() const { return m_bFrameGone; }
+    // The view's form is `form` pixels: the window shrinks (never grows) until its view is
+    // no larger than the form.
+    void FitToForm(QSize form);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Watches for the window manager's frame: the resources give the window's outer size,
+    // which is known only once the frame is there.
+    bool event(QEvent* event) override;
 
 private:
     QAction* CommandAction(UINT id, const QString& text);
@@ -132,6 +142,12 @@ private:
     std::multimap<UINT, QAction*> m_actions; // every action that runs a command
     std::map<UINT, bool> m_checkable;
     bool m_bFrameGone = false;
+    // Sets the client size from the outer size less the frame's decorations, then shrinks it
+    // to fit the form.
+    void ApplyGeometry(QSize decorations);
+    QSize m_outer;             // the window's outer size from the resources
+    QSize m_form;              // the view's form, invalid until known
+    bool m_bDecorated = false; // the decorations have been taken into account
 };
 
 } // namespace fw::qtui
