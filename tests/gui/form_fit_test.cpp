@@ -5,6 +5,7 @@
 #include "framework/qt/widgets.h"
 
 #include <QGlyphRun>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRawFont>
@@ -135,12 +136,37 @@ TEST(FormFit, FrameShrinksToItsFormButNeverGrows) {
         EXPECT_LE(outer.height(), 462) << language;
         EXPECT_LE(view->width(), form.width()) << language;
         EXPECT_LE(view->height(), form.height()) << language;
-        if (view->width() < form.width())
+        if (view->width() < form.width()) {
             EXPECT_EQ(outer.width(), 350) << language;
-        if (view->height() < form.height())
+        }
+        if (view->height() < form.height()) {
             EXPECT_EQ(outer.height(), 462) << language;
+        }
         EXPECT_EQ(w->minimumSize(), w->maximumSize()) << language;
     }
+}
+
+// Under a window manager (run by tests/gui/under_wm.sh on a virtual X server) the outer size is
+// the resources' 350 x 462 less only what the form does not need; elsewhere it is skipped.
+TEST(FormFit, OuterSizeUnderAWindowManager) {
+    Gui gui;
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs a window manager on X11";
+    QMainWindow* w = gui.Window();
+    ASSERT_TRUE(gui.WaitFor([&] { return w->frameGeometry().size() != w->size(); }, 5000))
+        << "the window manager did not frame the window: visible " << w->isVisible() << ", frame "
+        << w->frameGeometry().width() << "x" << w->frameGeometry().height() << " at "
+        << w->frameGeometry().x() << "," << w->frameGeometry().y() << ", client " << w->width()
+        << "x" << w->height() << " at " << w->x() << "," << w->y();
+    gui.Settle();
+    QWidget* view = w->findChild<QWidget*>(QStringLiteral("view"));
+    const QSize form = view->property("formSize").toSize();
+    const QSize outer = w->frameGeometry().size();
+    EXPECT_EQ(outer.width(), view->width() < form.width() ? 350 : outer.width());
+    EXPECT_EQ(outer.height(), view->height() < form.height() ? 462 : outer.height());
+    EXPECT_LE(outer.width(), 350);
+    EXPECT_LE(outer.height(), 462);
+    EXPECT_GT(outer.height(), w->height()); // the caption is part of the 462
 }
 
 } // namespace
