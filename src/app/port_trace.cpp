@@ -12,8 +12,8 @@ namespace {
 // Frames carry at most 255 payload bytes; more than a few frames' worth of bytes that make no
 // frame is noise, and only its newest part is kept for the next frame.
 constexpr std::size_t kPendingLimit = 4096;
-constexpr std::size_t kHexShown = 48;   // bytes of a chunk shown in hex
-constexpr std::size_t kTextShown = 48;  // bytes of a payload shown
+constexpr std::size_t kHexShown = 48;  // bytes of a chunk shown in hex
+constexpr std::size_t kTextShown = 48; // bytes of a payload shown
 
 std::string Hex(const std::uint8_t* bytes, std::size_t length) {
     std::string s;
@@ -57,15 +57,18 @@ public:
     ObservingWorker(const ObservingWorker&) = delete;
     ObservingWorker& operator=(const ObservingWorker&) = delete;
 
-    void QueueWrite(const std::uint8_t* bytes, int length) override {
+    bool QueueWrite(const std::uint8_t* bytes, int length) override {
         if (m_trace)
             m_trace->Sent(bytes, length);
         if (m_counts && length >= 4 && bytes[2] == 'S' && bytes[3] == 'S')
             ++m_counts->handshakes;
         const std::uint64_t failures = m_inner->WriteFailures();
-        m_inner->QueueWrite(bytes, length);
-        if (m_inner->WriteFailures() != failures)
+        const bool queued = m_inner->QueueWrite(bytes, length);
+        if (!queued)
+            NoteIf(m_trace.get(), "the frame was refused");
+        else if (m_inner->WriteFailures() != failures)
             NoteIf(m_trace.get(), "the frame did not leave whole");
+        return queued;
     }
     void SetBaudRate(int baud) override {
         NoteIf(m_trace.get(), FormatAnsi("speed %d baud", baud));

@@ -263,7 +263,7 @@ public:
         m_destroyedInCall = m_destroyedInCall || m_inCall;
         ++m_destroyed;
     }
-    void QueueWrite(const std::uint8_t* b, int n) override { m_inner.QueueWrite(b, n); }
+    bool QueueWrite(const std::uint8_t* b, int n) override { return m_inner.QueueWrite(b, n); }
     void SetBaudRate(int) override {
         m_inCall = true;
         MessageBoxW(nullptr, u"WARNING:  SetCommState() Failed", u"Application Error",
