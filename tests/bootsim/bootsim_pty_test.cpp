@@ -158,10 +158,12 @@ Config Paced() {
     return c;
 }
 
-// Paced at 9600 baud: a 142-byte block and the 9-byte reply are 151 bytes of 10 bits each.
+// Paced at 9600 baud: a 142-byte block and the 9-byte reply are 151 bytes of 10 bits each,
+// 157.3 ms on a cable. The simulator paces what it has read in chunks, so the clock it starts
+// from may lag the first byte by a fraction of a millisecond: the bound leaves it 5 %.
 INSTANTIATE_TEST_SUITE_P(Options, Timed,
                          ::testing::Values(Timing{"ackDelay", Delayed(), 9600, 150ms},
-                                           Timing{"pace", Paced(), 9600, 157ms}),
+                                           Timing{"pace", Paced(), 9600, 150ms}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class AfterComplete : public ::testing::TestWithParam<bool> {};
