@@ -173,31 +173,32 @@ private:
         const auto images = doc.find("images");
         if (images == doc.end() || !images->is_object() || images->empty())
             return Fail(error, "\"images\" is missing or lists no image");
-        for (const auto& [name, spec] : images->items()) {
+        for (const auto& [name, listed] : images->items()) {
             if (!IsImageName(name))
                 return Fail(error, "unknown image \"" + name +
                                        "\" (images are named A to N, PXA271 and FPGA)");
-            if (!ReadImage(name, spec, error))
+            if (!ReadImage(name, listed, error))
                 return false;
         }
         return true;
     }
 
-    bool ReadImage(const std::string& name, const json& spec, std::string& error) {
+    bool ReadImage(const std::string& name, const json& listed, std::string& error) {
         const std::string what = "image " + name;
-        if (!spec.is_object())
+        if (!listed.is_object())
             return Fail(error, what + " is not an object with \"file\", \"length\" and \"sha256\"");
-        const auto file = spec.find("file");
-        if (file == spec.end() || !file->is_string() || !IsPlainFileName(file->get<std::string>()))
+        const auto file = listed.find("file");
+        if (file == listed.end() || !file->is_string() ||
+            !IsPlainFileName(file->get<std::string>()))
             return Fail(error, what + ": \"file\" must name a file in the package folder");
-        const auto length = spec.find("length");
-        if (length == spec.end() || !length->is_number_unsigned())
+        const auto length = listed.find("length");
+        if (length == listed.end() || !length->is_number_unsigned())
             return Fail(error, what + ": \"length\" is missing or not a number of bytes");
         if (length->get<std::uint64_t>() == 0 || length->get<std::uint64_t>() > kMaxImageBytes)
             return Fail(error,
                         what + FormatAnsi(": \"length\" must be 1 to %u bytes", kMaxImageBytes));
-        const auto sha = spec.find("sha256");
-        if (sha == spec.end() || !sha->is_string() || !IsSha256Text(sha->get<std::string>()))
+        const auto sha = listed.find("sha256");
+        if (sha == listed.end() || !sha->is_string() || !IsSha256Text(sha->get<std::string>()))
             return Fail(error, what + ": \"sha256\" must be 64 hexadecimal digits");
 
         const std::string fileName = file->get<std::string>();
@@ -237,10 +238,10 @@ private:
             if (!entries->is_array())
                 return Fail(error, "\"entries\" is not a list");
             int number = kFirstPackageEntry;
-            for (const json& spec : *entries) {
+            for (const json& written : *entries) {
                 CatalogueEntry entry{};
                 entry.number = number++;
-                if (!ReadEntry(spec, entry, taken, error))
+                if (!ReadEntry(written, entry, taken, error))
                     return false;
                 added.push_back(entry);
             }
@@ -267,13 +268,14 @@ private:
         return true;
     }
 
-    bool ReadEntry(const json& spec, CatalogueEntry& entry, std::vector<std::u16string_view>& taken,
-                   std::string& error) {
+    bool ReadEntry(const json& written, CatalogueEntry& entry,
+                   std::vector<std::u16string_view>& taken, std::string& error) {
         const std::string what = FormatAnsi("entry %d", entry.number - kFirstPackageEntry + 1);
-        if (!spec.is_object())
+        if (!written.is_object())
             return Fail(error, what + " of \"entries\" is not an object");
-        const auto ids = spec.find("identifiers");
-        if (ids == spec.end() || !ids->is_array() || ids->empty() || ids->size() > kMaxIdentifiers)
+        const auto ids = written.find("identifiers");
+        if (ids == written.end() || !ids->is_array() || ids->empty() ||
+            ids->size() > kMaxIdentifiers)
             return Fail(error, what + ": \"identifiers\" must list 1 to 4 identifiers");
         std::size_t n = 0;
         for (const json& id : *ids) {
@@ -289,20 +291,20 @@ private:
             taken.push_back(entry.identifiers[n - 1]);
         }
         const std::string label = what + " (" + ToAnsi(entry.identifiers[0]) + ")";
-        if (const auto name = spec.find("name"); name != spec.end()) {
+        if (const auto name = written.find("name"); name != written.end()) {
             if (!name->is_string() || !IsPlainText(name->get<std::string>(), kMaxNameChars))
                 return Fail(error, label + ": \"name\" must be a short line of text");
             entry.displayName = m_set->Keep(FromUtf8(name->get<std::string>()));
         }
         entry.mode = ImageMode::Single;
-        if (const auto mode = spec.find("mode"); mode != spec.end()) {
+        if (const auto mode = written.find("mode"); mode != written.end()) {
             if (*mode == "two-stage")
                 entry.mode = ImageMode::TwoStage;
             else if (*mode != "single")
                 return Fail(error, label + ": \"mode\" must be \"single\" or \"two-stage\"");
         }
         entry.baud = BaudRule::Unchanged;
-        if (const auto baud = spec.find("baud"); baud != spec.end()) {
+        if (const auto baud = written.find("baud"); baud != written.end()) {
             if (*baud == "115200")
                 entry.baud = BaudRule::Always115200;
             else if (*baud == "115200 if S form")
@@ -311,12 +313,12 @@ private:
                 return Fail(error, label + ": \"baud\" must be \"unchanged\", \"115200\" or "
                                            "\"115200 if S form\"");
         }
-        const auto image = spec.find("image");
+        const auto image = written.find("image");
         if (entry.mode == ImageMode::TwoStage) {
-            if (image != spec.end() && *image != "PXA271+FPGA")
+            if (image != written.end() && *image != "PXA271+FPGA")
                 return Fail(error, label + ": a two-stage entry sends \"PXA271+FPGA\"");
         } else {
-            if (image == spec.end() || !image->is_string() ||
+            if (image == written.end() || !image->is_string() ||
                 !IsRecordImageName(image->get<std::string>()))
                 return Fail(error, label + ": \"image\" must name an image A to N");
             entry.image = image->get<std::string>()[0];
