@@ -2,7 +2,7 @@
 // cuts them or whatever it sends between them.
 #include "app/port_trace.h"
 
-#include "firmware/commands.h"
+#include "ui/scripted_link.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +14,11 @@
 namespace orvane::app {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = ui::testing::Bytes;
 
-Bytes Frame(char c1, char c2, const std::string& payload, std::uint8_t type = 20) {
-    Bytes f{'$',
-            '$',
-            static_cast<std::uint8_t>(c1),
-            static_cast<std::uint8_t>(c2),
-            type,
-            static_cast<std::uint8_t>(payload.size())};
-    for (const char c : payload)
-        f.push_back(static_cast<std::uint8_t>(c));
-    f.push_back(firmware::XorChecksum(f.data() + 2, f.size() - 2));
-    f.push_back('\r');
-    f.push_back('\n');
-    return f;
+// The receiver's reply frames, as the window's tests build them.
+Bytes Frame(char c1, char c2, const std::string& payload) {
+    return ui::testing::ReplyFrame(c1, c2, payload);
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
