@@ -13,8 +13,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QString>
+
+#include <climits>
 
 #include <algorithm>
 
@@ -37,8 +38,12 @@ constexpr fw::UINT ID_FILE_PRINT_SETUP = 57606;
 constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
 constexpr char16_t kRestartChinese[] = u"请重启应用程序，使设置生效!";
 
-QString Section(const char* section, const char* entry) {
-    return QStringLiteral("%1/%2").arg(QString::fromUtf8(section), QString::fromUtf8(entry));
+std::string RecentFileKey(int i) {
+    return "Recent File List/File" + std::to_string(i);
+}
+
+std::string Section(const char* section, const char* entry) {
+    return std::string(section) + "/" + entry;
 }
 
 } // namespace
@@ -189,16 +194,15 @@ std::u16string CSarnelApp::GetPortOfMonitor() const {
 
 int CSarnelApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const {
     const auto store = OpenSettingsStore();
-    bool ok = false;
-    const int value = store->value(Section(section, entry)).toInt(&ok);
-    return ok ? value : defaultValue;
+    const auto value = store->Number(Section(section, entry));
+    return value && *value >= INT_MIN && *value <= INT_MAX ? static_cast<int>(*value)
+                                                           : defaultValue;
 }
 
 bool CSarnelApp::WriteProfileInt(const char* section, const char* entry, int value) {
     const auto store = OpenSettingsStore();
-    store->setValue(Section(section, entry), value);
-    store->sync();
-    return store->status() == QSettings::NoError;
+    store->SetValue(Section(section, entry), static_cast<long long>(value));
+    return store->Sync();
 }
 
 void CSarnelApp::LoadStdProfileSettings(int maxRecentFiles) {
@@ -206,10 +210,9 @@ void CSarnelApp::LoadStdProfileSettings(int maxRecentFiles) {
     m_recentFiles.clear();
     const auto store = OpenSettingsStore();
     for (int i = 1; i <= maxRecentFiles; ++i) {
-        const QString file =
-            store->value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
-        if (!file.isEmpty())
-            m_recentFiles.push_back(file.toStdU16String());
+        const std::string file = store->Text(RecentFileKey(i));
+        if (!file.empty())
+            m_recentFiles.push_back(FromUtf8(file));
     }
     // "Settings/PreviewPages" belongs to printing, which the updater does not offer.
 }
@@ -222,21 +225,18 @@ void CSarnelApp::SaveStdProfileSettings() {
     // the profile untouched.
     bool same = true;
     for (int i = 1; i <= m_nMaxRecentFiles; ++i) {
-        const QString stored =
-            store->value(QStringLiteral("Recent File List/File%1").arg(i)).toString();
-        const QString now =
-            i <= static_cast<int>(m_recentFiles.size())
-                ? QString::fromStdU16String(m_recentFiles[static_cast<std::size_t>(i - 1)])
-                : QString();
+        const std::string stored = store->Text(RecentFileKey(i));
+        const std::string now = i <= static_cast<int>(m_recentFiles.size())
+                                    ? ToUtf8(m_recentFiles[static_cast<std::size_t>(i - 1)])
+                                    : std::string();
         same = same && stored == now;
     }
     if (same)
         return;
-    store->remove(QStringLiteral("Recent File List"));
+    store->Remove("Recent File List");
     for (std::size_t i = 0; i < m_recentFiles.size(); ++i)
-        store->setValue(QStringLiteral("Recent File List/File%1").arg(i + 1),
-                        QString::fromStdU16String(m_recentFiles[i]));
-    store->sync();
+        store->SetValue(RecentFileKey(static_cast<int>(i) + 1), ToUtf8(m_recentFiles[i]));
+    store->Sync();
 }
 
 void CSarnelApp::AddToRecentFileList(const std::u16string& path) {
@@ -270,10 +270,9 @@ void CSarnelApp::OnAppAbout() {
 std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16string& problem) {
     if (m_options.firmware)
         return m_options.firmware;
-    const QString remembered =
-        OpenSettingsStore()->value(QString::fromUtf8(kFirmwarePackageKey)).toString();
-    if (!remembered.isEmpty()) {
-        const auto loaded = LoadFirmwarePackage(remembered.toStdString(), m_options.trustedKeys);
+    const std::string remembered = OpenSettingsStore()->Text(kFirmwarePackageKey);
+    if (!remembered.empty()) {
+        const auto loaded = LoadFirmwarePackage(remembered, m_options.trustedKeys);
         if (loaded.firmware)
             return loaded.firmware;
         // Kept for the next start: the package may be on a drive that is not there today.
@@ -310,8 +309,8 @@ bool CSarnelApp::LoadFirmware(const std::u16string& path) {
     if (m_options.onFirmwareChanged)
         m_options.onFirmwareChanged(loaded.firmware);
     const auto store = OpenSettingsStore();
-    store->setValue(QString::fromUtf8(kFirmwarePackageKey), QString::fromStdU16String(path));
-    store->sync();
+    store->SetValue(kFirmwarePackageKey, ToUtf8(path));
+    store->Sync();
     if (m_pView) {
         m_pView->m_list.AddString(u"Firmware: " + FromUtf8(loaded.firmware->Description()));
         m_pView->m_list.SetCurSel(m_pView->m_list.GetCount() - 1);

@@ -4,13 +4,11 @@
 #include "platform/stop_request.h"
 #include "platform/text.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
-#include <QSettings>
-#include <QString>
+#include "platform/file_lock.h"
+
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 namespace orvane {
 
@@ -20,18 +18,16 @@ namespace {
 // does not rewrite the store every time.
 constexpr std::int64_t kSeenResolution = 3600;
 // How long a change waits for another process's change to the same store, in slices that give
-// way to a stop. The lock is held for milliseconds, so one older than a few seconds is stale
-// whoever's process wrote it (a holder stopped or killed, its process number reused).
+// way to a stop. The lock is held for milliseconds.
 constexpr int kLockWaitMs = 1500;
 constexpr int kLockSliceMs = 100;
-constexpr int kStaleLockMs = 3000;
 
-QString KeyFor(int port) {
-    return QStringLiteral("Ports/COM%1").arg(port);
+std::string KeyFor(int port) {
+    return "Ports/COM" + std::to_string(port);
 }
 
-QString SeenKeyFor(int port) {
-    return QStringLiteral("PortsSeen/COM%1").arg(port);
+std::string SeenKeyFor(int port) {
+    return "PortsSeen/COM" + std::to_string(port);
 }
 
 bool IsValidIdentity(const std::string& identity) {
@@ -53,30 +49,21 @@ std::int64_t SystemNow() {
 // could give two devices the same number. A change that cannot take the lock is not written.
 class CPortDirectory::Transaction {
 public:
-    explicit Transaction(QSettings& store) : m_store(store) {
-        const QString file = store.fileName();
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        // QSettings takes "<file>.lock" itself while it syncs: use a name of our own.
-        m_lock = std::make_unique<QLockFile>(file + ".ports-lock");
-        m_lock->setStaleLockTime(kStaleLockMs);
-        for (int waited = 0; !m_held && waited < kLockWaitMs && !StopRequested();
-             waited += kLockSliceMs)
-            m_held = m_lock->tryLock(kLockSliceMs);
-        store.sync(); // read what another process may have written meanwhile
+    explicit Transaction(SettingsStore& store)
+        : m_store(store), m_lock(store.FileName() + ".ports-lock") {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(store.FileName()).parent_path(),
+                                            ec);
+        m_lock.TryLockFor(kLockWaitMs, kLockSliceMs, [] { return StopRequested(); });
+        store.Sync(); // read what another process may have written meanwhile
     }
-    bool Held() const { return m_held; }
+    bool Held() const { return m_lock.Held(); }
     // Writes the changes; false when they did not reach the file.
-    bool Commit() {
-        if (!m_held)
-            return false;
-        m_store.sync();
-        return m_store.status() == QSettings::NoError;
-    }
+    bool Commit() { return Held() && m_store.Sync(); }
 
 private:
-    QSettings& m_store;
-    std::unique_ptr<QLockFile> m_lock;
-    bool m_held = false;
+    SettingsStore& m_store;
+    FileLock m_lock;
 };
 
 std::u16string DeviceNameForPort(int port) {
@@ -101,12 +88,12 @@ void CPortDirectory::SetSources(Sources sources) {
     m_sources = std::move(sources);
 }
 
-std::unique_ptr<QSettings> CPortDirectory::Open() const {
+std::unique_ptr<SettingsStore> CPortDirectory::Open() const {
     return m_settingsFile.empty() ? OpenSettingsStore() : OpenSettingsFile(m_settingsFile);
 }
 
 std::string CPortDirectory::StoreFile() const {
-    return Open()->fileName().toStdString();
+    return Open()->FileName();
 }
 
 bool CPortDirectory::Remembered() const {
@@ -118,20 +105,20 @@ std::vector<SerialPortInfo> CPortDirectory::Ports() {
     return SerialPortsIn(m_sources.tree());
 }
 
-CPortDirectory::Map CPortDirectory::ReadLocked(QSettings& store, bool& hasInvalid) const {
+CPortDirectory::Map CPortDirectory::ReadLocked(SettingsStore& store, bool& hasInvalid) const {
     Map map;
     hasInvalid = false;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
-        const QVariant v = store.value(KeyFor(n));
-        if (!v.isValid())
+        const auto v = store.Value(KeyFor(n));
+        if (!v)
             continue;
-        std::string identity = v.toString().toStdString();
+        std::string identity = *v;
         if (!IsValidIdentity(identity)) {
             hasInvalid = true;
             continue;
         }
         map[n].identity = std::move(identity);
-        map[n].seen = store.value(SeenKeyFor(n)).toLongLong();
+        map[n].seen = store.Number(SeenKeyFor(n)).value_or(0);
     }
     for (const auto& [n, identity] : m_assigned) {
         for (int k = kFirstPort; k <= kLastPort; ++k) {
@@ -230,8 +217,8 @@ std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialP
             // Without the lock nothing is written, not even by the store's own sync when it
             // closes: the number holds for this process only.
             if (transaction.Held()) {
-                store->setValue(KeyFor(n), QString::fromStdString(identity));
-                store->setValue(SeenKeyFor(n), static_cast<qlonglong>(now));
+                store->SetValue(KeyFor(n), identity);
+                store->SetValue(SeenKeyFor(n), static_cast<long long>(now));
             }
             changed = true;
         }
@@ -241,10 +228,10 @@ std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialP
     if (changed) {
         if (hasInvalid && transaction.Held()) {
             for (int n = kFirstPort; n <= kLastPort; ++n) {
-                const QVariant v = store->value(KeyFor(n));
-                if (v.isValid() && !IsValidIdentity(v.toString().toStdString())) {
-                    store->remove(KeyFor(n));
-                    store->remove(SeenKeyFor(n));
+                const auto v = store->Value(KeyFor(n));
+                if (v && !IsValidIdentity(*v)) {
+                    store->Remove(KeyFor(n));
+                    store->Remove(SeenKeyFor(n));
                 }
             }
         }
@@ -348,7 +335,8 @@ std::string CPortDirectory::PathForIdentity(const std::string& identity) {
             return p.path;
     }
     // A path that is no enumerated device (a pseudo-terminal, a link to one) is itself.
-    if (identity.front() == '/' && QFileInfo::exists(QString::fromStdString(identity)))
+    std::error_code ec;
+    if (identity.front() == '/' && std::filesystem::exists(identity, ec))
         return identity;
     return {};
 }
@@ -378,10 +366,10 @@ std::vector<ForgottenPort> CPortDirectory::ForgetAbsent() {
     std::array<std::string, kLastPort + 1> identities;
     std::vector<ForgottenPort> forgotten;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
-        const QVariant v = store->value(KeyFor(n));
-        if (!v.isValid())
+        const auto v = store->Value(KeyFor(n));
+        if (!v)
             continue;
-        identities[n] = v.toString().toStdString();
+        identities[n] = *v;
         if (!IsValidIdentity(identities[n])) {
             forgotten.push_back({n, identities[n]});
             identities[n].clear();
@@ -397,8 +385,8 @@ std::vector<ForgottenPort> CPortDirectory::ForgetAbsent() {
               [](const ForgottenPort& a, const ForgottenPort& b) { return a.number < b.number; });
     for (const ForgottenPort& f : forgotten) {
         if (transaction.Held()) {
-            store->remove(KeyFor(f.number));
-            store->remove(SeenKeyFor(f.number));
+            store->Remove(KeyFor(f.number));
+            store->Remove(SeenKeyFor(f.number));
         }
         m_assigned.erase(f.number);
     }

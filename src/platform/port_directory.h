@@ -39,9 +39,9 @@
 #include <string>
 #include <vector>
 
-class QSettings;
-
 namespace orvane {
+
+class SettingsStore;
 
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 255;
@@ -122,9 +122,9 @@ private:
     using Map = std::array<Entry, kLastPort + 1>;
     class Transaction;
 
-    std::unique_ptr<QSettings> Open() const;
+    std::unique_ptr<SettingsStore> Open() const;
     // The store's map with this process's own numbers laid over it.
-    Map ReadLocked(QSettings& store, bool& hasInvalid) const;
+    Map ReadLocked(SettingsStore& store, bool& hasInvalid) const;
     // Numbers the present ports, giving new ones where needed; changes go to the store.
     std::vector<NumberedPort> NumberLocked(const std::vector<SerialPortInfo>& ports);
     int FreeNumber(const Map& map, const std::vector<bool>& present) const;

@@ -1,25 +1,20 @@
 #include "platform/regkey.h"
 
 #include "platform/settings.h"
+#include "platform/text.h"
 
-#include <QSettings>
-#include <QString>
+#include <algorithm>
 
 namespace orvane {
 
-namespace {
-QString ToQString(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()),
-                   static_cast<qsizetype>(text.size()));
-}
-
-// "Software\\Selvane Works" → "Software/Selvane Works".
-QString GroupFor(std::u16string_view path) {
-    QString group = ToQString(path);
-    group.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return group;
-}
-} // namespace
+// The key is a group of the settings store, read when the key is opened.
+class CRegKey::Handle {
+public:
+    Handle(std::unique_ptr<SettingsStore> store, std::string group)
+        : store(std::move(store)), group(std::move(group)) {}
+    std::unique_ptr<SettingsStore> store;
+    std::string group; // "Software/Selvane Works"
+};
 
 CRegKey::CRegKey() = default;
 
@@ -33,15 +28,17 @@ long CRegKey::Create(RegRoot /*root: only the current user's store exists*/,
     m_strPath = std::u16string(path);
     auto store = OpenSettingsStore();
     switch (store->status()) {
-    case QSettings::NoError:
+    case SettingsStore::Status::NoError:
         break;
-    case QSettings::AccessError:
+    case SettingsStore::Status::AccessError:
         return ERROR_ACCESS_DENIED;
     default:
         return ERROR_BADDB;
     }
-    store->beginGroup(GroupFor(path));
-    m_hKey = std::move(store);
+    // "Software\\Selvane Works" → "Software/Selvane Works".
+    std::string group = ToUtf8(path);
+    std::replace(group.begin(), group.end(), '\\', '/');
+    m_hKey = std::make_unique<Handle>(std::move(store), std::move(group));
     return ERROR_SUCCESS;
 }
 
@@ -49,14 +46,15 @@ long CRegKey::ReadString(std::u16string_view valueName, std::u16string& text) {
     text.clear();
     if (!m_hKey)
         return ERROR_INVALID_HANDLE;
-    const QString name = ToQString(valueName);
-    if (!m_hKey->contains(name))
+    const std::string name = ToUtf8(valueName);
+    const auto value =
+        m_hKey->store->Value(m_hKey->group.empty() ? name : m_hKey->group + "/" + name);
+    if (!value)
         return ERROR_FILE_NOT_FOUND;
-    const QString value = m_hKey->value(name).toString();
-    if (static_cast<std::size_t>(value.size()) > kMaxTextLength)
+    const std::u16string wide = FromUtf8(*value);
+    if (wide.size() > kMaxTextLength)
         return ERROR_MORE_DATA;
-    text.assign(reinterpret_cast<const char16_t*>(value.utf16()),
-                static_cast<std::size_t>(value.size()));
+    text = wide;
     return ERROR_SUCCESS;
 }
 

@@ -14,8 +14,6 @@
 #include <string>
 #include <string_view>
 
-class QSettings;
-
 namespace orvane {
 
 enum class RegRoot { CurrentUser };
@@ -47,7 +45,8 @@ public:
 
 private:
     std::u16string m_strPath;
-    std::unique_ptr<QSettings> m_hKey;
+    class Handle; // the open key, as each system has it
+    std::unique_ptr<Handle> m_hKey;
 };
 
 // The stored port name ("COM3"), or the empty text when the key or value is missing or the

@@ -154,9 +154,9 @@ TEST(Document, RecentFileListKeepsFourInTheProfile) {
         }
         gui.app->ExitInstance();
         const auto store = OpenSettingsStore();
-        EXPECT_EQ(store->value("Recent File List/File1").toString(), files[5]);
-        EXPECT_EQ(store->value("Recent File List/File4").toString(), files[2]);
-        EXPECT_FALSE(store->contains("Recent File List/File5"));
+        EXPECT_EQ(QString::fromStdString(store->Text("Recent File List/File1")), files[5]);
+        EXPECT_EQ(QString::fromStdString(store->Text("Recent File List/File4")), files[2]);
+        EXPECT_FALSE(store->Contains("Recent File List/File5"));
         gui.app.reset();
     }
 }

@@ -76,19 +76,15 @@ TEST_F(WindowFirmware, LoadedPackageIsSentAndRemembered) {
         const auto& g = maker->images["G"];
         EXPECT_EQ(test::Bytes(blocks[0].begin() + 11, blocks[0].end() - 3),
                   test::Bytes(g.begin() + 1, g.begin() + 129));
-        remembered = OpenSettingsStore()
-                         ->value(QString::fromUtf8(app::kFirmwarePackageKey))
-                         .toString()
-                         .toStdU16String();
+        remembered = FromUtf8(OpenSettingsStore()->Text(app::kFirmwarePackageKey));
         EXPECT_EQ(fs::path(remembered), maker->dir);
     }
     // The next start takes it up again.
     Gui again(Options().Prepare([&] {
         TrustVendor();
         const auto store = OpenSettingsStore();
-        store->setValue(QString::fromUtf8(app::kFirmwarePackageKey),
-                        QString::fromStdU16String(remembered));
-        store->sync();
+        store->SetValue(app::kFirmwarePackageKey, ToUtf8(remembered));
+        store->Sync();
     }));
     EXPECT_TRUE(again.boxes.empty());
     EXPECT_EQ(again.Frame().Firmware()->Origin(), "2026.11 K-series");
@@ -106,16 +102,15 @@ TEST_F(WindowFirmware, RefusedPackageSaysWhichFileAndChangesNothing) {
     EXPECT_TRUE(gui.boxes[0].text.contains("SHA-256"));
     EXPECT_EQ(gui.boxes[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(gui.Frame().Firmware()->IsPlaceholder());
-    EXPECT_TRUE(OpenSettingsStore()->value(QString::fromUtf8(app::kFirmwarePackageKey)).isNull());
+    EXPECT_FALSE(OpenSettingsStore()->Contains(app::kFirmwarePackageKey));
 }
 
 TEST_F(WindowFirmware, RememberedPackageThatFailsLeavesTheBuiltInFirmware) {
     Gui gui(Options().Prepare([&] {
         // No key trusted this time.
         const auto store = OpenSettingsStore();
-        store->setValue(QString::fromUtf8(app::kFirmwarePackageKey),
-                        QString::fromStdString(maker->dir.string()));
-        store->sync();
+        store->SetValue(app::kFirmwarePackageKey, maker->dir.string());
+        store->Sync();
     }));
     ASSERT_TRUE(gui.started);
     ASSERT_EQ(gui.boxes.size(), 1u);

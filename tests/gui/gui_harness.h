@@ -177,13 +177,12 @@ public:
     }
 
     int StoredLanguage() const {
-        const auto store = OpenSettingsStore();
-        return store->value(QStringLiteral("Selvane Works/UI"), -1).toInt();
+        return static_cast<int>(OpenSettingsStore()->Number("Selvane Works/UI").value_or(-1));
     }
     void WriteLanguage(int value) {
         const auto store = OpenSettingsStore();
-        store->setValue(QStringLiteral("Selvane Works/UI"), value);
-        store->sync();
+        store->SetValue("Selvane Works/UI", static_cast<long long>(value));
+        store->Sync();
     }
 
     ui::testing::ScriptedReceiver rx;

@@ -1,10 +1,12 @@
 #include "platform/regkey.h"
 #include "platform/settings.h"
+#include "support/qt_settings.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 namespace orvane {
@@ -17,8 +19,9 @@ protected:
         SetSettingsFolder(dir.path().toStdString());
     }
     void Store(const QString& value) {
-        auto store = OpenSettingsStore();
+        auto store = test_support::QtSettingsStore();
         store->setValue("Software/Selvane Works/PortOfMonitor", value);
+        store->sync();
     }
 
     QTemporaryDir dir;
@@ -37,10 +40,7 @@ TEST_F(RegKeyTest, PortOfMonitor) {
         {QString(), u""},
     };
     for (const auto& c : cases) {
-        {
-            auto store = OpenSettingsStore();
-            store->clear();
-        }
+        std::filesystem::remove(OpenSettingsStore()->FileName());
         if (c.stored)
             Store(*c.stored);
         EXPECT_EQ(GetPortOfMonitor(), c.expected) << (c.stored ? c.stored->size() : -1);
@@ -67,8 +67,7 @@ TEST_F(RegKeyTest, CreatingAKeyForAReadWritesNothing) {
         CRegKey key;
         ASSERT_EQ(key.Create(HKEY_CURRENT_USER, u"Software\\Selvane Works"), ERROR_SUCCESS);
     }
-    auto store = OpenSettingsStore();
-    EXPECT_TRUE(store->allKeys().isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(OpenSettingsStore()->FileName()));
 }
 
 } // namespace

@@ -1,0 +1,183 @@
+#include "platform/settings.h"
+
+#include <QSettings>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvane {
+namespace {
+
+// The desktop window reads and writes the same file with the toolkit's INI reader, so the two
+// must agree on every key and value the updater stores, in both directions.
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    std::string File() const {
+        return dir.filePath("Selvane Works/Orvane Update.ini").toStdString();
+    }
+    std::unique_ptr<QSettings> Qt() const {
+        return std::make_unique<QSettings>(QString::fromStdString(File()), QSettings::IniFormat);
+    }
+    QTemporaryDir dir;
+};
+
+struct Pair {
+    const char* key;
+    const char* value;
+};
+
+const Pair kPairs[] = {
+    {"Ports/COM3", "usb:0403:6001:A1B2:00"},
+    {"PortsSeen/COM3", "1765000000"},
+    {"Software/Selvane Works/PortOfMonitor", "COM12"},
+    {"Recent File List/File1", "/home/tech/fw, release 2; \"final\" = yes"},
+    {"Firmware/Package", "  /media/usb/pkg with spaces  "},
+    {"Selvane Works/UI", "2"},
+    {"TopLevel", "C:\\Firmware\\76S0"},
+    {"Odd/Ctl", "line1\nline2\ttab\x01"
+                "9end"},
+    {"Odd/At", "@not a variant"},
+    {"Odd/Empty", ""},
+    {"Odd/Unicode", "Gr\xC3\xBC\xC3\x9F"
+                    "e \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x9B\xB0"},
+    {"Odd/K\xC3\xA9y with space%", "v"},
+    {"General/Named", "a group called General"},
+};
+
+TEST_F(SettingsStoreTest, WhatTheUpdaterWritesTheToolkitReads) {
+    {
+        SettingsStore store(File());
+        for (const Pair& p : kPairs)
+            store.SetValue(p.key, p.value);
+        ASSERT_TRUE(store.Sync());
+    }
+    const auto qt = Qt();
+    ASSERT_EQ(qt->status(), QSettings::NoError);
+    for (const Pair& p : kPairs)
+        EXPECT_EQ(qt->value(QString::fromUtf8(p.key)).toString().toStdString(), p.value) << p.key;
+}
+
+TEST_F(SettingsStoreTest, WhatTheToolkitWritesTheUpdaterReads) {
+    {
+        const auto qt = Qt();
+        for (const Pair& p : kPairs)
+            qt->setValue(QString::fromUtf8(p.key), QString::fromUtf8(p.value));
+        qt->setValue("Numbers/Int", 42);
+        qt->setValue("Numbers/Negative", -7);
+        qt->setValue("Numbers/Big", static_cast<qlonglong>(5'000'000'000LL));
+        qt->sync();
+        ASSERT_EQ(qt->status(), QSettings::NoError);
+    }
+    const SettingsStore store(File());
+    for (const Pair& p : kPairs)
+        EXPECT_EQ(store.Text(p.key, "<missing>"), p.value) << p.key;
+    EXPECT_EQ(store.Number("Numbers/Int"), 42);
+    EXPECT_EQ(store.Number("Numbers/Negative"), -7);
+    EXPECT_EQ(store.Number("Numbers/Big"), 5'000'000'000LL);
+    EXPECT_EQ(store.Number("Ports/COM3"), std::nullopt);
+    EXPECT_EQ(store.Number("Missing/Key"), std::nullopt);
+}
+
+// Entries of other kinds that only the toolkit writes (lists, typed values) survive the
+// updater's changes untouched.
+TEST_F(SettingsStoreTest, EntriesItDoesNotKnowAreKept) {
+    {
+        const auto qt = Qt();
+        qt->setValue("Window/Geometry", QByteArray("\x01\x02\xff,=", 5));
+        qt->setValue("Window/List", QStringList{"a", "b,c", "d"});
+        qt->setValue("Window/Size", QSize(350, 462));
+        qt->sync();
+    }
+    {
+        SettingsStore store(File());
+        store.SetValue("Ports/COM1", "usb:1:2:3:00");
+        ASSERT_TRUE(store.Sync());
+    }
+    const auto qt = Qt();
+    EXPECT_EQ(qt->value("Window/Geometry").toByteArray(), QByteArray("\x01\x02\xff,=", 5));
+    EXPECT_EQ(qt->value("Window/List").toStringList(), (QStringList{"a", "b,c", "d"}));
+    EXPECT_EQ(qt->value("Window/Size").toSize(), QSize(350, 462));
+    EXPECT_EQ(qt->value("Ports/COM1").toString(), "usb:1:2:3:00");
+}
+
+// Two updaters that change different entries of one file between their reads both keep
+// their change: each write lays its own changes over what the file holds then.
+TEST_F(SettingsStoreTest, ChangesOfTwoWritersAreBothKept) {
+    SettingsStore a(File());
+    SettingsStore b(File());
+    a.SetValue("Ports/COM1", "one");
+    b.SetValue("Ports/COM2", "two");
+    b.Remove("Ports/COM9");
+    ASSERT_TRUE(a.Sync());
+    ASSERT_TRUE(b.Sync());
+    const SettingsStore read(File());
+    EXPECT_EQ(read.Text("Ports/COM1"), "one");
+    EXPECT_EQ(read.Text("Ports/COM2"), "two");
+    b.Remove("Ports");
+    ASSERT_TRUE(b.Sync());
+    EXPECT_FALSE(SettingsStore(File()).Contains("Ports/COM1"));
+}
+
+TEST_F(SettingsStoreTest, AFolderThatCannotBeWrittenFailsTheWriteAndKeepsTheFile) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    {
+        SettingsStore store(File());
+        store.SetValue("Ports/COM1", "kept");
+        ASSERT_TRUE(store.Sync());
+    }
+    const std::string folder = std::filesystem::path(File()).parent_path().string();
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    SettingsStore store(File());
+    store.SetValue("Ports/COM1", "lost");
+    EXPECT_FALSE(store.Sync());
+    EXPECT_EQ(store.status(), SettingsStore::Status::AccessError);
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(SettingsStore(File()).Text("Ports/COM1"), "kept");
+}
+
+// Whatever a damaged or hostile file holds, reading it never fails and never runs past the
+// text; what can be read is read.
+TEST(SettingsStoreParse, DamagedTextIsReadSafely) {
+    struct Case {
+        std::string text;
+        const char* key;
+        std::optional<std::string> value;
+    };
+    const Case cases[] = {
+        {"[Ports]\nCOM1=\"unterminated", "Ports/COM1", "unterminated"},
+        {"[Ports]\nCOM1=ends\\", "Ports/COM1", "ends\\"},
+        {"[Ports]\nCOM1=\\x", "Ports/COM1", std::string(1, '\0')},
+        {"[Ports\nCOM1=open section", "Ports/COM1", "open section"},
+        {"[%U00\nCOM1=short escape", "%U00/COM1", "short escape"},
+        {"no equals sign\n[General]\nKey=1\r\nKey=2", "Key", "2"},
+        {"=no key\n;comment=1\n#comment=2", "comment", std::nullopt},
+        {"[A]\r\nB=\\\r\n continued", "A/B", "continued"},
+        {std::string("[A]\nB=\xff\xfe\x00z", 10), "A/B", std::string("\xC3\xBF\xC3\xBE\0z", 6)},
+        {"[A]\nB=@Invalid()", "A/B", std::nullopt},
+        {"[A]\nB=\\101\\x263A", "A/B", "A\xE2\x98\xBA"},
+    };
+    for (const Case& c : cases) {
+        const auto entries = SettingsStore::Parse(c.text);
+        std::optional<std::string> got;
+        for (const auto& e : entries)
+            if (e.key == c.key && e.raw != "@Invalid()")
+                got = e.value;
+        EXPECT_EQ(got, c.value) << c.text;
+    }
+    // A long line of escapes and quotes.
+    std::string flood = "[A]\nB=";
+    for (int i = 0; i < 100000; ++i)
+        flood += "\\\"%U,\\x";
+    EXPECT_EQ(SettingsStore::Parse(flood).size(), 1u);
+}
+
+} // namespace
+} // namespace orvane
