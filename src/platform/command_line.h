@@ -12,8 +12,8 @@
 
 namespace orvane {
 
-// The usage line first, then the program's description, then the options with their
-// descriptions wrapped in a column beside them.
+// The usage line first, then the program's description as it is written (its own line
+// breaks), then the options with their descriptions wrapped in a column beside them.
 class HelpFormatter : public CLI::Formatter {
 public:
     HelpFormatter() { column_width(32); }
@@ -30,7 +30,7 @@ public:
 
     std::string make_description(const CLI::App* app) const override {
         const std::string& text = app->get_description();
-        return text.empty() ? std::string() : "\n" + Wrap(text, kLineWidth) + "\n";
+        return text.empty() ? std::string() : "\n" + text + "\n";
     }
 
     std::string make_option_desc(const CLI::Option* opt) const override {

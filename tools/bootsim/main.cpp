@@ -65,9 +65,9 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     CLI::App parser(
-        "A simulated receiver boot loader. It creates a pseudo-terminal (or opens --device), "
-        "prints the path the updater opens as \"port: PATH\", answers the handshake with its "
-        "identifier, checks and acknowledges every block, sends the completion reply of the "
+        "A simulated receiver boot loader. It creates a pseudo-terminal (or opens --device),\n"
+        "prints the path the updater opens as \"port: PATH\", answers the handshake with its\n"
+        "identifier, checks and acknowledges every block, sends the completion reply of the\n"
         "two-stage receiver, and writes a JSON report at the end.\n\n"
         "Example:\n"
         "  orvane-bootsim --id 11S2 --banner 2 --report /tmp/report.json\n"
