@@ -68,18 +68,18 @@ public:
     // Ends the child at once (POSIX: SIGKILL; Windows: TerminateProcess).
     void Kill();
 
-    struct Impl; // per system
-
 private:
+    struct Impl; // per system
     friend bool WaitForChildren(const std::vector<ChildProcess*>& children, int timeoutMs);
     std::unique_ptr<Impl> m_impl;
 };
 
-// Waits up to timeoutMs until one of `children` has output to read or has closed a channel
-// (which it does when it ends), or a signal arrives. Children not started, ended channels and
-// null entries are passed over. True when something is ready; false on the time-out or a
-// signal. A child that closed its channels before ending is noticed by TryWait after the
-// time-out.
+// Waits up to timeoutMs until one of `children` has output to read or has ended, or a signal
+// arrives. Children not started, ended channels and null entries are passed over. True when
+// something is ready; false on the time-out or a signal. POSIX polls the pipes, so an end
+// shows as the child's channels closing (a child that closed them early is noticed by TryWait
+// after the time-out); Windows would wait on the process handles in short slices and look
+// into the pipes between them, since anonymous pipes cannot be waited on.
 bool WaitForChildren(const std::vector<ChildProcess*>& children, int timeoutMs);
 
 } // namespace orvane
