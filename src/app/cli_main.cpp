@@ -8,21 +8,20 @@
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
 #include "firmware/firmware_set.h"
+#include "platform/command_line.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
+#include "platform/program_path.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
 #include "platform/version.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
@@ -110,9 +109,9 @@ void PrintCatalogue(const orvane::firmware::FirmwareSet& firmware) {
     }
 }
 
-void PrintFrame(const QString& text, int frameType) {
+void PrintFrame(const std::string& text, int frameType) {
     const auto frame =
-        orvane::firmware::EncodeFrame(text.toStdU16String(), static_cast<std::uint8_t>(frameType));
+        orvane::firmware::EncodeFrame(orvane::FromUtf8(text), static_cast<std::uint8_t>(frameType));
     if (frame.empty()) {
         std::printf("(no frame: the text has no two command letters)\n");
         return;
@@ -122,136 +121,170 @@ void PrintFrame(const QString& text, int frameType) {
     std::printf("\n");
 }
 
+// A whole decimal number, nothing else around it.
+template <typename Number> bool ParseNumber(const std::string& text, Number& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+// A folder name for this run's reports: "station-<date>-<time>" in the current folder, and
+// "-2", "-3"... added for a second run in the same second.
+std::string NewReportDir() {
+    char stamp[64] = "station";
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* local = std::localtime(&now))
+        std::strftime(stamp, sizeof stamp, "station-%Y%m%d-%H%M%S", local);
+    std::string dir = stamp;
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(dir, ec); ++n)
+        dir = std::string(stamp) + "-" + std::to_string(n);
+    return dir;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication qapp(argc, argv);
-    QCoreApplication::setApplicationName("orvane-update-cli");
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(orvane::kVersion));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOpt(
-        "port",
-        "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
-        "Default: the stored port, as the window uses it.",
-        "port");
-    const QCommandLineOption allOpt(
-        "all", "Station mode on every serial port found that no other program holds (see "
-               "--match).");
-    const QCommandLineOption matchOpt(
-        "match",
-        "With --all: only the ports whose USB vendor:product (0403:6001), serial number or "
-        "/dev/serial/by-id name part is PATTERN; may be given several times.",
-        "PATTERN");
-    const QCommandLineOption waitOpt(
-        "wait", "Wait for a device that is not there yet, and for one that goes away and "
-                "comes back while the handshake waits for the receiver (a receiver that "
-                "switches its USB port off with it).");
-    const QCommandLineOption reportDirOpt(
-        "report-dir",
-        "Station mode: write the per-receiver JSON reports to DIR (default: "
-        "station-<date>-<time> in the current folder).",
-        "DIR");
-    const QCommandLineOption machineOpt(
-        "machine",
+    CLI::App parser(kDescription, "orvane-update-cli");
+    const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
+    // An option that may be given several times keeps every value; the others keep the last.
+    const auto many = [](CLI::Option* option) {
+        return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->allow_extra_args(false);
+    };
+    std::vector<std::string> ports, patterns, sims, keys;
+    std::string reportDir, resultJson, tracePath, simReport, timeoutText = "0", frameText,
+                                                             frameTypeText = "24", package;
+    const auto* portOpt =
+        many(parser.add_option(
+                 "--port", ports,
+                 "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
+                 "Default: the stored port, as the window uses it."))
+            ->type_name("PORT");
+    const auto* allOpt = orvane::AddFlag(
+        parser, "--all",
+        "Station mode on every serial port found that no other program holds (see --match).");
+    const auto* matchOpt =
+        many(parser.add_option(
+                 "--match", patterns,
+                 "With --all: only the ports whose USB vendor:product (0403:6001), serial "
+                 "number or /dev/serial/by-id name part is PATTERN; may be given several times."))
+            ->type_name("PATTERN");
+    const auto* waitOpt = orvane::AddFlag(
+        parser, "--wait",
+        "Wait for a device that is not there yet, and for one that goes away and comes back "
+        "while the handshake waits for the receiver (a receiver that switches its USB port off "
+        "with it).");
+    const auto* reportDirOpt =
+        parser
+            .add_option("--report-dir", reportDir,
+                        "Station mode: write the per-receiver JSON reports to DIR (default: "
+                        "station-<date>-<time> in the current folder).")
+            ->type_name("DIR");
+    const auto* machineOpt = orvane::AddFlag(
+        parser, "--machine",
         "Progress for another program instead of the human output, one line each: "
         "\"progress POS UPPER BLOCKS\" (the progress bar's position and range, blocks sent), "
-        "\"line TEXT\" (a line of the message list, control characters escaped) and, at "
-        "the end, \"result JSON\" (as --result-json writes it). Station mode reads this.");
-    const QCommandLineOption resultOpt("result-json",
-                                       "Write the result (port, identifier, image, blocks, "
-                                       "duration, result) as JSON to FILE; in station mode "
-                                       "every receiver's result. Refused before any receiver "
-                                       "is touched when FILE cannot be written.",
-                                       "FILE");
-    const QCommandLineOption traceOpt(
-        "trace",
-        "Write every byte sent and received, with its time, its direction and the frames it "
-        "makes, to FILE (- for standard error): one file to send to support. In station mode "
-        "each receiver's trace goes beside its report (<receiver>.trace).",
-        "FILE");
-    const QCommandLineOption simulateOpt(
-        "simulate",
-        "Update a simulated receiver that reports identifier ID (for example K64U, K64E, "
-        "11S2), on a pseudo-terminal inside this process.",
-        "ID");
-    const QCommandLineOption simPaceOpt(
-        "simulate-pace", "With --simulate: every byte takes its real wire time at the line speed.");
-    const QCommandLineOption simReportOpt(
-        "simulate-report", "With --simulate: write the simulated receiver's JSON report to FILE.",
-        "FILE");
-    const QCommandLineOption timeoutOpt(
-        "timeout",
-        "Give up with exit code 3 when the update makes no progress for SECONDS: no "
-        "answer from the boot loader to the handshake, or no acknowledgement of the "
-        "block sent (a slow but steady update never times out). Default 0: wait for "
-        "ever, as the window does.",
-        "SECONDS", "0");
-    const QCommandLineOption verboseOpt("verbose", "Print every block's address line.");
-    const QCommandLineOption noBarOpt("no-progress", "Do not draw the progress bar.");
-    const QCommandLineOption listOpt(
-        "list-ports", "List the serial ports found: COM number, path, /dev/serial/by-id name, "
-                      "USB vendor:product, serial number, product.");
-    const QCommandLineOption forgetOpt(
-        "forget-ports", "Take back the COM numbers of devices that are not present now (the "
-                        "devices present keep theirs), and list the ports.");
-    const QCommandLineOption catalogueOpt("catalogue", "Print the firmware catalogue and exit.");
-    const QCommandLineOption frameOpt(
-        "frame", "Print the frame bytes (hexadecimal) that command TEXT becomes, and exit.",
-        "TEXT");
-    const QCommandLineOption frameTypeOpt("frame-type", "Frame type byte for --frame (default 24).",
-                                          "N", "24");
-    const QCommandLineOption firmwareOpt(
-        "firmware",
-        "Send the firmware of the signed package in folder PACKAGE (or its manifest.json). "
-        "Every check is made before the first byte goes out.",
-        "PACKAGE");
-    const QCommandLineOption keyOpt(
-        "trusted-key",
-        "Also trust this minisign public key file for --firmware (may be given more than "
-        "once). The keys installed in share/orvane-update/keys and in the keys folder of the "
-        "user's configuration folder are always trusted.",
-        "FILE");
-    const QCommandLineOption allowPlaceholderOpt(
-        "allow-placeholder-firmware",
-        "Bench override: send this build's test images to any device, not only to the "
-        "simulated receiver (for orvane-bootsim --device on a null-modem cable). Never use it "
-        "with a real receiver.");
-    parser.addOptions({portOpt,      allOpt,       matchOpt,
-                       waitOpt,      reportDirOpt, machineOpt,
-                       resultOpt,    simulateOpt,  simPaceOpt,
-                       simReportOpt, timeoutOpt,   verboseOpt,
-                       noBarOpt,     listOpt,      forgetOpt,
-                       catalogueOpt, frameOpt,     frameTypeOpt,
-                       firmwareOpt,  keyOpt,       allowPlaceholderOpt,
-                       traceOpt});
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "error: %s\n\n%s", qPrintable(parser.errorText()),
-                     qPrintable(parser.helpText()));
+        "\"line TEXT\" (a line of the message list, control characters escaped) and, at the "
+        "end, \"result JSON\" (as --result-json writes it). Station mode reads this.");
+    const auto* resultOpt =
+        parser
+            .add_option("--result-json", resultJson,
+                        "Write the result (port, identifier, image, blocks, duration, result) as "
+                        "JSON to FILE; in station mode every receiver's result. Refused before "
+                        "any receiver is touched when FILE cannot be written.")
+            ->type_name("FILE");
+    const auto* traceOpt =
+        parser
+            .add_option("--trace", tracePath,
+                        "Write every byte sent and received, with its time, its direction and "
+                        "the frames it makes, to FILE (- for standard error): one file to send "
+                        "to support. In station mode each receiver's trace goes beside its "
+                        "report (<receiver>.trace).")
+            ->type_name("FILE");
+    const auto* simulateOpt =
+        many(parser.add_option("--simulate", sims,
+                               "Update a simulated receiver that reports identifier ID (for "
+                               "example K64U, K64E, 11S2), on a pseudo-terminal inside this "
+                               "process."))
+            ->type_name("ID");
+    const auto* simPaceOpt =
+        orvane::AddFlag(parser, "--simulate-pace",
+                        "With --simulate: every byte takes its real wire time at the line speed.");
+    const auto* simReportOpt =
+        parser
+            .add_option("--simulate-report", simReport,
+                        "With --simulate: write the simulated receiver's JSON report to FILE.")
+            ->type_name("FILE");
+    parser
+        .add_option("--timeout", timeoutText,
+                    "Give up with exit code 3 when the update makes no progress for SECONDS: no "
+                    "answer from the boot loader to the handshake, or no acknowledgement of the "
+                    "block sent (a slow but steady update never times out). Default 0: wait for "
+                    "ever, as the window does.")
+        ->type_name("SECONDS");
+    const auto* verboseOpt =
+        orvane::AddFlag(parser, "--verbose", "Print every block's address line.");
+    const auto* noBarOpt =
+        orvane::AddFlag(parser, "--no-progress", "Do not draw the progress bar.");
+    const auto* listOpt = orvane::AddFlag(
+        parser, "--list-ports",
+        "List the serial ports found: COM number, path, /dev/serial/by-id name, USB "
+        "vendor:product, serial number, product.");
+    const auto* forgetOpt = orvane::AddFlag(
+        parser, "--forget-ports",
+        "Take back the COM numbers of devices that are not present now (the devices present "
+        "keep theirs), and list the ports.");
+    const auto* catalogueOpt =
+        orvane::AddFlag(parser, "--catalogue", "Print the firmware catalogue and exit.");
+    const auto* frameOpt =
+        parser
+            .add_option("--frame", frameText,
+                        "Print the frame bytes (hexadecimal) that command TEXT becomes, and exit.")
+            ->type_name("TEXT");
+    parser.add_option("--frame-type", frameTypeText, "Frame type byte for --frame (default 24).")
+        ->type_name("N");
+    const auto* firmwareOpt =
+        parser
+            .add_option("--firmware", package,
+                        "Send the firmware of the signed package in folder PACKAGE (or its "
+                        "manifest.json). Every check is made before the first byte goes out.")
+            ->type_name("PACKAGE");
+    many(parser.add_option(
+             "--trusted-key", keys,
+             "Also trust this minisign public key file for --firmware (may be given more than "
+             "once). The keys installed in share/orvane-update/keys and in the keys folder of the "
+             "user's configuration folder are always trusted."))
+        ->type_name("FILE");
+    const auto* allowPlaceholderOpt = orvane::AddFlag(
+        parser, "--allow-placeholder-firmware",
+        "Bench override: send this build's test images to any device, not only to the simulated "
+        "receiver (for orvane-bootsim --device on a null-modem cable). Never use it with a real "
+        "receiver.");
+    try {
+        parser.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "error: %s (see --help)\n", e.what());
         return orvane::app::kExitUsage;
     }
+    const auto isSet = [](const CLI::Option* option) { return option->count() > 0; };
     // From here on a signal is a request to stop: the update ends promptly and says where.
     orvane::InstallStopSignals();
-    if (parser.isSet("version")) {
+    if (isSet(standard.version)) {
         std::printf("orvane-update-cli %s\n", orvane::kVersion);
         return 0;
     }
-    if (parser.isSet("help")) {
-        std::printf("%s", qPrintable(parser.helpText()));
+    if (isSet(standard.help)) {
+        std::printf("%s", parser.help().c_str());
         return 0;
     }
     // The firmware is settled first: a package that fails a check ends the run before any
     // port is opened.
     std::shared_ptr<const orvane::firmware::FirmwareSet> firmware =
         orvane::firmware::BuiltInFirmware();
-    std::vector<std::string> keyFiles;
-    for (const QString& key : parser.values(keyOpt))
-        keyFiles.push_back(key.toStdString());
-    if (parser.isSet(firmwareOpt)) {
-        const auto loaded =
-            orvane::app::LoadFirmwarePackage(parser.value(firmwareOpt).toStdString(), keyFiles);
+    const std::vector<std::string>& keyFiles = keys;
+    if (isSet(firmwareOpt)) {
+        const auto loaded = orvane::app::LoadFirmwarePackage(package, keyFiles);
         if (!loaded.firmware) {
             std::fprintf(stderr, "error: firmware package refused, nothing sent: %s\n",
                          loaded.error.c_str());
@@ -259,45 +292,42 @@ int main(int argc, char** argv) {
         }
         firmware = loaded.firmware;
     }
-    if (parser.isSet(catalogueOpt)) {
+    if (isSet(catalogueOpt)) {
         PrintCatalogue(*firmware);
         return 0;
     }
-    if (parser.isSet(frameOpt)) {
-        bool typeOk = false;
-        const int frameType = parser.value(frameTypeOpt).toInt(&typeOk);
-        if (!typeOk || frameType < 0 || frameType > 255) {
+    if (isSet(frameOpt)) {
+        int frameType = 0;
+        if (!ParseNumber(frameTypeText, frameType) || frameType < 0 || frameType > 255) {
             std::fprintf(stderr, "error: --frame-type takes a number from 0 to 255\n");
             return orvane::app::kExitUsage;
         }
-        PrintFrame(parser.value(frameOpt), frameType);
+        PrintFrame(frameText, frameType);
         return 0;
     }
-    if (parser.isSet(forgetOpt))
+    if (isSet(forgetOpt))
         return orvane::app::ForgetPorts(orvane::PortDirectory(), stdout, stderr);
-    if (parser.isSet(listOpt))
+    if (isSet(listOpt))
         return orvane::app::ListPorts(orvane::PortDirectory(), stdout, stderr);
-    if (parser.isSet(matchOpt) && !parser.isSet(allOpt)) {
+    if (isSet(matchOpt) && !isSet(allOpt)) {
         std::fprintf(stderr, "error: --match chooses among the ports of --all\n");
         return 64;
     }
-    for (const QString& port : parser.values(portOpt)) {
-        const auto arg = orvane::ParsePortArgument(port.toStdString());
+    for (const std::string& port : ports) {
+        const auto arg = orvane::ParsePortArgument(port);
         if (arg.kind == orvane::PortArgument::Kind::Invalid) {
             std::fprintf(stderr, "error: %s\n", arg.error.c_str());
             return 64;
         }
     }
-    bool ok = true;
-    const long timeout = parser.value(timeoutOpt).toLong(&ok);
-    if (!ok || timeout < 0) {
+    long timeout = 0;
+    if (!ParseNumber(timeoutText, timeout) || timeout < 0) {
         std::fprintf(stderr, "error: --timeout takes a number of seconds\n");
         return orvane::app::kExitUsage;
     }
     // The result is promised before any receiver is touched: a run whose record cannot be
     // kept does not start.
-    const std::string resultPath =
-        parser.isSet(resultOpt) ? parser.value(resultOpt).toStdString() : std::string();
+    const std::string resultPath = isSet(resultOpt) ? resultJson : std::string();
     if (std::string why; !resultPath.empty() && !orvane::app::CanWriteFile(resultPath, &why)) {
         std::fprintf(stderr, "error: cannot write the result to %s: %s\n",
                      orvane::app::TerminalText(orvane::FromUtf8(resultPath)).c_str(), why.c_str());
@@ -305,14 +335,11 @@ int main(int argc, char** argv) {
     }
 
     // Several receivers: one updater process each.
-    const QStringList ports = parser.isSet(allOpt) ? QStringList() : parser.values(portOpt);
-    const QStringList sims = parser.values(simulateOpt);
-    if (parser.isSet(allOpt) || ports.size() + sims.size() > 1) {
+    const std::vector<std::string> stationPorts =
+        isSet(allOpt) ? std::vector<std::string>() : ports;
+    if (isSet(allOpt) || stationPorts.size() + sims.size() > 1) {
         std::vector<orvane::app::StationJob> jobs;
-        if (parser.isSet(allOpt)) {
-            std::vector<std::string> patterns;
-            for (const QString& m : parser.values(matchOpt))
-                patterns.push_back(m.toStdString());
+        if (isSet(allOpt)) {
             // Without --match every port found would get handshakes: only a person at a
             // terminal may say yes to that.
             const bool canAsk = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
@@ -338,73 +365,63 @@ int main(int argc, char** argv) {
             // The path, not the number, goes to each updater: what the number means is
             // settled here, once.
             for (const auto& p : chosen)
-                jobs.push_back({QStringLiteral("COM%1").arg(p.number),
-                                {"--port", QString::fromStdString(p.info.path)},
-                                {}});
+                jobs.push_back({"COM" + std::to_string(p.number), {"--port", p.info.path}, {}});
         }
-        for (const QString& port : ports)
+        for (const std::string& port : stationPorts)
             jobs.push_back({port, {"--port", port}, {}});
-        for (int i = 0; i < sims.size(); ++i)
+        for (std::size_t i = 0; i < sims.size(); ++i)
             jobs.push_back(
-                {QStringLiteral("sim%1 %2").arg(i + 1).arg(sims[i]), {"--simulate", sims[i]}, {}});
+                {"sim" + std::to_string(i + 1) + " " + sims[i], {"--simulate", sims[i]}, {}});
         // The device behind each port, so that one given twice (or as COMn and as its path)
         // is updated once.
         for (auto& job : jobs) {
-            if (job.args.value(0) != "--port")
+            if (job.args.size() < 2 || job.args[0] != "--port")
                 continue;
-            QString device = job.args.value(1);
-            if (device.startsWith("COM")) {
-                bool numbered = false;
-                const int n = device.mid(3).toInt(&numbered);
-                const std::string path = numbered ? orvane::DevicePathForPort(n) : std::string();
-                if (!path.empty())
-                    device = QString::fromStdString(path);
+            std::string device = job.args[1];
+            if (int n = 0; device.rfind("COM", 0) == 0 && ParseNumber(device.substr(3), n)) {
+                if (const std::string path = orvane::DevicePathForPort(n); !path.empty())
+                    device = path;
             }
-            const QString canonical = QFileInfo(device).canonicalFilePath();
-            job.device = canonical.isEmpty() ? device : canonical;
+            std::error_code ec;
+            const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
+            job.device = ec ? device : canonical.string();
         }
         orvane::app::StationOptions station;
-        station.program = QCoreApplication::applicationFilePath();
-        station.commonArgs << "--timeout" << parser.value(timeoutOpt);
-        if (parser.isSet(waitOpt))
-            station.commonArgs << "--wait";
-        if (parser.isSet(simPaceOpt))
-            station.commonArgs << "--simulate-pace";
-        if (parser.isSet(firmwareOpt))
-            station.commonArgs << "--firmware" << parser.value(firmwareOpt);
-        for (const QString& key : parser.values(keyOpt))
-            station.commonArgs << "--trusted-key" << key;
-        if (parser.isSet(allowPlaceholderOpt))
-            station.commonArgs << "--allow-placeholder-firmware";
-        station.firmware = QString::fromStdString(firmware->Description());
-        if (parser.isSet(reportDirOpt)) {
-            station.reportDir = parser.value(reportDirOpt);
-        } else {
-            // A folder of this run's own: a second run in the same second gets "-2".
-            const QString stamp =
-                "station-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-            station.reportDir = stamp;
-            for (int n = 2; QFileInfo::exists(station.reportDir); ++n)
-                station.reportDir = QStringLiteral("%1-%2").arg(stamp).arg(n);
-        }
-        station.resultFile = QString::fromStdString(resultPath);
-        station.trace = parser.isSet(traceOpt);
+        station.program = orvane::ProgramPath();
+        if (station.program.empty())
+            station.program = argv[0];
+        auto& common = station.commonArgs;
+        common.insert(common.end(), {"--timeout", timeoutText});
+        if (isSet(waitOpt))
+            common.push_back("--wait");
+        if (isSet(simPaceOpt))
+            common.push_back("--simulate-pace");
+        if (isSet(firmwareOpt))
+            common.insert(common.end(), {"--firmware", package});
+        for (const std::string& key : keys)
+            common.insert(common.end(), {"--trusted-key", key});
+        if (isSet(allowPlaceholderOpt))
+            common.push_back("--allow-placeholder-firmware");
+        station.firmware = firmware->Description();
+        station.reportDir = isSet(reportDirOpt) ? reportDir : NewReportDir();
+        station.resultFile = resultPath;
+        station.trace = isSet(traceOpt);
         return orvane::app::RunStation(jobs, station);
     }
 
     orvane::app::CliOptions options;
-    options.machine = parser.isSet(machineOpt);
+    options.machine = isSet(machineOpt);
     if (options.machine)
         options.progressBar = false;
     options.timeout = std::chrono::seconds(timeout);
-    options.verbose = parser.isSet(verboseOpt);
-    options.wait = parser.isSet(waitOpt);
-    options.progressBar = options.progressBar && !parser.isSet(noBarOpt);
+    options.verbose = isSet(verboseOpt);
+    options.wait = isSet(waitOpt);
+    options.progressBar = options.progressBar && !isSet(noBarOpt);
     options.firmware = firmware;
-    options.allowPlaceholder = parser.isSet(allowPlaceholderOpt);
+    options.allowPlaceholder = isSet(allowPlaceholderOpt);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, &std::fclose);
-    if (parser.isSet(traceOpt)) {
-        const std::string path = parser.value(traceOpt).toStdString();
+    if (isSet(traceOpt)) {
+        const std::string& path = tracePath;
         std::FILE* out = stderr;
         if (path != "-") {
             traceFile.reset(std::fopen(path.c_str(), "w"));
@@ -421,10 +438,10 @@ int main(int argc, char** argv) {
     }
 
     orvane::bootsim::SimulatedReceiver simulator;
-    if (parser.isSet(simulateOpt)) {
+    if (isSet(simulateOpt)) {
         orvane::bootsim::Config config;
-        config.id = parser.value(simulateOpt).toStdString();
-        config.pace = parser.isSet(simPaceOpt);
+        config.id = sims.back();
+        config.pace = isSet(simPaceOpt);
         config.firmware = firmware; // the simulated receiver expects exactly these images
         std::string error;
         const std::string path = simulator.Start(config, &error);
@@ -432,15 +449,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
-        if (!parser.isSet(machineOpt))
+        if (!isSet(machineOpt))
             std::printf("Simulated receiver \"%s\" on %s\n",
                         orvane::app::TerminalText(orvane::FromUtf8(config.id)).c_str(),
                         path.c_str());
         if (const int code = orvane::app::UseDevicePath(path, options, stderr); code != 0)
             return code;
-    } else if (parser.isSet(portOpt)) {
-        const int code =
-            orvane::app::UsePortArgument(parser.value(portOpt).toStdString(), options, stderr);
+    } else if (isSet(portOpt)) {
+        const int code = orvane::app::UsePortArgument(ports.back(), options, stderr);
         if (code != 0)
             return code;
     }
@@ -466,10 +482,10 @@ int main(int argc, char** argv) {
     if (result.exitCode == orvane::app::kExitComplete && !options.machine)
         std::printf("Done: %llu blocks in %.1f s.\n",
                     static_cast<unsigned long long>(result.blocks), result.seconds);
-    if (parser.isSet(simulateOpt)) {
+    if (isSet(simulateOpt)) {
         simulator.Stop();
-        if (parser.isSet(simReportOpt)) {
-            std::ofstream(parser.value(simReportOpt).toStdString()) << simulator.ReportJson();
+        if (isSet(simReportOpt)) {
+            std::ofstream(simReport) << simulator.ReportJson();
         }
     }
     return exitCode;

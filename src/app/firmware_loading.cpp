@@ -1,9 +1,9 @@
 #include "app/firmware_loading.h"
 
+#include "platform/program_path.h"
 #include "platform/settings.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include <filesystem>
 
 #ifndef ORVANE_DATA_DIR
 #define ORVANE_DATA_DIR ""
@@ -12,21 +12,19 @@
 namespace orvane::app {
 
 std::vector<std::string> TrustedKeyFolders() {
+    namespace fs = std::filesystem;
     std::vector<std::string> folders;
-    if (QCoreApplication::instance()) {
-        const QDir programDir(QCoreApplication::applicationDirPath());
+    if (const std::string program = ProgramPath(); !program.empty()) {
+        const fs::path programDir = fs::path(program).parent_path();
         folders.push_back(
-            QDir::cleanPath(programDir.filePath(QStringLiteral("../share/orvane-update/keys")))
-                .toStdString());
+            (programDir / "../share/orvane-update/keys").lexically_normal().generic_string());
     }
-    if (const QString data = QStringLiteral(ORVANE_DATA_DIR); !data.isEmpty()) {
-        const std::string installed = QDir(data).filePath(QStringLiteral("keys")).toStdString();
+    if (const std::string data = ORVANE_DATA_DIR; !data.empty()) {
+        const std::string installed = (fs::path(data) / "keys").generic_string();
         if (folders.empty() || folders.front() != installed)
             folders.push_back(installed);
     }
-    folders.push_back(QDir(QString::fromStdString(SettingsFolder()))
-                          .filePath(QStringLiteral("keys"))
-                          .toStdString());
+    folders.push_back((fs::path(SettingsFolder()) / "keys").generic_string());
     return folders;
 }
 

@@ -77,6 +77,47 @@ bool VerifyEd25519(const Ed25519PublicKey& key, const Ed25519Signature& signatur
     return gcry_pk_verify(sigSexp.Get(), dataSexp.Get(), keySexp.Get()) == 0;
 }
 
+Sha256Stream::Sha256Stream() {
+    InitLibrary();
+    gcry_md_hd_t handle = nullptr;
+    // Fails only without memory; then the digest reads as empty.
+    gcry_md_open(&handle, GCRY_MD_SHA256, 0);
+    m_handle = handle;
+}
+
+Sha256Stream::~Sha256Stream() {
+    gcry_md_close(m_handle);
+}
+
+Sha256Stream::Sha256Stream(Sha256Stream&& other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = nullptr;
+}
+
+Sha256Stream& Sha256Stream::operator=(Sha256Stream&& other) noexcept {
+    if (this != &other) {
+        gcry_md_close(m_handle);
+        m_handle = other.m_handle;
+        other.m_handle = nullptr;
+    }
+    return *this;
+}
+
+void Sha256Stream::Add(const std::uint8_t* data, std::size_t length) {
+    if (m_handle && length > 0)
+        gcry_md_write(m_handle, data, length);
+}
+
+std::string Sha256Stream::Hex() const {
+    // The digest is read from a copy, so this stream goes on.
+    gcry_md_hd_t copy = nullptr;
+    if (!m_handle || gcry_md_copy(&copy, m_handle) != 0)
+        return {};
+    const unsigned char* digest = gcry_md_read(copy, GCRY_MD_SHA256);
+    std::string hex = ToHex(digest, 32);
+    gcry_md_close(copy);
+    return hex;
+}
+
 std::string ToHex(const std::uint8_t* data, std::size_t length) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+struct gcry_md_handle;
+
 namespace orvane::firmware {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
@@ -24,6 +26,26 @@ Blake2b512Digest Blake2b512(const std::uint8_t* data, std::size_t length);
 // True when `signature` is a valid Ed25519 signature of the message under `key`.
 bool VerifyEd25519(const Ed25519PublicKey& key, const Ed25519Signature& signature,
                    const std::uint8_t* message, std::size_t length);
+
+// SHA-256 of bytes that come piece by piece. Reading the digest does not end it: more bytes
+// may follow, and the next digest covers them all.
+class Sha256Stream {
+public:
+    Sha256Stream();
+    ~Sha256Stream();
+    Sha256Stream(Sha256Stream&& other) noexcept;
+    Sha256Stream& operator=(Sha256Stream&& other) noexcept;
+    Sha256Stream(const Sha256Stream&) = delete;
+    Sha256Stream& operator=(const Sha256Stream&) = delete;
+
+    void Add(const std::uint8_t* data, std::size_t length);
+    // Lower-case hexadecimal, 64 digits, of everything added so far (empty if the library
+    // had no memory for it).
+    std::string Hex() const;
+
+private:
+    gcry_md_handle* m_handle = nullptr;
+};
 
 // Lower-case hexadecimal of any bytes.
 std::string ToHex(const std::uint8_t* data, std::size_t length);

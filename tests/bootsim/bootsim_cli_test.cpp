@@ -45,12 +45,11 @@ TEST_P(BadValue, RefusedBeforeTheLineIsOpened) {
     EXPECT_FALSE(p.readAllStandardOutput().startsWith("port: "));
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, BadValue,
-                         ::testing::Values(std::pair{"--banner", "12"},
-                                           std::pair{"--corrupt-rate", "1.5"},
-                                           std::pair{"--drop-ack", "x"},
-                                           std::pair{"--answer-after", "-1"},
-                                           std::pair{"--seed", "seven"}));
+INSTANTIATE_TEST_SUITE_P(
+    Options, BadValue,
+    ::testing::Values(std::pair{"--banner", "12"}, std::pair{"--corrupt-rate", "1.5"},
+                      std::pair{"--corrupt-rate", "nan"}, std::pair{"--drop-ack", "x"},
+                      std::pair{"--answer-after", "-1"}, std::pair{"--seed", "seven"}));
 
 TEST(Program, SigtermWritesTheReport) {
     QTemporaryDir dir;

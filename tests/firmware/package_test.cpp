@@ -1,4 +1,5 @@
 // Firmware packages: made and signed as a vendor does (minisign), then loaded and checked.
+#include "firmware/crypto.h"
 #include "firmware/package.h"
 #include "package_maker.h"
 
@@ -36,6 +37,22 @@ TEST(Crypto, Sha256OfAKnownText) {
     const std::string abc = "abc";
     EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// A digest read in the middle covers what came so far and leaves the stream going on.
+TEST(Crypto, Sha256StreamAgreesWithTheWholeAtEveryCut) {
+    std::vector<std::uint8_t> data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7);
+    for (const std::size_t cut :
+         {std::size_t{0}, std::size_t{1}, std::size_t{64}, std::size_t{999}, std::size_t{1000}}) {
+        Sha256Stream stream;
+        stream.Add(data.data(), cut);
+        EXPECT_EQ(stream.Hex(), Sha256Hex(data.data(), cut)) << cut;
+        Sha256Stream moved = std::move(stream);
+        moved.Add(data.data() + cut, data.size() - cut);
+        EXPECT_EQ(moved.Hex(), Sha256Hex(data.data(), data.size())) << cut;
+    }
 }
 
 TEST_F(PackageTest, SoundPackageBecomesTheFirmware) {

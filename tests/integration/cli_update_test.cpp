@@ -150,6 +150,20 @@ TEST_F(CliTest, PortNamesThatAreNoPortAndAllWithoutMatchAreRefused) {
     EXPECT_FALSE(list.out.contains("/dev/pts/")) << list.out.toStdString();
 }
 
+// A command line the updater does not understand ends it before any port is opened, on one
+// line: a port typed without --port must not send the firmware to the stored port instead.
+TEST_F(CliTest, WhatTheCommandLineDoesNotSayIsRefusedOnOneLine) {
+    const QStringList wrong[] = {
+        {"COM3"}, {"--simulate", "K64E", "/dev/ttyUSB0"}, {"--no-such-option"}, {"--port"}};
+    for (const QStringList& args : wrong) {
+        const CliRun run = RunCli(args, 20000);
+        EXPECT_EQ(run.exitCode, 64) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        EXPECT_TRUE(run.err.startsWith("error: ")) << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+    }
+}
+
 TEST_F(CliTest, FaultyLinesStillUpdateCompletely) {
     const QStringList faults[] = {
         {"--noise", "--seed", "3"},

@@ -5,9 +5,7 @@
 #include "firmware/images.h"
 #include "platform/text.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -26,10 +24,6 @@ class NoBaudSwitch : public firmware::IBaudSwitch {
 public:
     void SwitchBaud(std::uint32_t) override {}
 };
-
-std::string Hex(const QByteArray& bytes) {
-    return bytes.toHex().toStdString();
-}
 
 std::string HeaderText(const std::uint8_t* h) {
     std::string s;
@@ -279,7 +273,7 @@ void BootSim::PlanExpected() {
     const bool twoStage = m_reader->sel.m_bTwoStage;
     // One pass over a copy gives the segments' sizes and digests to compare with at the end.
     Reader plan = *m_reader;
-    std::vector<std::unique_ptr<QCryptographicHash>> expectedHashes;
+    std::vector<firmware::Sha256Stream> expectedHashes;
     m_report.expectedBlocks = 0;
     while (auto block = plan.Next()) {
         if (block->segment >= m_report.segments.size()) {
@@ -288,20 +282,18 @@ void BootSim::PlanExpected() {
             seg.name = twoStage ? (block->segment == 0 ? "PXA271" : "FPGA")
                                 : "type " + std::to_string(block->frameType);
             m_report.segments.push_back(seg);
-            m_hashes.push_back(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256));
-            expectedHashes.push_back(
-                std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256));
+            m_hashes.emplace_back();
+            expectedHashes.emplace_back();
         }
         SegmentReport& seg = m_report.segments[block->segment];
         ++seg.expectedBlocks;
         seg.expectedBytes += block->valid;
-        expectedHashes[block->segment]->addData(
-            QByteArrayView(block->data.data(), static_cast<qsizetype>(block->valid)));
+        expectedHashes[block->segment].Add(block->data.data(), block->valid);
         ++m_report.expectedBlocks;
         plan.Advance(block->count);
     }
     for (std::size_t i = 0; i < m_report.segments.size(); ++i)
-        m_report.segments[i].expectedSha256 = Hex(expectedHashes[i]->result());
+        m_report.segments[i].expectedSha256 = expectedHashes[i].Hex();
     m_expected = m_reader->Next();
 }
 
@@ -312,12 +304,12 @@ void BootSim::AcceptBlock(std::size_t segment, std::uint8_t frameType, const std
         seg.frameType = frameType;
         seg.name = "type " + std::to_string(frameType);
         m_report.segments.push_back(seg);
-        m_hashes.push_back(std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256));
+        m_hashes.emplace_back();
     }
     SegmentReport& seg = m_report.segments[segment];
     ++seg.blocks;
     seg.bytes += valid;
-    m_hashes[segment]->addData(QByteArrayView(data, static_cast<qsizetype>(valid)));
+    m_hashes[segment].Add(data, valid);
     ++m_report.blocksAccepted;
 }
 
@@ -498,68 +490,63 @@ SimReport BootSim::Report() const {
     SimReport r = m_report;
     // Reading a digest does not end it, so the report can be taken in the middle of a transfer.
     for (std::size_t i = 0; i < m_hashes.size() && i < r.segments.size(); ++i)
-        r.segments[i].sha256 = Hex(m_hashes[i]->result());
+        r.segments[i].sha256 = m_hashes[i].Hex();
     return r;
 }
 
 std::string ToJson(const SimReport& r) {
-    QJsonObject o;
-    o["identifier"] = QString::fromStdString(r.identifier);
-    o["normalised"] = QString::fromStdString(r.normalised);
+    using nlohmann::json;
+    json o = json::object();
+    o["identifier"] = r.identifier;
+    o["normalised"] = r.normalised;
     o["sForm"] = r.sForm;
     o["known"] = r.known;
     o["catalogueEntry"] = r.catalogueEntry;
-    o["mode"] = QString::fromStdString(r.mode);
-    o["initialBaud"] = static_cast<qint64>(r.initialBaud);
-    o["listeningBaud"] = static_cast<qint64>(r.listeningBaud);
-    QJsonArray speeds;
+    o["mode"] = r.mode;
+    o["initialBaud"] = r.initialBaud;
+    o["listeningBaud"] = r.listeningBaud;
+    json speeds = json::array();
     for (const auto& s : r.speedChanges)
-        speeds.append(QJsonObject{{"from", static_cast<qint64>(s.from)},
-                                  {"to", static_cast<qint64>(s.to)},
-                                  {"afterBlocks", static_cast<qint64>(s.afterBlocks)}});
+        speeds.push_back({{"from", s.from}, {"to", s.to}, {"afterBlocks", s.afterBlocks}});
     o["speedChanges"] = speeds;
-    o["handshakesSeen"] = static_cast<qint64>(r.handshakesSeen);
-    o["handshakesAnswered"] = static_cast<qint64>(r.handshakesAnswered);
-    o["restarts"] = static_cast<qint64>(r.restarts);
-    o["lineReturns"] = static_cast<qint64>(r.lineReturns);
+    o["handshakesSeen"] = r.handshakesSeen;
+    o["handshakesAnswered"] = r.handshakesAnswered;
+    o["restarts"] = r.restarts;
+    o["lineReturns"] = r.lineReturns;
     if (r.turnaround.samples > 0) {
-        o["turnaroundUs"] = QJsonObject{{"samples", static_cast<qint64>(r.turnaround.samples)},
-                                        {"median", r.turnaround.medianUs},
-                                        {"p99", r.turnaround.p99Us},
-                                        {"max", r.turnaround.maxUs}};
+        o["turnaroundUs"] = {{"samples", r.turnaround.samples},
+                             {"median", r.turnaround.medianUs},
+                             {"p99", r.turnaround.p99Us},
+                             {"max", r.turnaround.maxUs}};
     }
-    o["blocksAccepted"] = static_cast<qint64>(r.blocksAccepted);
-    o["expectedBlocks"] = static_cast<qint64>(r.expectedBlocks);
-    o["acksSent"] = static_cast<qint64>(r.acksSent);
-    QJsonArray segments;
+    o["blocksAccepted"] = r.blocksAccepted;
+    o["expectedBlocks"] = r.expectedBlocks;
+    o["acksSent"] = r.acksSent;
+    json segments = json::array();
     for (const auto& s : r.segments)
-        segments.append(QJsonObject{{"name", QString::fromStdString(s.name)},
-                                    {"frameType", s.frameType},
-                                    {"blocks", static_cast<qint64>(s.blocks)},
-                                    {"bytes", static_cast<qint64>(s.bytes)},
-                                    {"expectedBlocks", static_cast<qint64>(s.expectedBlocks)},
-                                    {"expectedBytes", static_cast<qint64>(s.expectedBytes)},
-                                    {"sha256", QString::fromStdString(s.sha256)},
-                                    {"expectedSha256", QString::fromStdString(s.expectedSha256)}});
+        segments.push_back({{"name", s.name},
+                            {"frameType", s.frameType},
+                            {"blocks", s.blocks},
+                            {"bytes", s.bytes},
+                            {"expectedBlocks", s.expectedBlocks},
+                            {"expectedBytes", s.expectedBytes},
+                            {"sha256", s.sha256},
+                            {"expectedSha256", s.expectedSha256}});
     o["segments"] = segments;
     o["completed"] = r.completed;
-    o["transfersCompleted"] = static_cast<qint64>(r.transfersCompleted);
+    o["transfersCompleted"] = r.transfersCompleted;
     o["completionSent"] = r.completionSent;
-    QJsonArray dropped;
-    for (auto b : r.droppedAcks)
-        dropped.append(static_cast<qint64>(b));
-    o["droppedAcks"] = dropped;
-    o["corruptedBytes"] = static_cast<qint64>(r.corruptedBytes);
-    o["noiseBytes"] = static_cast<qint64>(r.noiseBytes);
-    o["strayBytes"] = static_cast<qint64>(r.strayBytes);
-    QJsonArray errors;
+    o["droppedAcks"] = r.droppedAcks;
+    o["corruptedBytes"] = r.corruptedBytes;
+    o["noiseBytes"] = r.noiseBytes;
+    o["strayBytes"] = r.strayBytes;
+    json errors = json::array();
     for (const auto& e : r.errors)
-        errors.append(QJsonObject{{"kind", QString::fromStdString(e.kind)},
-                                  {"block", static_cast<qint64>(e.block)},
-                                  {"detail", QString::fromStdString(e.detail)}});
+        errors.push_back({{"kind", e.kind}, {"block", e.block}, {"detail", e.detail}});
     o["errors"] = errors;
-    o["errorsOmitted"] = static_cast<qint64>(r.errorsOmitted);
-    return QJsonDocument(o).toJson(QJsonDocument::Indented).toStdString();
+    o["errorsOmitted"] = r.errorsOmitted;
+    // The identifier is what the receiver sent: bytes that are no UTF-8 are shown as U+FFFD.
+    return o.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 } // namespace orvane::bootsim

@@ -15,9 +15,8 @@
 #pragma once
 
 #include "firmware/catalogue.h"
+#include "firmware/crypto.h"
 #include "firmware/firmware_set.h"
-
-#include <QCryptographicHash>
 
 #include <array>
 #include <cstdint>
@@ -205,7 +204,7 @@ private:
     const firmware::CatalogueEntry* m_entry = nullptr;
     std::unique_ptr<Reader> m_reader;        // reads the image as the updater does, block by block
     std::optional<ExpectedBlock> m_expected; // the block that must come next
-    std::vector<std::unique_ptr<QCryptographicHash>> m_hashes; // per segment, data accepted
+    std::vector<firmware::Sha256Stream> m_hashes; // per segment, data accepted
     std::vector<std::uint8_t> m_lastBlock; // type, header and data of the last accepted block
     // Without a catalogue entry the header numbers are still checked against the sequence.
     std::uint8_t m_genericType = 0;

@@ -5,16 +5,16 @@
 
 #include "bootsim/receiver.h"
 #include "firmware/package.h"
+#include "platform/command_line.h"
 #include "platform/version.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QFile>
-
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <pthread.h>
 
 namespace {
@@ -22,23 +22,35 @@ namespace {
 using orvane::bootsim::Config;
 using orvane::bootsim::SimulatedReceiver;
 
-bool ParseUnsigned(const QString& text, std::uint32_t& value) {
-    bool ok = false;
-    const qulonglong v = text.toULongLong(&ok);
-    if (!ok || v > 0xFFFFFFFFull)
+// A decimal number, all of the text, nothing else.
+bool ParseUnsigned(const std::string& text, std::uint64_t& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseUnsigned(const std::string& text, std::uint32_t& value) {
+    std::uint64_t v = 0;
+    if (!ParseUnsigned(text, v) || v > 0xFFFFFFFFull)
         return false;
     value = static_cast<std::uint32_t>(v);
     return true;
 }
 
-bool WriteReport(const QString& path, const std::string& json) {
-    if (path.isEmpty())
+bool ParseProbability(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value) && value >= 0 &&
+           value <= 1;
+}
+
+bool WriteReport(const std::string& path, const std::string& json) {
+    if (path.empty())
         return true;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(json.data(), static_cast<qint64>(json.size())) ==
-           static_cast<qint64>(json.size());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << json;
+    file.close();
+    return !file.fail();
 }
 
 } // namespace
@@ -52,147 +64,166 @@ int main(int argc, char* argv[]) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("orvane-bootsim");
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(orvane::kVersion));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "A simulated receiver boot loader. It creates a pseudo-terminal (or opens --device), "
-        "prints the path the updater opens as \"port: PATH\", answers the handshake with its "
-        "identifier, checks and acknowledges every block, sends the completion reply of the "
+    CLI::App parser(
+        "A simulated receiver boot loader. It creates a pseudo-terminal (or opens --device),\n"
+        "prints the path the updater opens as \"port: PATH\", answers the handshake with its\n"
+        "identifier, checks and acknowledges every block, sends the completion reply of the\n"
         "two-stage receiver, and writes a JSON report at the end.\n\n"
         "Example:\n"
         "  orvane-bootsim --id 11S2 --banner 2 --report /tmp/report.json\n"
-        "  then point the updater at the path printed after \"port: \".");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption device(
-        "device",
-        "Answer on this serial device instead of a new pseudo-terminal, e.g. "
-        "--device /dev/ttyUSB1 at one end of a null-modem cable.",
-        "PATH");
-    const QCommandLineOption id("id",
-                                "Identifier reported by the boot loader: model name, board "
-                                "identifier or S form, e.g. --id K64E, --id 1636, --id 11S2. An "
-                                "identifier the catalogue lacks (--id ZZZZ) is answered too. "
-                                "Default K64U.",
-                                "ID", "K64U");
-    const QCommandLineOption idSuffix(
-        "id-suffix", "Text sent after the identifier and a blank, e.g. --id-suffix \"V2.1 OK\".",
-        "TEXT");
-    const QCommandLineOption split(
-        "split-reply", "Send the identification reply as continuation frames of 55 bytes and a "
-                       "closing frame (a short reply is filled with blanks), e.g. --split-reply.");
-    const QCommandLineOption banner(
-        "banner",
-        "Print \"BootVer: 1.DIGIT\" CR LF at power-on, before the first answer, e.g. "
-        "--banner 2.",
-        "DIGIT");
-    const QCommandLineOption answerAfter(
-        "answer-after",
-        "Answer the handshake only from the Nth one on, like a receiver switched "
-        "on late, e.g. --answer-after 5.",
-        "N", "1");
-    const QCommandLineOption dropAck(
-        "drop-ack", "Do not send the Nth block acknowledgement, e.g. --drop-ack 10.", "N");
-    const QCommandLineOption corrupt(
-        "corrupt-rate", "Change each reply byte with this probability, e.g. --corrupt-rate 0.01.",
-        "R");
-    const QCommandLineOption seed(
-        "seed", "Seed for --corrupt-rate and --noise, e.g. --seed 7. Default 1.", "S", "1");
-    const QCommandLineOption noise(
-        "noise", "Put bytes the updater must skip (stray bytes, banner lines) before replies, "
-                 "e.g. --noise.");
-    const QCommandLineOption ackDelay(
-        "ack-delay",
-        "Wait this many milliseconds before each block acknowledgement, e.g. "
-        "--ack-delay 50.",
-        "MS");
-    const QCommandLineOption pace(
-        "pace", "Let every byte received and sent take its wire time at the line speed (10 bits "
-                "a byte), so a transfer lasts as long as on a cable, e.g. --pace.");
-    const QCommandLineOption exitAfter(
-        "exit-after-complete", "Exit once the transfer is complete, e.g. --exit-after-complete.");
-    const QCommandLineOption link(
-        "link",
-        "Make a symbolic link at PATH that leads to the pseudo-terminal (and follows "
-        "it when --vanish-after brings a new one), and print PATH as the port, e.g. "
-        "--link /tmp/receiver.",
-        "PATH");
-    const QCommandLineOption vanishAfter(
-        "vanish-after",
-        "After the Nth handshake the line goes away, as the USB port of a receiver switched "
-        "off goes with it, and comes back after --vanish-ms as a new pseudo-terminal behind "
-        "--link with the boot loader started afresh, e.g. --vanish-after 3 --answer-after 5.",
-        "N");
-    const QCommandLineOption vanishMs(
-        "vanish-ms", "How long the line stays away with --vanish-after. Default 1000.", "MS",
-        "1000");
-    const QCommandLineOption report(
-        "report",
-        "Write the JSON report to FILE at exit (also on SIGINT and SIGTERM), e.g. "
-        "--report /tmp/report.json.",
-        "FILE");
-    const QCommandLineOption firmware(
-        "firmware",
-        "Expect the images of this firmware package (a folder with manifest.json) instead of "
-        "the build's own, e.g. --firmware pkg. The receiver checks every length, SHA-256 and "
-        "record layout, but not the signature: that is the updater's business.",
-        "PACKAGE");
-    parser.addOptions({device, id, idSuffix, split, banner, answerAfter, dropAck, corrupt, seed,
-                       noise, ackDelay, pace, exitAfter, link, vanishAfter, vanishMs, report,
-                       firmware});
-    parser.process(app);
+        "  then point the updater at the path printed after \"port: \".",
+        "orvane-bootsim");
+    const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
+    std::string device, id = "K64U", idSuffix, banner, answerAfter = "1", dropAck, corrupt,
+                        seed = "1", ackDelay, link, vanishAfter, vanishMs = "1000", report,
+                        firmware;
+    const auto* deviceOpt =
+        parser
+            .add_option("--device", device,
+                        "Answer on this serial device instead of a new pseudo-terminal, e.g. "
+                        "--device /dev/ttyUSB1 at one end of a null-modem cable.")
+            ->type_name("PATH");
+    parser
+        .add_option("--id", id,
+                    "Identifier reported by the boot loader: model name, board "
+                    "identifier or S form, e.g. --id K64E, --id 1636, --id 11S2. An "
+                    "identifier the catalogue lacks (--id ZZZZ) is answered too. "
+                    "Default K64U.")
+        ->type_name("ID");
+    parser
+        .add_option("--id-suffix", idSuffix,
+                    "Text sent after the identifier and a blank, e.g. --id-suffix \"V2.1 OK\".")
+        ->type_name("TEXT");
+    const auto* split =
+        orvane::AddFlag(parser, "--split-reply",
+                        "Send the identification reply as continuation frames of 55 bytes and a "
+                        "closing frame (a short reply is filled with blanks), e.g. --split-reply.");
+    const auto* bannerOpt =
+        parser
+            .add_option("--banner", banner,
+                        "Print \"BootVer: 1.DIGIT\" CR LF at power-on, before the first answer, "
+                        "e.g. --banner 2.")
+            ->type_name("DIGIT");
+    parser
+        .add_option("--answer-after", answerAfter,
+                    "Answer the handshake only from the Nth one on, like a receiver switched "
+                    "on late, e.g. --answer-after 5.")
+        ->type_name("N");
+    const auto* dropAckOpt =
+        parser
+            .add_option("--drop-ack", dropAck,
+                        "Do not send the Nth block acknowledgement, e.g. --drop-ack 10.")
+            ->type_name("N");
+    const auto* corruptOpt =
+        parser
+            .add_option("--corrupt-rate", corrupt,
+                        "Change each reply byte with this probability, e.g. --corrupt-rate 0.01.")
+            ->type_name("R");
+    parser
+        .add_option("--seed", seed,
+                    "Seed for --corrupt-rate and --noise, e.g. --seed 7. Default 1.")
+        ->type_name("S");
+    const auto* noise = orvane::AddFlag(
+        parser, "--noise",
+        "Put bytes the updater must skip (stray bytes, banner lines) before replies, "
+        "e.g. --noise.");
+    const auto* ackDelayOpt = parser
+                                  .add_option("--ack-delay", ackDelay,
+                                              "Wait this many milliseconds before each block "
+                                              "acknowledgement, e.g. --ack-delay 50.")
+                                  ->type_name("MS");
+    const auto* pace = orvane::AddFlag(
+        parser, "--pace",
+        "Let every byte received and sent take its wire time at the line speed (10 bits "
+        "a byte), so a transfer lasts as long as on a cable, e.g. --pace.");
+    const auto* exitAfter =
+        orvane::AddFlag(parser, "--exit-after-complete",
+                        "Exit once the transfer is complete, e.g. --exit-after-complete.");
+    parser
+        .add_option("--link", link,
+                    "Make a symbolic link at PATH that leads to the pseudo-terminal (and follows "
+                    "it when --vanish-after brings a new one), and print PATH as the port, e.g. "
+                    "--link /tmp/receiver.")
+        ->type_name("PATH");
+    const auto* vanishAfterOpt =
+        parser
+            .add_option("--vanish-after", vanishAfter,
+                        "After the Nth handshake the line goes away, as the USB port of a "
+                        "receiver switched off goes with it, and comes back after --vanish-ms as "
+                        "a new pseudo-terminal behind --link with the boot loader started "
+                        "afresh, e.g. --vanish-after 3 --answer-after 5.")
+            ->type_name("N");
+    parser
+        .add_option("--vanish-ms", vanishMs,
+                    "How long the line stays away with --vanish-after. Default 1000.")
+        ->type_name("MS");
+    parser
+        .add_option("--report", report,
+                    "Write the JSON report to FILE at exit (also on SIGINT and SIGTERM), e.g. "
+                    "--report /tmp/report.json.")
+        ->type_name("FILE");
+    const auto* firmwareOpt =
+        parser
+            .add_option("--firmware", firmware,
+                        "Expect the images of this firmware package (a folder with "
+                        "manifest.json) instead of the build's own, e.g. --firmware pkg. The "
+                        "receiver checks every length, SHA-256 and record layout, but not the "
+                        "signature: that is the updater's business.")
+            ->type_name("PACKAGE");
+    try {
+        parser.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "orvane-bootsim: %s\n", e.what());
+        return 1;
+    }
+    if (standard.version->count() > 0) {
+        std::printf("orvane-bootsim %s\n", orvane::kVersion);
+        return 0;
+    }
+    if (standard.help->count() > 0) {
+        std::printf("%s", parser.help().c_str());
+        return 0;
+    }
 
     Config config;
-    config.id = parser.value(id).toStdString();
-    config.idSuffix = parser.value(idSuffix).toStdString();
-    config.splitReply = parser.isSet(split);
-    config.noise = parser.isSet(noise);
-    config.pace = parser.isSet(pace);
-    config.exitAfterComplete = parser.isSet(exitAfter);
+    config.id = id;
+    config.idSuffix = idSuffix;
+    config.splitReply = split->count() > 0;
+    config.noise = noise->count() > 0;
+    config.pace = pace->count() > 0;
+    config.exitAfterComplete = exitAfter->count() > 0;
     auto bad = [](const char* what) {
         std::fprintf(stderr, "orvane-bootsim: invalid value for --%s\n", what);
         return 2;
     };
-    if (parser.isSet(banner)) {
+    if (bannerOpt->count() > 0) {
         std::uint32_t digit = 0;
-        if (!ParseUnsigned(parser.value(banner), digit) || digit > 9)
+        if (!ParseUnsigned(banner, digit) || digit > 9)
             return bad("banner");
         config.bannerVersion = static_cast<int>(digit);
     }
-    if (!ParseUnsigned(parser.value(answerAfter), config.answerAfter))
+    if (!ParseUnsigned(answerAfter, config.answerAfter))
         return bad("answer-after");
-    if (parser.isSet(dropAck) && !ParseUnsigned(parser.value(dropAck), config.dropAck))
+    if (dropAckOpt->count() > 0 && !ParseUnsigned(dropAck, config.dropAck))
         return bad("drop-ack");
-    if (parser.isSet(ackDelay) && !ParseUnsigned(parser.value(ackDelay), config.ackDelayMs))
+    if (ackDelayOpt->count() > 0 && !ParseUnsigned(ackDelay, config.ackDelayMs))
         return bad("ack-delay");
-    config.linkPath = parser.value(link).toStdString();
-    if (parser.isSet(vanishAfter) && !ParseUnsigned(parser.value(vanishAfter), config.vanishAfter))
+    config.linkPath = link;
+    if (vanishAfterOpt->count() > 0 && !ParseUnsigned(vanishAfter, config.vanishAfter))
         return bad("vanish-after");
-    if (!ParseUnsigned(parser.value(vanishMs), config.vanishMs))
+    if (!ParseUnsigned(vanishMs, config.vanishMs))
         return bad("vanish-ms");
-    if (config.vanishAfter > 0 && (config.linkPath.empty() || parser.isSet(device))) {
+    if (config.vanishAfter > 0 && (config.linkPath.empty() || deviceOpt->count() > 0)) {
         std::fprintf(stderr, "orvane-bootsim: --vanish-after needs --link (and no --device)\n");
         return 2;
     }
-    if (parser.isSet(corrupt)) {
-        bool ok = false;
-        config.corruptRate = parser.value(corrupt).toDouble(&ok);
-        if (!ok || config.corruptRate < 0 || config.corruptRate > 1)
-            return bad("corrupt-rate");
-    }
-    {
-        bool ok = false;
-        config.seed = parser.value(seed).toULongLong(&ok);
-        if (!ok)
-            return bad("seed");
-    }
+    if (corruptOpt->count() > 0 && !ParseProbability(corrupt, config.corruptRate))
+        return bad("corrupt-rate");
+    if (!ParseUnsigned(seed, config.seed))
+        return bad("seed");
 
-    if (parser.isSet(firmware)) {
-        const auto loaded = orvane::firmware::LoadPackage(parser.value(firmware).toStdString(), {},
-                                                          /*checkSignature=*/false);
+    if (firmwareOpt->count() > 0) {
+        const auto loaded = orvane::firmware::LoadPackage(firmware, {}, /*checkSignature=*/false);
         if (!loaded.firmware) {
             std::fprintf(stderr, "orvane-bootsim: %s\n", loaded.error.c_str());
             return 2;
@@ -202,10 +233,8 @@ int main(int argc, char* argv[]) {
 
     SimulatedReceiver receiver;
     std::string error;
-    const std::string path =
-        parser.isSet(device)
-            ? receiver.StartOnDevice(parser.value(device).toStdString(), config, &error)
-            : receiver.Start(config, &error);
+    const std::string path = deviceOpt->count() > 0 ? receiver.StartOnDevice(device, config, &error)
+                                                    : receiver.Start(config, &error);
     if (path.empty()) {
         std::fprintf(stderr, "orvane-bootsim: %s\n", error.c_str());
         return 1;
@@ -223,9 +252,8 @@ int main(int argc, char* argv[]) {
     receiver.Stop();
 
     const auto result = receiver.Report();
-    const QString reportPath = parser.value(report);
-    if (!WriteReport(reportPath, orvane::bootsim::ToJson(result)))
-        std::fprintf(stderr, "orvane-bootsim: cannot write %s\n", qPrintable(reportPath));
+    if (!WriteReport(report, orvane::bootsim::ToJson(result)))
+        std::fprintf(stderr, "orvane-bootsim: cannot write %s\n", report.c_str());
     std::fprintf(stderr, "orvane-bootsim: %s, %u of %u blocks, %zu errors\n",
                  result.completed ? "transfer complete" : "transfer not complete",
                  result.blocksAccepted, result.expectedBlocks,
