@@ -1,14 +1,15 @@
 // orvane-update-cli: runs a firmware update from a terminal or a script.
 #include "app/cli_ports.h"
 #include "app/cli_runner.h"
+#include "app/cli_simulate.h"
 #include "app/cli_station.h"
 #include "app/firmware_loading.h"
 #include "app/port_trace.h"
-#include "bootsim/receiver.h"
 #include "firmware/catalogue.h"
 #include "firmware/commands.h"
 #include "firmware/firmware_set.h"
 #include "platform/command_line.h"
+#include "platform/console.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/program_path.h"
@@ -23,7 +24,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace {
 
@@ -145,6 +145,11 @@ std::string NewReportDir() {
 } // namespace
 
 int main(int argc, char** argv) {
+    orvane::PrepareConsole();
+    const std::vector<std::string> args = orvane::Utf8Arguments(argc, argv);
+    std::vector<const char*> argPointers;
+    for (const std::string& arg : args)
+        argPointers.push_back(arg.c_str());
     CLI::App parser(kDescription, "orvane-update-cli");
     const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
     // An option that may be given several times keeps every value; the others keep the last.
@@ -262,7 +267,7 @@ int main(int argc, char** argv) {
         "receiver (for orvane-bootsim --device on a null-modem cable). Never use it with a real "
         "receiver.");
     try {
-        parser.parse(argc, argv);
+        parser.parse(static_cast<int>(argPointers.size()), argPointers.data());
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "error: %s (see --help)\n", e.what());
         return orvane::app::kExitUsage;
@@ -342,7 +347,7 @@ int main(int argc, char** argv) {
         if (isSet(allOpt)) {
             // Without --match every port found would get handshakes: only a person at a
             // terminal may say yes to that.
-            const bool canAsk = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+            const bool canAsk = orvane::IsTerminal(stdin) && orvane::IsTerminal(stdout);
             if (patterns.empty() && !canAsk) {
                 std::fprintf(stderr,
                              "error: --all without --match would send handshakes to every port "
@@ -389,7 +394,7 @@ int main(int argc, char** argv) {
         orvane::app::StationOptions station;
         station.program = orvane::ProgramPath();
         if (station.program.empty())
-            station.program = argv[0];
+            station.program = args.front();
         auto& common = station.commonArgs;
         common.insert(common.end(), {"--timeout", timeoutText});
         if (isSet(waitOpt))
@@ -424,7 +429,7 @@ int main(int argc, char** argv) {
         const std::string& path = tracePath;
         std::FILE* out = stderr;
         if (path != "-") {
-            traceFile.reset(std::fopen(path.c_str(), "w"));
+            traceFile.reset(orvane::OpenFile(path, "w"));
             if (!traceFile) {
                 std::fprintf(stderr, "error: cannot write the trace to %s: %s\n",
                              orvane::app::TerminalText(orvane::FromUtf8(path)).c_str(),
@@ -437,21 +442,18 @@ int main(int argc, char** argv) {
         options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion);
     }
 
-    orvane::bootsim::SimulatedReceiver simulator;
+    std::unique_ptr<orvane::app::RunningSimulator> simulator;
     if (isSet(simulateOpt)) {
-        orvane::bootsim::Config config;
-        config.id = sims.back();
-        config.pace = isSet(simPaceOpt);
-        config.firmware = firmware; // the simulated receiver expects exactly these images
-        std::string error;
-        const std::string path = simulator.Start(config, &error);
-        if (path.empty()) {
+        std::string path, error;
+        simulator =
+            orvane::app::StartSimulator(sims.back(), isSet(simPaceOpt), firmware, &path, &error);
+        if (!simulator) {
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
         if (!isSet(machineOpt))
             std::printf("Simulated receiver \"%s\" on %s\n",
-                        orvane::app::TerminalText(orvane::FromUtf8(config.id)).c_str(),
+                        orvane::app::TerminalText(orvane::FromUtf8(sims.back())).c_str(),
                         path.c_str());
         if (const int code = orvane::app::UseDevicePath(path, options, stderr); code != 0)
             return code;
@@ -482,11 +484,10 @@ int main(int argc, char** argv) {
     if (result.exitCode == orvane::app::kExitComplete && !options.machine)
         std::printf("Done: %llu blocks in %.1f s.\n",
                     static_cast<unsigned long long>(result.blocks), result.seconds);
-    if (isSet(simulateOpt)) {
-        simulator.Stop();
-        if (isSet(simReportOpt)) {
-            std::ofstream(simReport) << simulator.ReportJson();
-        }
+    if (simulator) {
+        const std::string report = simulator->Stop();
+        if (isSet(simReportOpt))
+            std::ofstream(orvane::PathFromUtf8(simReport)) << report;
     }
     return exitCode;
 }

@@ -6,6 +6,7 @@
 #include "firmware/firmware_set.h"
 #include "framework/app.h"
 #include "framework/headless/headless.h"
+#include "platform/console.h"
 #include "platform/regkey.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
@@ -18,10 +19,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <unistd.h>
 
 namespace orvane::app {
 
@@ -228,7 +228,7 @@ CliResult RunUpdate(const CliOptions& options) {
         ClearStopRequest();
     fw::CWinApp app;
     app.SetAppName(u"Orvane Update");
-    const bool terminal = ::isatty(::fileno(options.out)) != 0;
+    const bool terminal = IsTerminal(options.out);
     Console console(options, terminal);
 
     CliResult result;
@@ -520,40 +520,32 @@ bool CanWriteFile(const std::string& path, std::string* why) {
             *why = "no file name";
         return false;
     }
-    bool existed = ::access(path.c_str(), F_OK) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(PathFromUtf8(path), ec);
+    std::FILE* file = OpenFile(path, "ab");
+    if (!file) {
         if (why)
             *why = std::strerror(errno);
         return false;
     }
-    ::close(fd);
+    std::fclose(file);
     if (!existed)
-        ::unlink(path.c_str());
+        std::filesystem::remove(PathFromUtf8(path), ec);
     return true;
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* why) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    std::FILE* file = OpenFile(path, "wb");
+    if (!file) {
         if (why)
             *why = std::strerror(errno);
         return false;
     }
-    std::size_t done = 0;
     int error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        error = errno ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
     if (error != 0 && why)
         *why = std::strerror(error);
     return error == 0;

@@ -2,6 +2,7 @@
 
 #include "app/cli_runner.h"
 #include "platform/child_process.h"
+#include "platform/console.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
 
@@ -16,7 +17,6 @@
 #include <random>
 #include <set>
 #include <system_error>
-#include <unistd.h>
 
 namespace orvane::app {
 
@@ -221,7 +221,7 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
         return kExitReportLost;
     }
 
-    const bool terminal = ::isatty(::fileno(options.out)) != 0;
+    const bool terminal = IsTerminal(options.out);
     std::vector<Receiver> receivers(jobs.size());
     std::size_t running = jobs.size();
     int drawnLines = 0;

@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include "platform/console.h"
+#include "platform/text.h"
+
+#include <io.h>
+#include <shellapi.h>
+
+namespace orvane {
+
+namespace {
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string text = FromUtf8(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+} // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    return stream && _isatty(_fileno(stream)) != 0;
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    // The C run-time's arguments are in the ANSI code page, which cannot hold every file
+    // name: take the command line the system keeps in UTF-16 instead.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring arg(wide[i]);
+        args.push_back(ToUtf8(std::u16string(arg.begin(), arg.end())));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+void PrepareConsole() {
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
+    return _wfopen(Wide(utf8Path).c_str(), Wide(mode).c_str());
+}
+
+} // namespace orvane
