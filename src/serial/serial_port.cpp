@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -132,7 +131,7 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     m_nOpenError = opened.error;
     if (!opened.device) {
         if (m_nOpenError == 0)
-            m_nOpenError = ENODEV;
+            m_nOpenError = kErrorNoDevice;
         return false;
     }
     m_nOpenError = 0;
@@ -152,7 +151,7 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     } else {
         m_lineSettings.fRtsControl = RTS_CONTROL_ENABLE;
         if (!ParseSettings(settings, m_lineSettings)) {
-            error = EINVAL;
+            error = kErrorInvalidArgument;
             failedCall = "BuildCommDCB()";
         } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
             failedCall = "SetCommState()";
@@ -506,14 +505,14 @@ void CSerialPort::SetBaudRate(int baud) {
     {
         std::lock_guard lock(m_lock);
         if (!m_hPort) {
-            error = EBADF;
+            error = kErrorBadHandle;
             failedCall = "GetCommState()";
         } else if ((error = m_hPort->GetState(m_lineSettings)) != 0) {
             failedCall = "GetCommState()";
         } else {
             m_lineSettings.BaudRate = static_cast<std::uint32_t>(baud);
             if (baud <= 0) {
-                error = EINVAL;
+                error = kErrorInvalidArgument;
                 failedCall = "SetCommState()";
             } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
                 failedCall = "SetCommState()";
