@@ -97,6 +97,9 @@ std::vector<std::u16string> CPortDirectory::EnumeratePortNames() {
 std::string CPortDirectory::DevicePathForPort(int port) {
     if (port < kFirstPort || port > kLastPort)
         return {};
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_pathNumbers.find(port); it != m_pathNumbers.end())
+        return it->second;
     return DevicePath(port);
 }
 

@@ -164,7 +164,7 @@ TEST_F(WorkerWithFakeDevice, UnreadableSettingsTextIsReportedAsBuildCommDCB) {
     EXPECT_TRUE(worker.OpenPort(&target, port, 9600, ' ', 8, 1, 9, 512));
     const auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, Report("BuildCommDCB()", EINVAL));
+    EXPECT_EQ(shown[0].text, Report("BuildCommDCB()", kErrorInvalidArgument));
     for (const auto& call : state->Calls())
         EXPECT_NE(call, "SetState");
 }
