@@ -53,7 +53,9 @@ public:
     // WaitForMultipleObjects on Windows), or kNoEventNative.
     EventNative Native() const { return m_native; }
 #ifndef _WIN32
-    int PollFd() const { return m_native; }
+    int PollFd() const {
+        return m_native;
+    }
 #endif
 
 private:

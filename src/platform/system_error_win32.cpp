@@ -20,8 +20,8 @@ bool IsDeviceLost(int error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_BAD_COMMAND:   // what an unplugged USB adapter's driver answers
-    case ERROR_GEN_FAILURE:   // likewise, for other drivers
+    case ERROR_BAD_COMMAND: // what an unplugged USB adapter's driver answers
+    case ERROR_GEN_FAILURE: // likewise, for other drivers
     case ERROR_NOT_READY:
     case ERROR_BROKEN_PIPE:
     case ERROR_DEV_NOT_EXIST: // the device has gone from the system
@@ -57,12 +57,12 @@ namespace win32 {
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty())
         return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                              wide.data(), n);
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                              n);
     return wide;
 }
 
@@ -73,8 +73,8 @@ std::string Utf8(std::wstring_view wide) {
                                         nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                              utf8.data(), n, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                              n, nullptr, nullptr);
     return utf8;
 }
 

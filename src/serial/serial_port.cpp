@@ -183,7 +183,8 @@ bool CSerialPort::ParseSettings(std::string_view text, LineSettings& settings) {
         long long number = 0;
         switch (completed) {
         case 1:
-            if (ReadNumber(value, number) && number > 0 && number <= static_cast<long long>(UINT32_MAX))
+            if (ReadNumber(value, number) && number > 0 &&
+                number <= static_cast<long long>(UINT32_MAX))
                 baud = number;
             break;
         case 2:

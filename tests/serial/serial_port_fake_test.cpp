@@ -28,7 +28,7 @@ struct FakeState {
     std::vector<std::string> calls;
     LineSettings line;
     std::vector<std::uint8_t> written;
-    std::atomic<bool> lost{false}; // the device has gone: every wait says so
+    std::atomic<bool> lost{false};           // the device has gone: every wait says so
     std::chrono::milliseconds writeTakes{0}; // how long each write keeps the writer busy
 
     int Call(const std::string& name) {

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     }
 
     std::string text = "#ifdef __ELF__\n    .section .rodata.orvane_package,\"a\"\n#else\n"
-        "    .section .rdata$orvane_package,\"dr\"\n#endif\n";
+                       "    .section .rdata$orvane_package,\"dr\"\n#endif\n";
     const std::string manifest = out + "/manifest.json";
     if (!WriteFile(manifest, result.manifest.data(), result.manifest.size())) {
         std::fprintf(stderr, "cannot write %s\n", manifest.c_str());

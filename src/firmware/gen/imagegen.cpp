@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     std::string asm_text = "#ifdef __ELF__\n    .section .rodata.orvane_images,\"a\"\n#else\n"
-        "    .section .rdata$orvane_images,\"dr\"\n#endif\n";
+                           "    .section .rdata$orvane_images,\"dr\"\n#endif\n";
 
     for (const ImageSpec& img : kImages) {
         Generator gen(SeedFor(std::string("image-") + img.name));
