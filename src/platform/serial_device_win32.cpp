@@ -6,9 +6,11 @@
 // stuck line holds without waiting for its time-out. The configuration calls (comm state,
 // time-outs, purge, error state) are the system's own and complete at once.
 //
-// Waiting for input polls the driver's input count in one-millisecond slices while watching
-// the wake-up event; the system timer runs at one millisecond while a port is open so that a
-// slice means what it says.
+// Waiting for input waits for the driver's received-character event (an overlapped
+// WaitCommEvent) and the wake-up event together, and looks at the input count at least every
+// 50 ms besides, so a character that came just before a wait began is never held up for long.
+// A driver without comm events is polled in one-millisecond slices instead; the system timer
+// runs at one millisecond while a port is open, so that such a slice means what it says.
 #include "platform/serial_device.h"
 #include "platform/win32_text.h"
 
@@ -35,7 +37,11 @@ static_assert(kPurgeAll == 15);
 constexpr DWORD kInputQueue = 4096;
 constexpr DWORD kOutputQueue = 4096;
 
-constexpr DWORD kWaitSliceMs = 1;
+// A wait for input looks at the input count at least this often, whatever the driver's
+// events say.
+constexpr DWORD kEventSliceMs = 50;
+// Polling, where the driver has no events to wait for, and the output drain.
+constexpr DWORD kPollSliceMs = 1;
 
 int LastError() {
     return static_cast<int>(::GetLastError());
@@ -61,6 +67,7 @@ class Win32SerialDevice final : public ISerialDevice {
 public:
     Win32SerialDevice(HANDLE h, const DCB& found, const COMMTIMEOUTS& foundTimeouts)
         : m_h(h), m_found(found), m_foundTimeouts(foundTimeouts) {
+        ::SetCommMask(m_h, CommMask());
         ::timeBeginPeriod(1);
     }
     ~Win32SerialDevice() override {
@@ -91,8 +98,11 @@ public:
     }
 
     int SetMask(std::uint32_t mask) override {
-        // Handed to the driver only: nothing here waits for port events.
-        return ::SetCommMask(m_h, mask) ? 0 : LastError();
+        {
+            std::lock_guard lock(m_mutex);
+            m_mask = mask;
+        }
+        return ::SetCommMask(m_h, CommMask()) ? 0 : LastError();
     }
 
     int GetState(LineSettings& settings) override {
@@ -143,7 +153,7 @@ public:
                 return 0;
             if (Steady::now() >= deadline)
                 return ERROR_TIMEOUT;
-            ::Sleep(kWaitSliceMs);
+            ::Sleep(kPollSliceMs);
         }
     }
 
@@ -183,19 +193,54 @@ public:
                 return WaitResult::Lost;
             if (waiting > 0)
                 return WaitResult::Readable;
-            if (!forever && Steady::now() >= deadline)
-                return WaitResult::Timeout;
-            if (wake.IsValid()) {
-                const DWORD rc = ::WaitForSingleObject(wake.Native(), kWaitSliceMs);
-                if (rc == WAIT_FAILED)
-                    ::Sleep(kWaitSliceMs);
-            } else {
-                ::Sleep(kWaitSliceMs);
+            DWORD slice = kEventSliceMs;
+            if (!forever) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Steady::now()).count();
+                if (left <= 0)
+                    return WaitResult::Timeout;
+                slice = static_cast<DWORD>(std::min<long long>(left, kEventSliceMs));
             }
+            WaitForCharacter(wake, slice);
         }
     }
 
 private:
+    // Waits up to `ms` for the driver's received-character event or the wake-up event; the
+    // caller then looks at the input count itself. A character that came just before the wait
+    // began is caught by the next slice at the latest.
+    void WaitForCharacter(const ManualResetEvent& wake, DWORD ms) {
+        const HANDLE wakeObject = wake.IsValid() ? wake.Native() : m_cancel.get();
+        OVERLAPPED ov{};
+        ov.hEvent = m_commEvent.get();
+        ::ResetEvent(ov.hEvent);
+        DWORD events = 0;
+        if (ov.hEvent == nullptr || !::WaitCommEvent(m_h, &events, &ov)) {
+            if (ov.hEvent == nullptr || ::GetLastError() != ERROR_IO_PENDING) {
+                // No event to wait for: poll in short slices instead.
+                ::WaitForSingleObject(wakeObject, std::min<DWORD>(ms, kPollSliceMs));
+                return;
+            }
+            const HANDLE waits[2] = {ov.hEvent, wakeObject};
+            if (::WaitForMultipleObjects(2, waits, FALSE, ms) != WAIT_OBJECT_0) {
+                // Setting the mask again ends a pending wait at once; a driver that does not
+                // is cancelled.
+                ::SetCommMask(m_h, CommMask());
+                if (::WaitForSingleObject(ov.hEvent, kPollSliceMs * 10) != WAIT_OBJECT_0)
+                    ::CancelIoEx(m_h, &ov);
+            }
+            DWORD unused = 0;
+            ::GetOverlappedResult(m_h, &ov, &unused, TRUE);
+        }
+    }
+
+    // The mask the driver gets: the worker's, and always the received-character event that
+    // WaitInput waits for.
+    DWORD CommMask() {
+        std::lock_guard lock(m_mutex);
+        return m_mask | EV_RXCHAR;
+    }
+
     static DWORD Clamp(std::size_t length) {
         return static_cast<DWORD>(std::min<std::size_t>(length, MAXDWORD));
     }
@@ -240,6 +285,9 @@ private:
     OwnedEvent m_cancel;    // set by CancelTransfers
     OwnedEvent m_readDone;  // the reader thread's transfers
     OwnedEvent m_writeDone; // the writer thread's transfers
+    OwnedEvent m_commEvent; // the reader thread's waits for a received character
+    std::mutex m_mutex;     // guards m_mask
+    std::uint32_t m_mask = 0;
 };
 
 // "\\.\COM3" as given, "COM3" made into it; anything else is taken as the system's name.

@@ -197,6 +197,25 @@ TEST_F(ComPort, WaitInputTellsInputWakeUpAndTimeOutApart) {
     EXPECT_LT(Steady::now() - start, 500ms);
 }
 
+TEST_F(ComPort, AWaitEndsWhenBytesComeOrWhenWokenFromAnotherThread) {
+    ManualResetEvent wake;
+    ASSERT_EQ(wake.Create(false), 0);
+    Send(*device, ToBytes("#!later 200 5\n"));
+    auto start = Steady::now();
+    EXPECT_EQ(device->WaitInput(wake, 5s), WaitResult::Readable);
+    EXPECT_LT(Steady::now() - start, 4s);
+    EXPECT_EQ(ReadCount(*device, 5), Pattern(5));
+
+    std::thread waker([&] {
+        std::this_thread::sleep_for(200ms);
+        wake.Set();
+    });
+    start = Steady::now();
+    EXPECT_EQ(device->WaitInput(wake, 5s), WaitResult::Woken);
+    EXPECT_LT(Steady::now() - start, 4s);
+    waker.join();
+}
+
 TEST_F(ComPort, CancelledTransfersEndAtOnce) {
     device->CancelTransfers();
     std::uint8_t b = 'x';

@@ -10,7 +10,8 @@ the line's far end meanwhile:
     with a line break:
       "#!line\\n"     answers "speed=<baud> bits=<5..8> parity=<N|O|E> stop=<1|2>\\n", the line
                      settings the Windows side last set, as Linux sees them;
-      "#!send <n>\\n" sends n bytes of the pattern i % 251.
+      "#!send <n>\\n" sends n bytes of the pattern i % 251;
+      "#!later <ms> <n>\\n" sends them after ms milliseconds.
 
 The program's output goes to a file, never to a pipe: Wine's server keeps pipes it inherits
 open, and a reader waiting for their end would wait for the server. The file is copied to
@@ -40,6 +41,10 @@ def line_settings(fd):
         parity = "O" if cflag & termios.PARODD else "E"
     stop = 2 if cflag & termios.CSTOPB else 1
     return f"speed={SPEEDS.get(speed, 0)} bits={bits} parity={parity} stop={stop}\n".encode()
+
+
+def pattern(n):
+    return bytes(i % 251 for i in range(n))
 
 
 class Peer:
@@ -81,7 +86,10 @@ class Peer:
             if command == ["line"]:
                 self.send(line_settings(self.slave))
             elif len(command) == 2 and command[0] == "send":
-                self.send(bytes(i % 251 for i in range(int(command[1]))))
+                self.send(pattern(int(command[1])))
+            elif len(command) == 3 and command[0] == "later":
+                threading.Timer(int(command[1]) / 1000, self.send,
+                                [pattern(int(command[2]))]).start()
 
     def serve(self):
         while not self.stop.is_set():
