@@ -2,6 +2,7 @@
 // pseudo-terminal. tests/wine/com_peer.py plays the far end from the Linux side: it logs what
 // arrives, echoes it, reports the line settings it sees and sends patterns on request.
 #include "platform/open_failure.h"
+#include "platform/port_directory.h"
 #include "platform/serial_device.h"
 #include "serial/serial_port.h"
 
@@ -9,7 +10,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -237,6 +240,22 @@ TEST_F(ComPort, ASecondOpenIsRefusedWhileThePortIsHeld) {
     EXPECT_EQ(second.error, ERROR_ACCESS_DENIED) << ErrorText(second.error);
     EXPECT_NE(DescribeDeviceOpenFailure(PeerPort(), second.error).find("in use by another program"),
               std::string::npos);
+}
+
+TEST(ComPortListing, TheMappedPortIsListedAsOneThatOpens) {
+    if (PeerCom() == 0)
+        GTEST_SKIP() << "needs the Linux side: run through tests/wine/com_peer.py";
+    const auto names = EnumeratePortNames();
+    const std::string expected = PeerPort();
+    EXPECT_NE(
+        std::find(names.begin(), names.end(), std::u16string(expected.begin(), expected.end())),
+        names.end());
+    EXPECT_EQ(DevicePathForPort(PeerCom()), expected);
+    EXPECT_EQ(NumberForDevice(expected), PeerCom());
+    // What the registry and SetupAPI say of the ports depends on the system: shown only.
+    for (const NumberedPort& p : PortDirectory().ListPorts())
+        std::printf("listed: COM%d %s %s\n", p.number, p.info.path.c_str(),
+                    p.info.Identity().c_str());
 }
 
 // The worker as the updater uses it, over the mapped port.
