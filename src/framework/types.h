@@ -23,6 +23,9 @@ using INT_PTR = std::intptr_t;
 // window that has since been destroyed can never reach a newer window by accident.
 using HWND = std::uint64_t;
 
+// Where <windows.h> came first, the names it defines as macros below are its own, with the
+// same values; the #ifndef guards keep this header compiling after it.
+
 // Window messages the framework itself routes.
 #ifndef WM_DESTROY
 constexpr UINT WM_DESTROY = 0x0002;

@@ -135,7 +135,7 @@ struct OpenResult {
 };
 
 // Opens a device path for exclusive reading and writing. A second open of the same device, by
-// this or another program, fails (EBUSY) while the first is held.
+// this or another program, fails (EBUSY; on Windows access denied) while the first is held.
 using SerialDeviceFactory = std::function<OpenResult(const std::string& path)>;
 
 OpenResult OpenSerialDevice(const std::string& path);
