@@ -2,6 +2,9 @@
 // simulated receiver's line) or anything else (a serial line to real hardware).
 //
 // Thread contract: any thread.
+//
+// POSIX only: Windows has no descriptors of this kind, and its serial device cannot tell a
+// mapped pseudo-terminal from a port (it says false, the safe answer).
 #pragma once
 
 namespace orvane {

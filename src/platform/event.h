@@ -1,9 +1,10 @@
 // Manual-reset events with wait-for-any, the hand-over signals between the serial worker's
 // threads.
 //
-// An event stays set until it is reset. Each event also owns a wake-up descriptor that is
-// readable exactly while the event is set, so a thread can wait for "input on a device OR this
-// event" with one poll() (see ISerialDevice::WaitInput).
+// An event stays set until it is reset. Each event also owns a native object that is signalled
+// exactly while the event is set, so a thread can wait for "input on a device OR this event"
+// with one system wait (see ISerialDevice::WaitInput): on Linux an eventfd that poll() sees
+// readable, on Windows a manual-reset event object.
 //
 // Thread contract: Set, Reset, IsSet and the waits may be called from any thread at the same
 // time. Create/assignment/destruction belong to the owner and must not race with the other
@@ -19,6 +20,14 @@
 
 namespace orvane {
 
+#ifdef _WIN32
+using EventNative = void*; // the event object's HANDLE
+inline constexpr EventNative kNoEventNative = nullptr;
+#else
+using EventNative = int; // the eventfd
+inline constexpr EventNative kNoEventNative = -1;
+#endif
+
 class ManualResetEvent {
 public:
     ManualResetEvent() = default;
@@ -26,11 +35,11 @@ public:
     ManualResetEvent(const ManualResetEvent&) = delete;
     ManualResetEvent& operator=(const ManualResetEvent&) = delete;
 
-    // Creates (or re-creates) the event in the given state. Returns 0 or the errno of the
-    // failure; the event is then null.
+    // Creates (or re-creates) the event in the given state. Returns 0 or the system's error
+    // code of the failure; the event is then null.
     int Create(bool initiallySet);
     void Close();
-    bool IsValid() const { return m_fd >= 0; }
+    bool IsValid() const { return m_native != kNoEventNative; }
 
     void Set();
     void Reset();
@@ -40,11 +49,17 @@ public:
     // Waits until the event is set or the time-out passes; a negative time-out waits forever.
     bool Wait(std::chrono::milliseconds timeout) const;
 
-    // The descriptor that is readable while the event is set (for poll), or -1.
-    int PollFd() const { return m_fd; }
+    // The native object that is signalled while the event is set (for poll on Linux, for
+    // WaitForMultipleObjects on Windows), or kNoEventNative.
+    EventNative Native() const { return m_native; }
+#ifndef _WIN32
+    int PollFd() const {
+        return m_native;
+    }
+#endif
 
 private:
-    int m_fd = -1;
+    EventNative m_native = kNoEventNative;
     std::atomic<bool> m_set{false};
     // Keeps the flag and the descriptor's readiness in step between concurrent Set and Reset.
     std::mutex m_mutex;

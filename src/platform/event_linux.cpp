@@ -33,7 +33,7 @@ int ManualResetEvent::Create(bool initiallySet) {
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0)
         return errno;
-    m_fd = fd;
+    m_native = fd;
     if (initiallySet)
         Set();
     return 0;
@@ -41,29 +41,29 @@ int ManualResetEvent::Create(bool initiallySet) {
 
 void ManualResetEvent::Close() {
     std::lock_guard lock(m_mutex);
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (m_native >= 0)
+        ::close(m_native);
+    m_native = -1;
     m_set.store(false, std::memory_order_release);
 }
 
 void ManualResetEvent::Set() {
     std::lock_guard lock(m_mutex);
-    if (m_fd < 0 || m_set.load(std::memory_order_relaxed))
+    if (m_native < 0 || m_set.load(std::memory_order_relaxed))
         return;
     m_set.store(true, std::memory_order_release);
     const std::uint64_t one = 1;
     // Cannot fail short of a counter overflow, which one pending increment never reaches.
-    [[maybe_unused]] const auto n = ::write(m_fd, &one, sizeof one);
+    [[maybe_unused]] const auto n = ::write(m_native, &one, sizeof one);
 }
 
 void ManualResetEvent::Reset() {
     std::lock_guard lock(m_mutex);
-    if (m_fd < 0 || !m_set.load(std::memory_order_relaxed))
+    if (m_native < 0 || !m_set.load(std::memory_order_relaxed))
         return;
     m_set.store(false, std::memory_order_release);
     std::uint64_t value = 0;
-    [[maybe_unused]] const auto n = ::read(m_fd, &value, sizeof value);
+    [[maybe_unused]] const auto n = ::read(m_native, &value, sizeof value);
 }
 
 bool ManualResetEvent::Wait(std::chrono::milliseconds timeout) const {

@@ -14,22 +14,51 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
+#ifndef WM_USER
 constexpr UINT WM_USER = 0x0400;
+#endif
 
-// Message-box styles and results, with the values the system's texts were written for.
+// Message-box styles and results, with the values the system's texts were written for. Where
+// <windows.h> came first they are its own macros, with the same values.
+#ifndef MB_OK
 constexpr unsigned MB_OK = 0x00;
+#endif
+#ifndef MB_OKCANCEL
 constexpr unsigned MB_OKCANCEL = 0x01;
+#endif
+#ifndef MB_YESNO
 constexpr unsigned MB_YESNO = 0x04;
+#endif
+#ifndef MB_TYPEMASK
 constexpr unsigned MB_TYPEMASK = 0x0F;
+#endif
+#ifndef MB_ICONERROR
 constexpr unsigned MB_ICONERROR = 0x10;
+#endif
+#ifndef MB_ICONWARNING
 constexpr unsigned MB_ICONWARNING = 0x30;
+#endif
+#ifndef MB_ICONINFORMATION
 constexpr unsigned MB_ICONINFORMATION = 0x40;
+#endif
+#ifndef MB_ICONMASK
 constexpr unsigned MB_ICONMASK = 0xF0;
+#endif
+#ifndef MB_DEFBUTTON2
 constexpr unsigned MB_DEFBUTTON2 = 0x100; // the second button is the default
+#endif
+#ifndef IDOK
 constexpr int IDOK = 1;
+#endif
+#ifndef IDCANCEL
 constexpr int IDCANCEL = 2;
+#endif
+#ifndef IDYES
 constexpr int IDYES = 6;
+#endif
+#ifndef IDNO
 constexpr int IDNO = 7;
+#endif
 
 // The answer that changes nothing: OK for a notice, Cancel or No for a question.
 constexpr int CautiousAnswer(unsigned style) {

@@ -3,6 +3,8 @@
 //
 // Thread contract: the object belongs to one thread; the master descriptor may be read on one
 // thread and written on another.
+//
+// POSIX only: Windows has no pseudo-terminals; its tests map a Linux one to a COM port.
 #pragma once
 
 #include <string>

@@ -1,8 +1,5 @@
 #include "platform/serial_device.h"
 
-#include <array>
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -19,19 +16,7 @@ SerialDeviceFactory& Factory() {
     return factory;
 }
 
-// strerror_r comes in two shapes (XSI returns int, GNU returns the text); accept both.
-[[maybe_unused]] const char* PickText(int rc, const char* buffer) {
-    return rc == 0 ? buffer : nullptr;
-}
-[[maybe_unused]] const char* PickText(const char* text, const char*) {
-    return text;
-}
 } // namespace
-
-bool IsDeviceLost(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE ||
-           error == ENOENT;
-}
 
 OpenResult OpenSerialDevice(const std::string& path) {
     SerialDeviceFactory factory;
@@ -45,14 +30,6 @@ OpenResult OpenSerialDevice(const std::string& path) {
 SerialDeviceFactory SetSerialDeviceFactory(SerialDeviceFactory factory) {
     std::lock_guard lock(FactoryMutex());
     return std::exchange(Factory(), std::move(factory));
-}
-
-std::string ErrorText(int error) {
-    std::array<char, 256> buffer{};
-    const char* text = PickText(strerror_r(error, buffer.data(), buffer.size()), buffer.data());
-    if (text == nullptr || *text == '\0')
-        return "Unknown error " + std::to_string(error);
-    return std::string(text);
 }
 
 } // namespace orvane

@@ -3,11 +3,12 @@
 // The calls mirror what the worker needs from the system: exclusive open, the five comm
 // time-outs, the line settings (baud, parity, data bits, stop bits, RTS), a purge, the count of
 // waiting input bytes, read, write, and a wait for input readiness that a wake-up event can cut
-// short. Every call reports failure as an errno value (0 for success); ErrorText() gives the
-// system's text for it.
+// short. Every call reports failure as the system's error code (0 for success: errno on POSIX,
+// GetLastError() on Windows, see system_error.h); ErrorText() gives the system's text for it.
 //
 // Devices are made by a factory that tests can replace (SetSerialDeviceFactory), so the worker
-// can be driven against a scripted fake. The real back end is termios (serial_device_posix.cpp).
+// can be driven against a scripted fake. The real back ends are termios (serial_device_posix.cpp)
+// and the Win32 comm calls (serial_device_win32.cpp).
 //
 // Thread contract: one device is shared by three threads of its worker. Configuration calls
 // (SetTimeouts, SetMask, GetState, SetState, Purge, Drain) come from the owner's thread; Read,
@@ -16,6 +17,7 @@
 #pragma once
 
 #include "platform/event.h"
+#include "platform/system_error.h"
 
 #include <chrono>
 #include <cstddef>
@@ -38,18 +40,40 @@ struct CommTimeouts {
     std::uint32_t WriteTotalTimeoutConstant = 0;
 };
 
+// The system's names for the line settings. Where <windows.h> came first they are its own
+// macros, with the same values.
+#ifndef NOPARITY
 constexpr std::uint8_t NOPARITY = 0;
+#endif
+#ifndef ODDPARITY
 constexpr std::uint8_t ODDPARITY = 1;
+#endif
+#ifndef EVENPARITY
 constexpr std::uint8_t EVENPARITY = 2;
+#endif
+#ifndef MARKPARITY
 constexpr std::uint8_t MARKPARITY = 3;
+#endif
+#ifndef SPACEPARITY
 constexpr std::uint8_t SPACEPARITY = 4;
+#endif
 
+#ifndef ONESTOPBIT
 constexpr std::uint8_t ONESTOPBIT = 0;
+#endif
+#ifndef ONE5STOPBITS
 constexpr std::uint8_t ONE5STOPBITS = 1;
+#endif
+#ifndef TWOSTOPBITS
 constexpr std::uint8_t TWOSTOPBITS = 2;
+#endif
 
+#ifndef RTS_CONTROL_DISABLE
 constexpr std::uint8_t RTS_CONTROL_DISABLE = 0;
+#endif
+#ifndef RTS_CONTROL_ENABLE
 constexpr std::uint8_t RTS_CONTROL_ENABLE = 1;
+#endif
 
 // Line settings of a port.
 struct LineSettings {
@@ -64,7 +88,7 @@ struct LineSettings {
 
 struct IoResult {
     std::size_t count = 0; // bytes moved, also on failure
-    int error = 0;         // errno, 0 for success
+    int error = 0;         // the system's error code, 0 for success
 };
 
 enum class WaitResult {
@@ -73,10 +97,6 @@ enum class WaitResult {
     Timeout,
     Lost, // the device hung up or failed: no more input will come
 };
-
-// True for the errno values that mean the device itself is gone (unplugged adapter, closed
-// pseudo-terminal master), as opposed to a passing failure.
-bool IsDeviceLost(int error);
 
 class ISerialDevice {
 public:
@@ -115,7 +135,7 @@ struct OpenResult {
 };
 
 // Opens a device path for exclusive reading and writing. A second open of the same device, by
-// this or another program, fails (EBUSY) while the first is held.
+// this or another program, fails (EBUSY; on Windows access denied) while the first is held.
 using SerialDeviceFactory = std::function<OpenResult(const std::string& path)>;
 
 OpenResult OpenSerialDevice(const std::string& path);
@@ -123,10 +143,7 @@ OpenResult OpenSerialDevice(const std::string& path);
 // Replaces the factory (an empty one restores the system's); returns the previous one.
 SerialDeviceFactory SetSerialDeviceFactory(SerialDeviceFactory factory);
 
-// The system's own factory (termios on POSIX).
+// The system's own factory (termios on POSIX, the comm calls on Windows).
 OpenResult OpenSystemSerialDevice(const std::string& path);
-
-// The system's text for an errno value, such as "No such file or directory".
-std::string ErrorText(int error);
 
 } // namespace orvane

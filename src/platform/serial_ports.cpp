@@ -1,7 +1,6 @@
 #include "platform/serial_ports.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <string_view>
 #include <tuple>
@@ -136,15 +135,6 @@ bool IsNeverAPort(const std::string& path) {
         ((rest[4] >= '0' && rest[4] <= '9') || (rest[4] >= 'a' && rest[4] <= 'f')))
         return true;
     return false;
-}
-
-std::string ResolvedPath(const std::string& path) {
-    if (path.empty())
-        return path;
-    char buffer[PATH_MAX];
-    if (::realpath(path.c_str(), buffer) == nullptr)
-        return path;
-    return buffer;
 }
 
 } // namespace orvane

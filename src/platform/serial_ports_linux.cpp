@@ -8,6 +8,8 @@
 #include <libudev.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -177,6 +179,15 @@ TtyTree ReadTtyTree() {
         tree.nodes.push_back(std::move(node));
     }
     return tree;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    if (path.empty())
+        return path;
+    char buffer[PATH_MAX];
+    if (::realpath(path.c_str(), buffer) == nullptr)
+        return path;
+    return buffer;
 }
 
 } // namespace orvane

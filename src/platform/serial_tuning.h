@@ -1,4 +1,6 @@
 // Driver settings beyond the line settings, applied when a serial device is opened.
+//
+// POSIX only: on Windows the latency of a USB adapter is its driver's own setting.
 #pragma once
 
 namespace orvane {

@@ -1,5 +1,6 @@
 // A stop asked of the whole process: by a signal (SIGINT, SIGTERM, SIGHUP) in the
-// command-line updater, or by a test.
+// command-line updater, on Windows by a console event (Ctrl+C, Ctrl+Break, the console window
+// closing, log-off, shut-down), or by a test.
 //
 // The request is one atomic number, so a signal handler can make it. Everything that may wait
 // long on the user-interface thread (a queued frame waiting for the previous one to leave, the
@@ -14,7 +15,8 @@ namespace orvane {
 
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that record the signal (the first one
 // wins), and ignores SIGPIPE: a closed output then fails a write instead of ending the
-// process before it has said what happened and written its result.
+// process before it has said what happened and written its result. On Windows: a console
+// control handler that records the console event the same way.
 void InstallStopSignals();
 
 // The signal that asked to stop (or the number given to RequestStop), 0 while none has.
@@ -31,7 +33,8 @@ void RequestStop(int signal);
 // Forgets the request (tests).
 void ClearStopRequest();
 
-// "SIGINT", "SIGTERM", "SIGHUP", or "signal N".
+// "SIGINT", "SIGTERM", "SIGHUP" (on Windows also "Ctrl+C", "Ctrl+Break", "the console
+// closing", ...), or "signal N".
 const char* SignalName(int signal);
 
 } // namespace orvane

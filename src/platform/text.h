@@ -9,6 +9,14 @@
 #include <string>
 #include <string_view>
 
+// The formats are the C library's printf formats (%zu, %lld included). MinGW builds use its
+// standard-conforming printf (__USE_MINGW_ANSI_STDIO), which the GNU format checks describe.
+#ifdef __MINGW32__
+#define ORVANE_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define ORVANE_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace orvane {
 
 // 8-bit bytes to UTF-16, one code unit per byte (Latin-1).
@@ -34,7 +42,7 @@ std::u16string EscapeControls(std::u16string_view text);
 
 // printf-style formatting into a bounded buffer; the result is widened as Latin-1.
 // Output longer than the bound is cut, never written past the buffer.
-std::u16string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatAnsi(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::u16string FormatText(const char* format, ...) ORVANE_PRINTF_FORMAT(1, 2);
+std::string FormatAnsi(const char* format, ...) ORVANE_PRINTF_FORMAT(1, 2);
 
 } // namespace orvane

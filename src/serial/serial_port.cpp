@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -32,7 +31,7 @@ constexpr milliseconds kSpuriousPause{10};
 constexpr std::size_t kReportBound = 200;
 
 // Reads a decimal integer at the start of the text; false when there is none.
-bool ReadNumber(std::string_view text, long& value) {
+bool ReadNumber(std::string_view text, long long& value) {
     const auto* first = text.data();
     const auto* last = first + text.size();
     const auto [ptr, ec] = std::from_chars(first, last, value);
@@ -132,7 +131,7 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     m_nOpenError = opened.error;
     if (!opened.device) {
         if (m_nOpenError == 0)
-            m_nOpenError = ENODEV;
+            m_nOpenError = kErrorNoDevice;
         return false;
     }
     m_nOpenError = 0;
@@ -152,7 +151,7 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     } else {
         m_lineSettings.fRtsControl = RTS_CONTROL_ENABLE;
         if (!ParseSettings(settings, m_lineSettings)) {
-            error = EINVAL;
+            error = kErrorInvalidArgument;
             failedCall = "BuildCommDCB()";
         } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
             failedCall = "SetCommState()";
@@ -172,18 +171,20 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
 }
 
 bool CSerialPort::ParseSettings(std::string_view text, LineSettings& settings) {
-    long baud = 9600;
+    // 64 bits on every system: a long cannot hold every 32-bit rate where it is 32 bits wide.
+    long long baud = 9600;
     std::uint8_t parity = NOPARITY;
-    long data = 8;
+    long long data = 8;
     std::uint8_t stopBits = ONESTOPBIT;
     int completed = 0;
 
     const auto complete = [&](std::string_view value) {
         ++completed;
-        long number = 0;
+        long long number = 0;
         switch (completed) {
         case 1:
-            if (ReadNumber(value, number) && number > 0 && number <= static_cast<long>(UINT32_MAX))
+            if (ReadNumber(value, number) && number > 0 &&
+                number <= static_cast<long long>(UINT32_MAX))
                 baud = number;
             break;
         case 2:
@@ -506,14 +507,14 @@ void CSerialPort::SetBaudRate(int baud) {
     {
         std::lock_guard lock(m_lock);
         if (!m_hPort) {
-            error = EBADF;
+            error = kErrorBadHandle;
             failedCall = "GetCommState()";
         } else if ((error = m_hPort->GetState(m_lineSettings)) != 0) {
             failedCall = "GetCommState()";
         } else {
             m_lineSettings.BaudRate = static_cast<std::uint32_t>(baud);
             if (baud <= 0) {
-                error = EINVAL;
+                error = kErrorInvalidArgument;
                 failedCall = "SetCommState()";
             } else if ((error = m_hPort->SetState(m_lineSettings)) != 0) {
                 failedCall = "SetCommState()";

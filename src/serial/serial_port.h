@@ -87,7 +87,8 @@ public:
     // the receive notifications carry.
     bool OpenPort(IMessageTarget* owner, int port, const std::string& devicePath, int baud,
                   char parity, int data, int stop, std::uint32_t eventMask, int bufferSize);
-    // The errno of the last OpenPort that could not open its device (0 after a success).
+    // The system error code of the last OpenPort that could not open its device (0 after a
+    // success).
     int LastOpenError() const { return m_nOpenError; }
 
     // Starts the reader, then the writer. False when no port is open or a thread cannot start.
@@ -170,8 +171,8 @@ private:
     int m_nWriteLength = 0;
     std::uint32_t m_dwEventMask = 0;
     int m_nWriteCapacity = 0;
-    int m_nLastError = 0; // errno of the last failed configuration call
-    int m_nOpenError = 0; // errno of the last failed open
+    int m_nLastError = 0; // error code of the last failed configuration call
+    int m_nOpenError = 0; // error code of the last failed open
     std::atomic<bool> m_bLost{false};
     std::atomic<bool> m_bNotifyOwed{false};
     std::atomic<std::uint64_t> m_nWriteFailures{0};

@@ -31,6 +31,6 @@ constexpr int IDC_PORT_DETAILS =
 constexpr int IDC_ABOUT_FIRMWARE = 1060; // the about box's line naming the firmware
 
 // Posted by the serial reader when bytes are waiting in the receive ring.
-constexpr fw::UINT WM_SERIAL_RECEIVED = fw::WM_USER + 7; // 1031
+constexpr fw::UINT WM_SERIAL_RECEIVED = WM_USER + 7; // 1031
 
 } // namespace orvane::ui

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <poll.h>
 #include <thread>
 
 namespace orvane {
@@ -32,18 +31,6 @@ TEST(ManualResetEventTest, WaitForAnyReturnsLowestSetIndex) {
         // Manual reset: a successful wait leaves the event set.
         EXPECT_EQ(WaitForAny({&a, &b, &e}, 0ms), c.expected);
     }
-}
-
-TEST(ManualResetEventTest, ResetClearsStateAndDescriptorReadiness) {
-    ManualResetEvent e;
-    ASSERT_EQ(e.Create(true), 0);
-    e.Set(); // a second set must not need a second reset
-    e.Reset();
-    EXPECT_FALSE(e.IsSet());
-    pollfd p{e.PollFd(), POLLIN, 0};
-    EXPECT_EQ(::poll(&p, 1, 0), 0);
-    e.Set();
-    EXPECT_EQ(::poll(&p, 1, 0), 1);
 }
 
 TEST(ManualResetEventTest, SetFromAnotherThreadEndsAnUnboundedWait) {

@@ -1,13 +1,11 @@
 // Text from outside made safe for a terminal, peer text decoded once, one message box of a
 // kind at a time, and the stop request.
 #include "platform/message.h"
-#include "platform/stop_request.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -86,23 +84,6 @@ TEST(MessageBoxKinds, CautiousAnswers) {
     EXPECT_EQ(CautiousAnswer(MB_OK | MB_ICONERROR), IDOK);
     EXPECT_EQ(CautiousAnswer(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2), IDNO);
     EXPECT_EQ(CautiousAnswer(MB_OKCANCEL), IDCANCEL);
-}
-
-TEST(StopRequest, FirstSignalWinsUntilCleared) {
-    ClearStopRequest();
-    EXPECT_FALSE(StopRequested());
-    InstallStopSignals();
-    std::raise(SIGHUP);
-    std::raise(SIGTERM);
-    EXPECT_EQ(StopSignal(), SIGHUP);
-    EXPECT_STREQ(SignalName(StopSignal()), "SIGHUP");
-    ClearStopRequest();
-    RequestStop(kOwnStop);
-    EXPECT_EQ(StopSignal(), kOwnStop);
-    ClearStopRequest();
-    std::signal(SIGHUP, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
 }
 
 } // namespace

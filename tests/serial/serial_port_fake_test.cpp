@@ -28,7 +28,7 @@ struct FakeState {
     std::vector<std::string> calls;
     LineSettings line;
     std::vector<std::uint8_t> written;
-    std::atomic<bool> lost{false}; // the device has gone: every wait says so
+    std::atomic<bool> lost{false};           // the device has gone: every wait says so
     std::chrono::milliseconds writeTakes{0}; // how long each write keeps the writer busy
 
     int Call(const std::string& name) {
@@ -164,7 +164,7 @@ TEST_F(WorkerWithFakeDevice, UnreadableSettingsTextIsReportedAsBuildCommDCB) {
     EXPECT_TRUE(worker.OpenPort(&target, port, 9600, ' ', 8, 1, 9, 512));
     const auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, Report("BuildCommDCB()", EINVAL));
+    EXPECT_EQ(shown[0].text, Report("BuildCommDCB()", kErrorInvalidArgument));
     for (const auto& call : state->Calls())
         EXPECT_NE(call, "SetState");
 }

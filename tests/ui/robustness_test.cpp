@@ -1,13 +1,12 @@
 // A hostile or failing receiver and an impatient operator, on the headless back end: reply
 // floods while a box is open, a device lost mid-transfer, interrupting a transfer, a port that
 // cannot be opened, a worker closed under its own call.
+#include "heap_usage.h"
 #include "scripted_link.h"
 
 #include "platform/message.h"
 
 #include <gtest/gtest.h>
-
-#include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,10 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Lines = std::vector<std::u16string>;
-
-std::size_t HeapInUse() {
-    return mallinfo2().uordblks;
-}
 
 // How many replies a flood test feeds: ORVANE_FLOOD_REPLIES, for the benchmark script.
 int FloodReplies(int fallback) {

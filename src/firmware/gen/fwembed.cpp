@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::string text = "    .section .rodata.orvane_package,\"a\"\n";
+    std::string text = "#ifdef __ELF__\n    .section .rodata.orvane_package,\"a\"\n#else\n"
+                       "    .section .rdata$orvane_package,\"dr\"\n#endif\n";
     const std::string manifest = out + "/manifest.json";
     if (!WriteFile(manifest, result.manifest.data(), result.manifest.size())) {
         std::fprintf(stderr, "cannot write %s\n", manifest.c_str());
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     }
     text += AsmText("orvane_package_source", package);
     text += AsmText("orvane_package_signed_by", result.firmware->SignedBy());
-    text += "    .section .note.GNU-stack,\"\",@progbits\n";
+    text += "#ifdef __ELF__\n    .section .note.GNU-stack,\"\",@progbits\n#endif\n";
     std::ofstream asmFile(out + "/firmware_package.S", std::ios::trunc);
     asmFile << text;
     if (!asmFile)

@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    std::string asm_text = "    .section .rodata.orvane_images,\"a\"\n";
+    std::string asm_text = "#ifdef __ELF__\n    .section .rodata.orvane_images,\"a\"\n#else\n"
+                           "    .section .rdata$orvane_images,\"dr\"\n#endif\n";
 
     for (const ImageSpec& img : kImages) {
         Generator gen(SeedFor(std::string("image-") + img.name));
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
         asm_text += "    .balign 16\n    .globl " + sym + "\n" + sym + ":\n    .incbin \"" + bin +
                     "\"\n    .globl " + sym + "_end\n" + sym + "_end:\n";
     }
-    asm_text += "    .section .note.GNU-stack,\"\",@progbits\n";
+    asm_text += "#ifdef __ELF__\n    .section .note.GNU-stack,\"\",@progbits\n#endif\n";
 
     std::ofstream out(dir + "/images.S", std::ios::trunc);
     out << asm_text;

@@ -1,0 +1,85 @@
+// Stop requests on Windows come from the console: Ctrl+C, Ctrl+Break, and the console window
+// closing (or the user logging off, or the system shutting down).
+#include "platform/stop_request.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace orvane {
+
+namespace {
+std::atomic<int> g_stopSignal{0};
+
+// Console events are recorded above the C signal numbers, so both can be told apart; the event
+// number itself starts at 0 (Ctrl+C), which would read as "no request".
+constexpr int kConsoleEventBase = 0x100;
+
+// After a close, log-off or shut-down event the system ends the process as soon as the
+// handler returns, and at the latest after five seconds: wait here, so the program has that
+// time to stop its transfer and say what happened.
+constexpr DWORD kCloseGraceMs = 4500;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        RequestStop(kConsoleEventBase + static_cast<int>(event));
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        RequestStop(kConsoleEventBase + static_cast<int>(event));
+        ::Sleep(kCloseGraceMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+} // namespace
+
+void InstallStopSignals() {
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int StopSignal() {
+    return g_stopSignal.load(std::memory_order_acquire);
+}
+
+void RequestStop(int signal) {
+    int none = 0;
+    g_stopSignal.compare_exchange_strong(none, signal == 0 ? kOwnStop : signal,
+                                         std::memory_order_acq_rel);
+}
+
+void ClearStopRequest() {
+    g_stopSignal.store(0, std::memory_order_release);
+}
+
+const char* SignalName(int signal) {
+    switch (signal) {
+    case kConsoleEventBase + CTRL_C_EVENT:
+        return "Ctrl+C";
+    case kConsoleEventBase + CTRL_BREAK_EVENT:
+        return "Ctrl+Break";
+    case kConsoleEventBase + CTRL_CLOSE_EVENT:
+        return "the console closing";
+    case kConsoleEventBase + CTRL_LOGOFF_EVENT:
+        return "the user logging off";
+    case kConsoleEventBase + CTRL_SHUTDOWN_EVENT:
+        return "the system shutting down";
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    default: {
+        static thread_local char name[24];
+        std::snprintf(name, sizeof name, "signal %d", signal);
+        return name;
+    }
+    }
+}
+
+} // namespace orvane
