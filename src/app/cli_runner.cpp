@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <thread>
 
 namespace orvane::app {
 
@@ -214,7 +215,9 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
                 std::fprintf(options.out, "Waiting for %s: %s\n", port.c_str(), said.c_str());
             std::fflush(options.out);
         }
-        ::usleep(300 * 1000);
+        // 300 ms between tries, in slices so that a stop is not kept waiting.
+        for (int slice = 0; slice < 10 && !StopRequested(); ++slice)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
         frame.OpenLink();
     }
 }

@@ -279,7 +279,10 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
         bool changed = false;
         std::size_t nl;
         while ((nl = r.pending.find('\n')) != std::string::npos) {
-            const std::string line = r.pending.substr(0, nl);
+            // A Windows updater ends its lines with CR LF.
+            std::string line = r.pending.substr(0, nl);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             r.pending.erase(0, nl + 1);
             changed = true;
             if (line.rfind("progress ", 0) == 0) {

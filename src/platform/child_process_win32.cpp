@@ -1,9 +1,12 @@
 #include <windows.h>
 
 #include "platform/child_process.h"
+#include "platform/stop_event_win32.h"
 #include "platform/stop_request.h"
+#include "platform/system_error.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -14,25 +17,12 @@ namespace {
 // Most bytes one ReadOutput/ReadErrors call takes.
 constexpr DWORD kReadLimit = 1 << 20;
 constexpr int kPollSliceMs = 20;
+// The pipes' buffer: a child that writes much between two looks need not wait for each one.
+constexpr DWORD kPipeBuffer = 64 * 1024;
 
 std::wstring Wide(const std::string& utf8) {
     const std::u16string text = FromUtf8(utf8);
     return std::wstring(text.begin(), text.end());
-}
-
-std::string SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::u16string text;
-    if (n && buffer)
-        text.assign(buffer, buffer + n);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u'.'))
-        text.pop_back();
-    return text.empty() ? FormatAnsi("system error %lu", static_cast<unsigned long>(code))
-                        : ToUtf8(text);
 }
 
 // One argument as the child's C run-time splits its command line: quoted when it has blanks,
@@ -89,6 +79,7 @@ struct ChildProcess::Impl {
     HANDLE process = nullptr;
     HANDLE out = nullptr;
     HANDLE err = nullptr;
+    HANDLE stop = nullptr; // the child's stop event
     DWORD id = 0;
     bool ended = false;
     bool killed = false;
@@ -102,6 +93,7 @@ struct ChildProcess::Impl {
         CloseIf(process);
         CloseIf(out);
         CloseIf(err);
+        CloseIf(stop);
     }
 
     // Whether a pipe has bytes waiting, or has ended (closed and emptied).
@@ -114,26 +106,31 @@ struct ChildProcess::Impl {
         return available > 0;
     }
 
+    // Takes what the pipe holds, and what arrives meanwhile, up to the limit of one call.
     static ChildOutput Read(HANDLE& pipe, std::string& appended) {
         if (!pipe)
             return ChildOutput::Ended;
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
-            CloseIf(pipe);
-            return ChildOutput::Ended;
+        DWORD taken = 0;
+        while (taken < kReadLimit) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+                CloseIf(pipe);
+                return ChildOutput::Ended;
+            }
+            if (available == 0)
+                break;
+            const DWORD want = (std::min)(available, kReadLimit - taken);
+            const std::size_t before = appended.size();
+            appended.resize(before + want);
+            DWORD got = 0;
+            if (!ReadFile(pipe, appended.data() + before, want, &got, nullptr)) {
+                appended.resize(before);
+                CloseIf(pipe);
+                return ChildOutput::Ended;
+            }
+            appended.resize(before + got);
+            taken += got;
         }
-        if (available == 0)
-            return ChildOutput::Open;
-        const DWORD want = available < kReadLimit ? available : kReadLimit;
-        const std::size_t before = appended.size();
-        appended.resize(before + want);
-        DWORD got = 0;
-        if (!ReadFile(pipe, appended.data() + before, want, &got, nullptr)) {
-            appended.resize(before);
-            CloseIf(pipe);
-            return ChildOutput::Ended;
-        }
-        appended.resize(before + got);
         return ChildOutput::Open;
     }
 };
@@ -147,16 +144,16 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
                          std::string* error) {
     auto fail = [&](DWORD code) {
         if (error)
-            *error = SystemText(code);
+            *error = ErrorText(static_cast<int>(code));
         return false;
     };
     if (m_impl)
         return fail(ERROR_ALREADY_EXISTS);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
+    if (!CreatePipe(&outRead, &outWrite, &inherit, kPipeBuffer))
         return fail(GetLastError());
-    if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+    if (!CreatePipe(&errRead, &errWrite, &inherit, kPipeBuffer)) {
         const DWORD code = GetLastError();
         CloseIf(outRead);
         CloseIf(outWrite);
@@ -195,9 +192,13 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     }
     if (HANDLE job = StationJob())
         AssignProcessToJobObject(job, info.hProcess);
+    // Made before the child runs, so that a stop asked at once is not lost; the child opens
+    // the same event by its name when it installs its stop handling.
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, StopEventName(info.dwProcessId).c_str());
     ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     m_impl = std::make_unique<Impl>();
+    m_impl->stop = stop;
     m_impl->process = info.hProcess;
     m_impl->id = info.dwProcessId;
     m_impl->out = outRead;
@@ -239,8 +240,11 @@ bool ChildProcess::TryWait(ChildExit* exit) {
 }
 
 void ChildProcess::Terminate() {
-    if (m_impl && !m_impl->ended)
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, m_impl->id);
+    if (!m_impl || m_impl->ended)
+        return;
+    if (m_impl->stop)
+        SetEvent(m_impl->stop);
+    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, m_impl->id);
 }
 
 void ChildProcess::Kill() {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/stop_event_win32.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +14,9 @@ namespace orvane {
 
 namespace {
 std::atomic<int> g_stopSignal{0};
+// This process's stop event (made by the station that started it, or here); null before
+// InstallStopSignals.
+std::atomic<HANDLE> g_stopEvent{nullptr};
 
 // Console events are recorded above the C signal numbers, so both can be told apart; the event
 // number itself starts at 0 (Ctrl+C), which would read as "no request".
@@ -42,9 +47,21 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 void InstallStopSignals() {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    if (!g_stopEvent.load(std::memory_order_acquire))
+        g_stopEvent.store(
+            ::CreateEventW(nullptr, TRUE, FALSE, StopEventName(::GetCurrentProcessId()).c_str()),
+            std::memory_order_release);
 }
 
 int StopSignal() {
+    const int signal = g_stopSignal.load(std::memory_order_acquire);
+    if (signal != 0)
+        return signal;
+    // A station's request counts as a Ctrl+Break, the console's own way of asking a program
+    // to stop.
+    const HANDLE event = g_stopEvent.load(std::memory_order_acquire);
+    if (event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+        RequestStop(kConsoleEventBase + CTRL_BREAK_EVENT);
     return g_stopSignal.load(std::memory_order_acquire);
 }
 

@@ -2,18 +2,21 @@
 # One update by the Windows command-line updater under Wine against the Linux simulated
 # receiver: the receiver's pseudo-terminal is the Windows program's COM port.
 #
-#   update_under_wine.sh --exe CLI.exe --bootsim BOOTSIM --com N --expect-exit CODE
+#   update_under_wine.sh --run RUN --prefix PREFIX --exe CLI.exe --bootsim BOOTSIM --com N
+#                        --expect-exit CODE
 #                        [--expect-complete] [--expect-output TEXT]... [--expect-no-blocks]
 #                        [--sim ARG]... [-- CLI-ARGS...]
 #
-# WINEPREFIX must name a prefix made for the tests (tests/wine/prefix.sh). Wine's own helper
-# processes keep inherited pipes open, so everything it prints goes to files, never to a pipe.
+# RUN is tests/wine/run, which makes the prefix on first use. Wine's own helper processes keep
+# inherited pipes open, so everything the program prints goes to files, never to a pipe.
 set -euo pipefail
 
-exe="" bootsim="" com="" expect_exit="" expect_complete=0 expect_no_blocks=0
+run="" WINEPREFIX="" exe="" bootsim="" com="" expect_exit="" expect_complete=0 expect_no_blocks=0
 expect_output=() sim_args=() cli_args=()
 while (($#)); do
   case "$1" in
+    --run) run="$2"; shift 2 ;;
+    --prefix) WINEPREFIX="$2"; shift 2 ;;
     --exe) exe="$2"; shift 2 ;;
     --bootsim) bootsim="$2"; shift 2 ;;
     --com) com="$2"; shift 2 ;;
@@ -26,8 +29,7 @@ while (($#)); do
     *) echo "update_under_wine: unknown argument $1" >&2; exit 64 ;;
   esac
 done
-: "${WINEPREFIX:?WINEPREFIX must name the tests' Wine prefix}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+: "${run:?--run names tests/wine/run}" "${WINEPREFIX:?--prefix names the Wine prefix of the tests}"
 
 work="$(mktemp -d)"
 sim_pid=""
@@ -46,10 +48,11 @@ for _ in $(seq 100); do
 done
 pty="$(sed -n 's/^port: //p' "$work/bootsim.out" | head -n1)"
 [ -n "$pty" ] || { echo "the simulated receiver printed no port:"; cat "$work/bootsim.out"; exit 1; }
+mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$com"
 
 set +e
-timeout 180 wine "$exe" --port "COM$com" --no-progress "${cli_args[@]}" \
+timeout 180 "$run" "$WINEPREFIX" "$exe" --port "COM$com" --no-progress "${cli_args[@]}" \
   >"$work/cli.out" 2>"$work/cli.err" </dev/null
 code=$?
 set -e
