@@ -161,8 +161,9 @@ TEST(ChildProcessTest, TerminateAsksAndKillEnds) {
             ASSERT_TRUE(got.ended);
         }
         EXPECT_EQ(got.exit.normal, c.endsNormally);
-        if (c.endsNormally)
+        if (c.endsNormally) {
             EXPECT_EQ(got.exit.code, 3);
+        }
     }
 }
 
