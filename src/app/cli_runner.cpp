@@ -382,7 +382,7 @@ CliResult RunUpdate(const CliOptions& options) {
             result.reason = FormatAnsi("stopped by %s while waiting for %s; nothing was sent",
                                        SignalName(result.signal), port.c_str());
             std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-            return finish(kExitSignalBase + (result.signal > 0 ? result.signal : 2));
+            return finish(StopExitCode(result.signal));
         }
     }
     if (!frame.IsLinked() && frame.PlaceholderRefused()) {
@@ -455,7 +455,7 @@ CliResult RunUpdate(const CliOptions& options) {
                              "on and update it again";
         std::fprintf(options.err, "error: %s\n", result.reason.c_str());
         std::fflush(options.err);
-        return finish(kExitSignalBase + (result.signal > 0 ? result.signal : 2));
+        return finish(StopExitCode(result.signal));
     }
     const auto limit = static_cast<long long>(options.timeout.count());
     if (frame.IsWaitingForDevice())

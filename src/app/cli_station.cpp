@@ -421,7 +421,7 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
         worst = std::max(worst, static_cast<int>(kExitReportLost));
     }
     if (stopping)
-        return kExitSignalBase + std::max(StopSignal(), 0);
+        return StopExitCode(StopSignal());
     return worst;
 }
 

@@ -33,6 +33,13 @@ void RequestStop(int signal);
 // Forgets the request (tests).
 void ClearStopRequest();
 
+// The exit code of a program stopped by this request, as a shell reports a signal's:
+// 128 + the signal's number (130 for SIGINT). On Windows the console events take the codes of
+// their POSIX counterparts, so scripts read the same codes on both systems: Ctrl+C 130,
+// Ctrl+Break (and a station's stop) 143, the console closing, log-off and shut-down 129.
+// A stop of the program's own (or none) reads as SIGINT's.
+int StopExitCode(int signal);
+
 // "SIGINT", "SIGTERM", "SIGHUP" (on Windows also "Ctrl+C", "Ctrl+Break", "the console
 // closing", ...), or "signal N".
 const char* SignalName(int signal);

@@ -45,6 +45,10 @@ void ClearStopRequest() {
     g_stopSignal.store(0, std::memory_order_release);
 }
 
+int StopExitCode(int signal) {
+    return 128 + (signal > 0 ? signal : SIGINT);
+}
+
 const char* SignalName(int signal) {
     switch (signal) {
     case SIGINT:

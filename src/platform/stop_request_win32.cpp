@@ -75,6 +75,21 @@ void ClearStopRequest() {
     g_stopSignal.store(0, std::memory_order_release);
 }
 
+int StopExitCode(int signal) {
+    switch (signal) {
+    case kConsoleEventBase + CTRL_BREAK_EVENT:
+        return 128 + SIGTERM;
+    case kConsoleEventBase + CTRL_CLOSE_EVENT:
+    case kConsoleEventBase + CTRL_LOGOFF_EVENT:
+    case kConsoleEventBase + CTRL_SHUTDOWN_EVENT:
+        return 128 + 1; // SIGHUP's number: the terminal went away
+    case kConsoleEventBase + CTRL_C_EVENT:
+        return 128 + SIGINT;
+    default:
+        return 128 + (signal > 0 && signal < kConsoleEventBase ? signal : SIGINT);
+    }
+}
+
 const char* SignalName(int signal) {
     switch (signal) {
     case kConsoleEventBase + CTRL_C_EVENT:

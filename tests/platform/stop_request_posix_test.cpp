@@ -24,5 +24,12 @@ TEST(StopRequest, FirstSignalWinsUntilCleared) {
     std::signal(SIGINT, SIG_DFL);
 }
 
+TEST(StopRequest, ExitCodesAreAShellsForTheSignal) {
+    EXPECT_EQ(StopExitCode(SIGHUP), 129);
+    EXPECT_EQ(StopExitCode(SIGINT), 130);
+    EXPECT_EQ(StopExitCode(SIGTERM), 143);
+    EXPECT_EQ(StopExitCode(kOwnStop), 130);
+}
+
 } // namespace
 } // namespace orvane

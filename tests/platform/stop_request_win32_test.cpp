@@ -1,3 +1,6 @@
+#include <windows.h>
+
+#include "platform/stop_event_win32.h"
 #include "platform/stop_request.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +23,31 @@ TEST(StopRequestWin32, FirstRequestWinsUntilClearedAndIsNamed) {
     EXPECT_EQ(StopSignal(), kOwnStop);
     ClearStopRequest();
     EXPECT_STREQ(SignalName(99), "signal 99");
+}
+
+// A station asks one of its updaters to stop through the updater's stop event: it reads as a
+// Ctrl+Break, and the program ends with SIGTERM's code, as on Linux.
+TEST(StopRequestWin32, TheStationsStopEventIsAStopRequest) {
+    ClearStopRequest();
+    InstallStopSignals();
+    HANDLE event =
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName(GetCurrentProcessId()).c_str());
+    ASSERT_NE(event, nullptr);
+    EXPECT_FALSE(StopRequested());
+    ASSERT_TRUE(SetEvent(event));
+    EXPECT_TRUE(StopRequested());
+    EXPECT_STREQ(SignalName(StopSignal()), "Ctrl+Break");
+    EXPECT_EQ(StopExitCode(StopSignal()), 143);
+    ResetEvent(event);
+    CloseHandle(event);
+    ClearStopRequest();
+}
+
+TEST(StopRequestWin32, ExitCodesAreThoseOfThePosixSignals) {
+    EXPECT_EQ(StopExitCode(SIGINT), 130);
+    EXPECT_EQ(StopExitCode(SIGTERM), 143);
+    EXPECT_EQ(StopExitCode(kOwnStop), 130);
+    EXPECT_EQ(StopExitCode(0), 130);
 }
 
 } // namespace

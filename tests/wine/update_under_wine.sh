@@ -5,13 +5,16 @@
 #   update_under_wine.sh --run RUN --prefix PREFIX --exe CLI.exe --bootsim BOOTSIM --com N
 #                        --expect-exit CODE
 #                        [--expect-complete] [--expect-output TEXT]... [--expect-no-blocks]
-#                        [--sim ARG]... [-- CLI-ARGS...]
+#                        [--interrupt-after SECONDS] [--sim ARG]... [-- CLI-ARGS...]
+#
+# --interrupt-after sends SIGINT to the Windows program after that time, which Wine hands it
+# as Ctrl+C.
 #
 # RUN is tests/wine/run, which makes the prefix on first use. Wine's own helper processes keep
 # inherited pipes open, so everything the program prints goes to files, never to a pipe.
 set -euo pipefail
 
-run="" WINEPREFIX="" exe="" bootsim="" com="" expect_exit="" expect_complete=0 expect_no_blocks=0
+run="" WINEPREFIX="" exe="" bootsim="" com="" expect_exit="" interrupt_after="" expect_complete=0 expect_no_blocks=0
 expect_output=() sim_args=() cli_args=()
 while (($#)); do
   case "$1" in
@@ -25,6 +28,7 @@ while (($#)); do
     --expect-no-blocks) expect_no_blocks=1; shift ;;
     --expect-output) expect_output+=("$2"); shift 2 ;;
     --sim) sim_args+=("$2"); shift 2 ;;
+    --interrupt-after) interrupt_after="$2"; shift 2 ;;
     --) shift; cli_args=("$@"); break ;;
     *) echo "update_under_wine: unknown argument $1" >&2; exit 64 ;;
   esac
@@ -53,7 +57,14 @@ ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$com"
 
 set +e
 timeout 180 "$run" "$WINEPREFIX" "$exe" --port "COM$com" --no-progress "${cli_args[@]}" \
-  >"$work/cli.out" 2>"$work/cli.err" </dev/null
+  >"$work/cli.out" 2>"$work/cli.err" </dev/null &
+updater=$!
+if [ -n "$interrupt_after" ]; then
+  sleep "$interrupt_after"
+  # The program itself, under the loader Wine started it with.
+  pkill -INT -f -- "$(basename "$exe").*--port COM$com( |$)" || echo "no program to interrupt"
+fi
+wait "$updater"
 code=$?
 set -e
 kill -INT "$sim_pid" 2>/dev/null || true
