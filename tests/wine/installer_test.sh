@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine: a silent install into a folder of the test's own, the
+# programs run from there, the Start-menu entries and the uninstall entry exist; then the
+# silent uninstall leaves neither files, entries nor the folder behind.
+#   installer_test.sh RUN PREFIX SETUP.exe
+set -euo pipefail
+run="$1" prefix="$2" setup="$3"
+# Wine's menu builder would copy the Start-menu entries into the desktop's own menus.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+drive="$prefix/drive_c"
+target="OrvaneInstallTest"
+menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Orvane Update"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaneUpdate'
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; ls -R "$drive/$target" 2>/dev/null | head -30; exit 1; }
+
+rm -rf "${drive:?}/$target"
+"$run" "$prefix" "$setup" /S "/D=C:\\$target" >"$work/install.out" 2>&1 || fail "the installer failed"
+[ -f "$drive/$target/bin/orvane-update-cli.exe" ] || fail "no orvane-update-cli.exe"
+[ -f "$drive/$target/share/orvane-update/keys/README.md" ] || fail "no keys folder"
+[ -f "$drive/$target/uninstall.exe" ] || fail "no uninstaller"
+[ -f "$menu/Orvane Update (command line).lnk" ] || fail "no Start-menu entry"
+"$run" "$prefix" "$drive/$target/bin/orvane-update-cli.exe" --version >"$work/version.out" 2>&1
+grep -q "orvane-update-cli" "$work/version.out" || fail "the installed program does not run"
+"$run" "$prefix" reg query "$key" /v DisplayVersion >"$work/reg.out" 2>&1 || fail "no uninstall entry"
+grep -q "DisplayVersion" "$work/reg.out" || fail "no uninstall entry"
+
+# The uninstaller copies itself away and returns at once: wait for its work.
+"$run" "$prefix" "$drive/$target/uninstall.exe" /S >"$work/uninstall.out" 2>&1 || true
+for _ in $(seq 150); do
+  [ -e "$drive/$target" ] || break
+  sleep 0.2
+done
+[ ! -e "$drive/$target" ] || fail "the folder is still there after the uninstall"
+[ ! -e "$menu" ] || fail "the Start-menu entries are still there"
+if "$run" "$prefix" reg query "$key" >"$work/reg2.out" 2>&1; then
+  fail "the uninstall entry is still there"
+fi
+echo "ok: installed, ran, uninstalled"
