@@ -395,19 +395,4 @@ std::vector<ForgottenPort> CPortDirectory::ForgetAbsent() {
     return forgotten;
 }
 
-CPortDirectory& PortDirectory() {
-    static CPortDirectory directory;
-    return directory;
-}
-
-std::vector<std::u16string> EnumeratePortNames() {
-    return PortDirectory().EnumeratePortNames();
-}
-std::string DevicePathForPort(int port) {
-    return PortDirectory().DevicePathForPort(port);
-}
-int NumberForDevice(const std::string& path) {
-    return PortDirectory().NumberForDevice(path);
-}
-
 } // namespace orvane

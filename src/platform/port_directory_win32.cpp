@@ -180,21 +180,4 @@ std::string CPortDirectory::StoreFile() const {
     return {};
 }
 
-CPortDirectory& PortDirectory() {
-    static CPortDirectory directory;
-    return directory;
-}
-
-std::vector<std::u16string> EnumeratePortNames() {
-    return PortDirectory().EnumeratePortNames();
-}
-
-std::string DevicePathForPort(int port) {
-    return PortDirectory().DevicePathForPort(port);
-}
-
-int NumberForDevice(const std::string& path) {
-    return PortDirectory().NumberForDevice(path);
-}
-
 } // namespace orvane

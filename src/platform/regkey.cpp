@@ -62,13 +62,4 @@ void CRegKey::Close() {
     m_hKey.reset();
 }
 
-std::u16string GetPortOfMonitor() {
-    CRegKey key;
-    std::u16string text;
-    if (key.Create(HKEY_CURRENT_USER, u"Software\\Selvane Works") != ERROR_SUCCESS)
-        return text;
-    key.ReadString(u"PortOfMonitor", text);
-    return text;
-}
-
 } // namespace orvane

@@ -1,4 +1,5 @@
 #include "platform/stop_request.h"
+#include "platform/stop_request_state.h"
 
 #include <atomic>
 #include <csignal>
@@ -7,7 +8,6 @@
 namespace orvane {
 
 namespace {
-std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free,
               "a signal handler may only use lock-free atomics");
 
@@ -32,17 +32,7 @@ void InstallStopSignals() {
 }
 
 int StopSignal() {
-    return g_stopSignal.load(std::memory_order_acquire);
-}
-
-void RequestStop(int signal) {
-    int none = 0;
-    g_stopSignal.compare_exchange_strong(none, signal == 0 ? kOwnStop : signal,
-                                         std::memory_order_acq_rel);
-}
-
-void ClearStopRequest() {
-    g_stopSignal.store(0, std::memory_order_release);
+    return detail::g_stopSignal.load(std::memory_order_acquire);
 }
 
 int StopExitCode(int signal) {

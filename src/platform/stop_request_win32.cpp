@@ -1,6 +1,7 @@
 // Stop requests on Windows come from the console: Ctrl+C, Ctrl+Break, and the console window
 // closing (or the user logging off, or the system shutting down).
 #include "platform/stop_request.h"
+#include "platform/stop_request_state.h"
 
 #include <windows.h>
 
@@ -13,7 +14,6 @@
 namespace orvane {
 
 namespace {
-std::atomic<int> g_stopSignal{0};
 // This process's stop event (made by the station that started it, or here); null before
 // InstallStopSignals.
 std::atomic<HANDLE> g_stopEvent{nullptr};
@@ -54,7 +54,7 @@ void InstallStopSignals() {
 }
 
 int StopSignal() {
-    const int signal = g_stopSignal.load(std::memory_order_acquire);
+    const int signal = detail::g_stopSignal.load(std::memory_order_acquire);
     if (signal != 0)
         return signal;
     // A station's request counts as a Ctrl+Break, the console's own way of asking a program
@@ -62,17 +62,7 @@ int StopSignal() {
     const HANDLE event = g_stopEvent.load(std::memory_order_acquire);
     if (event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
         RequestStop(kConsoleEventBase + CTRL_BREAK_EVENT);
-    return g_stopSignal.load(std::memory_order_acquire);
-}
-
-void RequestStop(int signal) {
-    int none = 0;
-    g_stopSignal.compare_exchange_strong(none, signal == 0 ? kOwnStop : signal,
-                                         std::memory_order_acq_rel);
-}
-
-void ClearStopRequest() {
-    g_stopSignal.store(0, std::memory_order_release);
+    return detail::g_stopSignal.load(std::memory_order_acquire);
 }
 
 int StopExitCode(int signal) {
