@@ -49,6 +49,7 @@ const char* kDescription =
     "  5    a result or report file cannot be written: checked before any receiver\n"
     "       is touched; in station mode also a report lost at the end\n"
     "  64   the command line is wrong\n"
+    "  70   an internal fault of the updater (the update did not complete)\n"
     "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM (128 + the signal's\n"
     "       number): the port is released, the message names the last block\n"
     "       acknowledged, and the result JSON is written\n"
@@ -144,10 +145,11 @@ std::string NewReportDir() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     orvane::PrepareConsole();
     const std::vector<std::string> args = orvane::Utf8Arguments(argc, argv);
     std::vector<const char*> argPointers;
+    argPointers.reserve(args.size());
     for (const std::string& arg : args)
         argPointers.push_back(arg.c_str());
     CLI::App parser(kDescription, "orvane-update-cli");
@@ -490,4 +492,17 @@ int main(int argc, char** argv) {
             std::ofstream(orvane::PathFromUtf8(simReport)) << report;
     }
     return exitCode;
+}
+
+// What nothing below expects (memory running out, say) still ends with a sentence, not an
+// abort: the port is closed by then, and the message says the run did not complete.
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: internal error: %s; the update did not complete\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "error: internal error; the update did not complete\n");
+    }
+    return orvane::app::kExitInternal;
 }

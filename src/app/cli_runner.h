@@ -28,6 +28,7 @@ enum ExitCode : int {
                          // not in the package, or test images refused for a real device
     kExitReportLost = 5, // a result or report file cannot be written
     kExitUsage = 64,     // the command line is wrong
+    kExitInternal = 70,  // a fault of the updater itself (as sysexits' EX_SOFTWARE)
     // Stopped by a signal: 128 + its number (SIGHUP 129, SIGINT 130, SIGTERM 143).
     kExitSignalBase = 128,
     kExitInterrupted = kExitSignalBase + 2,

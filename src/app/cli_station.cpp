@@ -333,6 +333,7 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
     Clock::time_point killAt;
     bool killed = false;
     std::vector<ChildProcess*> children;
+    children.reserve(receivers.size());
     for (Receiver& r : receivers)
         children.push_back(&r.process);
     draw();

@@ -150,6 +150,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     argStrings.push_back(program);
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (std::string& a : argStrings)
         argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -55,7 +55,7 @@ bool WriteReport(const std::string& path, const std::string& json) {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int Run(int argc, char* argv[]) {
     // SIGINT and SIGTERM are taken synchronously by the main thread below; blocking them
     // before any thread starts keeps every other thread out of their way.
     sigset_t stopSignals;
@@ -261,4 +261,15 @@ int main(int argc, char* argv[]) {
     if (signal != 0)
         return 128 + signal;
     return result.completed && result.errors.empty() ? 0 : 1;
+}
+
+int main(int argc, char* argv[]) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvane-bootsim: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "orvane-bootsim: internal error\n");
+    }
+    return 70;
 }
