@@ -15,13 +15,17 @@ if(TARGET orvane-update)
   list(APPEND defines -DWINDOW)
 endif()
 set(copy_programs)
+set(programs_built ${programs})
 foreach(program ${programs})
   list(APPEND copy_programs
     COMMAND ${CMAKE_STRIP} -o ${stage}/bin/$<TARGET_FILE_NAME:${program}> $<TARGET_FILE:${program}>)
 endforeach()
 set(copy_extras)
-if(ORVANE_LANGUAGE_DLL)
-  list(APPEND copy_extras COMMAND ${CMAKE_COMMAND} -E copy ${ORVANE_LANGUAGE_DLL} ${stage}/bin/)
+if(TARGET OrvaneUpdateChs)
+  # The Chinese resource library goes beside the window program, where it is looked for first.
+  list(APPEND copy_extras COMMAND ${CMAKE_STRIP} -o ${stage}/bin/OrvaneUpdateChs.dll
+    $<TARGET_FILE:OrvaneUpdateChs>)
+  list(APPEND programs_built OrvaneUpdateChs)
 endif()
 file(GLOB keys ${PROJECT_SOURCE_DIR}/res/keys/*.pub)
 if(keys)
@@ -35,7 +39,7 @@ add_custom_command(OUTPUT ${setup}
   COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/res/keys/README.md
     ${stage}/share/orvane-update/keys/README.md
   COMMAND ${ORVANE_MAKENSIS} -V2 ${defines} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi
-  DEPENDS ${programs} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi ${keys}
+  DEPENDS ${programs_built} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi ${keys}
   COMMENT "Windows installer ${setup}"
   VERBATIM)
 add_custom_target(installer ALL DEPENDS ${setup})

@@ -5,7 +5,7 @@
 // Thread contract: constant data built on first use; user-interface thread.
 #pragma once
 
-#include "framework/qt/resources.h"
+#include "framework/resources.h"
 
 #include <string>
 #include <vector>
@@ -35,10 +35,11 @@ enum class DocString {
 // One field of a document template string; empty when the string has fewer fields.
 std::u16string GetDocString(std::u16string_view templateString, DocString field);
 
-const fw::qtui::FrameResources& MainFrameResources();
-const std::vector<fw::qtui::DialogTemplate>& DialogTemplates();
+const fw::FrameResources& MainFrameResources();
+const std::vector<fw::DialogTemplate>& DialogTemplates();
 
-// Where the compiled-in pictures live (a Qt resource folder).
+// Where the compiled-in pictures live: a Qt resource folder in the Qt window; the Win32 window
+// finds its pictures among the program's own resources by name (see framework/win32).
 inline constexpr const char* kOwnPictures = ":/orvane/icons";
 
 } // namespace orvane::app

@@ -3,21 +3,19 @@
 #include "app/about_dlg.h"
 #include "app/firmware_loading.h"
 #include "app/resources.h"
+#include "platform/console.h"
 #include "platform/port_directory.h"
+#include "platform/profile.h"
+#include "platform/program_path.h"
 #include "platform/regkey.h"
-#include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/version.h"
 #include "ui/resource_ids.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QString>
-
-#include <climits>
-
 #include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <system_error>
 
 #ifndef ORVANE_DATA_DIR
 #define ORVANE_DATA_DIR ""
@@ -61,7 +59,7 @@ CSarnelApp::~CSarnelApp() {
 bool CSarnelApp::InitInstance() {
     // 1. The toolkit's controls: the back end with our dialog templates and pictures.
     fw::CWinApp::InitInstance();
-    m_backend = std::make_unique<fw::qtui::Backend>(kResourceContext);
+    m_backend = std::make_unique<UiBackend>(kResourceContext);
     for (const auto& t : DialogTemplates())
         m_backend->AddDialogTemplate(t);
     m_backend->AddPictureFolder(kOwnPictures);
@@ -74,20 +72,22 @@ bool CSarnelApp::InitInstance() {
     m_nLanguage = GetProfileInt(kLanguageSection, kLanguageEntry, kChinese);
     // 5. Anything but English wants the Chinese bundle; a missing one leaves English, quietly.
     if (m_nLanguage != kEnglish) {
-        QStringList folders = m_options.bundleFolders;
-        if (folders.isEmpty()) {
+        std::vector<std::string> folders = m_options.bundleFolders;
+        if (folders.empty()) {
             // Next to the program (a build tree), then the data folder beside its bin folder
             // (wherever the package put it), then the one named at build time.
-            const QDir programDir(QCoreApplication::applicationDirPath());
-            folders << programDir.path()
-                    << QDir::cleanPath(
-                           programDir.filePath(QStringLiteral("../share/orvane-update")));
-            if (const QString data = QStringLiteral(ORVANE_DATA_DIR); !data.isEmpty())
-                folders << data;
+            // (Paths go through UTF-8: a narrow path on Windows would be the ANSI code page.)
+            const std::filesystem::path programDir = PathFromUtf8(ProgramPath()).parent_path();
+            folders.push_back(ToUtf8(programDir.u16string()));
+            folders.push_back(
+                ToUtf8((programDir / "../share/orvane-update").lexically_normal().u16string()));
+            if (const std::string data = ORVANE_DATA_DIR; !data.empty())
+                folders.push_back(data);
         }
-        if (m_hLangBundle.Load(folders))
-            m_backend->AddPictureFolder(
-                QStringLiteral(":%1/pictures").arg(kBundleRoot).toStdString(), true);
+        if (m_hLangBundle.Load(folders)) {
+            m_backend->AddPictureFolder(std::string(":") + kBundleRoot + "/pictures", true);
+            UseBundleTexts(*m_backend, m_hLangBundle);
+        }
     }
 
     // 6-7. The single document template, carried out for an empty command line (or a file).
@@ -161,7 +161,7 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pView->OnInitialUpdate();
     m_pMainWnd = m_pFrame.get();
 
-    fw::qtui::CommandTarget application;
+    fw::CommandTarget application;
     application.execute = [this](fw::UINT id) { return OnCmdMsg(id); };
     application.update = [this](fw::CCmdUI& cmdUI) { OnUpdateCmdUI(cmdUI); };
     m_backend->CreateMainWindow(*m_pFrame, MainFrameResources(), {application});
@@ -192,15 +192,19 @@ std::u16string CSarnelApp::GetPortOfMonitor() const {
     return orvane::GetPortOfMonitor();
 }
 
+std::unique_ptr<IProfile> CSarnelApp::OpenAppProfile() const {
+    return OpenProfile(m_strRegistryKey, GetAppName());
+}
+
 int CSarnelApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const {
-    const auto store = OpenSettingsStore();
+    const auto store = OpenAppProfile();
     const auto value = store->Number(Section(section, entry));
     return value && *value >= INT_MIN && *value <= INT_MAX ? static_cast<int>(*value)
                                                            : defaultValue;
 }
 
 bool CSarnelApp::WriteProfileInt(const char* section, const char* entry, int value) {
-    const auto store = OpenSettingsStore();
+    const auto store = OpenAppProfile();
     store->SetValue(Section(section, entry), static_cast<long long>(value));
     return store->Sync();
 }
@@ -208,7 +212,7 @@ bool CSarnelApp::WriteProfileInt(const char* section, const char* entry, int val
 void CSarnelApp::LoadStdProfileSettings(int maxRecentFiles) {
     m_nMaxRecentFiles = maxRecentFiles;
     m_recentFiles.clear();
-    const auto store = OpenSettingsStore();
+    const auto store = OpenAppProfile();
     for (int i = 1; i <= maxRecentFiles; ++i) {
         const std::string file = store->Text(RecentFileKey(i));
         if (!file.empty())
@@ -220,7 +224,7 @@ void CSarnelApp::LoadStdProfileSettings(int maxRecentFiles) {
 void CSarnelApp::SaveStdProfileSettings() {
     if (m_nMaxRecentFiles == 0)
         return;
-    const auto store = OpenSettingsStore();
+    const auto store = OpenAppProfile();
     // Nothing is written while the list is as it was read: a run that opened no file leaves
     // the profile untouched.
     bool same = true;
@@ -233,16 +237,18 @@ void CSarnelApp::SaveStdProfileSettings() {
     }
     if (same)
         return;
-    store->Remove("Recent File List");
+    store->RemoveSection("Recent File List");
     for (std::size_t i = 0; i < m_recentFiles.size(); ++i)
         store->SetValue(RecentFileKey(static_cast<int>(i) + 1), ToUtf8(m_recentFiles[i]));
     store->Sync();
 }
 
 void CSarnelApp::AddToRecentFileList(const std::u16string& path) {
-    const QString absolute =
-        QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdU16String(path)));
-    const std::u16string entry = absolute.toStdU16String();
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(path), error);
+    if (error)
+        absolute = std::filesystem::path(path);
+    const std::u16string entry = absolute.lexically_normal().u16string();
     std::erase(m_recentFiles, entry);
     m_recentFiles.push_front(entry);
     while (static_cast<int>(m_recentFiles.size()) > m_nMaxRecentFiles)
@@ -270,7 +276,7 @@ void CSarnelApp::OnAppAbout() {
 std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16string& problem) {
     if (m_options.firmware)
         return m_options.firmware;
-    const std::string remembered = OpenSettingsStore()->Text(kFirmwarePackageKey);
+    const std::string remembered = OpenAppProfile()->Text(kFirmwarePackageKey);
     if (!remembered.empty()) {
         const auto loaded = LoadFirmwarePackage(remembered, m_options.trustedKeys);
         if (loaded.firmware)
@@ -290,8 +296,15 @@ void CSarnelApp::OnLoadFirmware() {
     if (!chosen)
         return;
     // The package is a folder: any file chosen in it (manifest.json, say) names the folder.
-    const QFileInfo info(QString::fromStdU16String(*chosen));
-    LoadFirmware((info.isFile() ? info.absolutePath() : info.absoluteFilePath()).toStdU16String());
+    std::error_code error;
+    std::filesystem::path chosenPath =
+        std::filesystem::absolute(std::filesystem::path(*chosen), error);
+    if (error)
+        chosenPath = std::filesystem::path(*chosen);
+    chosenPath = chosenPath.lexically_normal();
+    if (std::filesystem::is_regular_file(chosenPath, error))
+        chosenPath = chosenPath.parent_path();
+    LoadFirmware(chosenPath.u16string());
 }
 
 bool CSarnelApp::LoadFirmware(const std::u16string& path) {
@@ -308,7 +321,7 @@ bool CSarnelApp::LoadFirmware(const std::u16string& path) {
         m_pFrame->SetFirmware(loaded.firmware);
     if (m_options.onFirmwareChanged)
         m_options.onFirmwareChanged(loaded.firmware);
-    const auto store = OpenSettingsStore();
+    const auto store = OpenAppProfile();
     store->SetValue(kFirmwarePackageKey, ToUtf8(path));
     store->Sync();
     if (m_pView) {
@@ -362,8 +375,10 @@ void CSarnelApp::SaveDocument(bool askForName) {
     }
     // The document has no content, so saving writes an empty file: over a file that holds
     // something (one opened with Open, or chosen by name) that would destroy it unasked.
-    const QFileInfo target(QString::fromStdU16String(path));
-    if (target.isFile() && target.size() > 0) {
+    std::error_code error;
+    const std::filesystem::path target(path);
+    if (std::filesystem::is_regular_file(target, error) &&
+        std::filesystem::file_size(target, error) > 0 && !error) {
         const std::u16string question =
             u"\"" + path +
             u"\" is not empty. Saving writes this empty document over it, and what it holds is "

@@ -7,17 +7,17 @@
 // The language commands only store the new value and ask for a restart.
 //
 // Thread contract: one object per process, on the user-interface thread, created after the
-// QApplication. Every member runs on that thread.
+// toolkit's application object (Qt) or at the start of the program (Win32). Every member runs on
+// that thread.
 #pragma once
 
 #include "app/language_bundle.h"
 #include "app/sarnel_doc.h"
+#include "app_backend.h"
 #include "framework/app.h"
-#include "framework/qt/backend.h"
+#include "platform/profile.h"
 #include "ui/main_frame.h"
 #include "ui/update_view.h"
-
-#include <QStringList>
 
 #include <deque>
 #include <functional>
@@ -33,7 +33,7 @@ struct AppOptions {
     ui::MainFrameServices frame;
     // Where the language bundle is looked for, in order; empty: next to the program, then
     // the installed data folder.
-    QStringList bundleFolders;
+    std::vector<std::string> bundleFolders;
     // A port chosen on the command line: replaces the stored one before the window is built.
     std::optional<int> port;
     // The device path named for that port, opened exactly as named; empty: the port
@@ -96,11 +96,13 @@ public:
     ui::CMainFrame* Frame() const { return m_pFrame.get(); }
     ui::CUpdateView* View() const { return m_pView.get(); }
     CSarnelDoc* Document() const { return m_pDoc.get(); }
-    fw::qtui::Backend* Backend() const { return m_backend.get(); }
+    UiBackend* Backend() const { return m_backend.get(); }
     const std::u16string& RegistryKey() const { return m_strRegistryKey; }
 
 private:
     void SetRegistryKey(std::u16string key) { m_strRegistryKey = std::move(key); }
+    // The framework's profile under the registry key and the application name.
+    std::unique_ptr<IProfile> OpenAppProfile() const;
     void LoadStdProfileSettings(int maxRecentFiles);
     void SaveStdProfileSettings();
     void AddToRecentFileList(const std::u16string& path);
@@ -116,7 +118,7 @@ private:
     std::shared_ptr<const firmware::FirmwareSet> StartFirmware(std::u16string& problem);
     // Declared in the order that lets them go in reverse: the back end's waking targets
     // outlive the frame's serial worker; the window goes before the frame (CloseWindows).
-    std::unique_ptr<fw::qtui::Backend> m_backend;
+    std::unique_ptr<UiBackend> m_backend;
     std::unique_ptr<CSarnelDoc> m_pDoc;
     std::unique_ptr<ui::CUpdateView> m_pView;
     std::unique_ptr<ui::CMainFrame> m_pFrame;

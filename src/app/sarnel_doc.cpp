@@ -2,14 +2,17 @@
 
 #include "platform/text.h"
 
-#include <QFile>
-#include <QString>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 namespace orvane::app {
 
 namespace {
-QString ToQ(const std::u16string& s) {
-    return QString::fromStdU16String(s);
+// A folder opens as a stream on some systems; it is never a document.
+bool IsFolder(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
 }
 } // namespace
 
@@ -20,8 +23,8 @@ bool CSarnelDoc::OnNewDocument() {
 }
 
 bool CSarnelDoc::OnOpenDocument(const std::u16string& path) {
-    QFile file(ToQ(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::filesystem::path file(path);
+    if (IsFolder(file) || !std::ifstream(file, std::ios::binary).is_open())
         return false;
     DeleteContents();
     Serialize(false); // reads nothing
@@ -30,8 +33,8 @@ bool CSarnelDoc::OnOpenDocument(const std::u16string& path) {
 }
 
 bool CSarnelDoc::OnSaveDocument(const std::u16string& path) {
-    QFile file(ToQ(path));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const std::filesystem::path file(path);
+    if (IsFolder(file) || !std::ofstream(file, std::ios::binary | std::ios::trunc).is_open())
         return false;
     Serialize(true); // writes nothing: the file stays empty
     m_strPathName = path;

@@ -131,8 +131,9 @@ public:
                               n);
         };
         a.frame.storedPortName = [this] { return m_options.storedPort; };
-        a.bundleFolders = {m_options.bundle ? QStringLiteral(ORVANE_BUNDLE_DIR)
-                                            : m_dir.filePath(QStringLiteral("nowhere"))};
+        a.bundleFolders = {m_options.bundle
+                               ? std::string(ORVANE_BUNDLE_DIR)
+                               : m_dir.filePath(QStringLiteral("nowhere")).toStdString()};
         portAvailable = m_options.portAvailable;
         app = std::make_unique<app::CSarnelApp>(std::move(a));
         started = app->InitInstance();

@@ -2,9 +2,11 @@
 # The Windows installer under Wine: a silent install into a folder of the test's own, the
 # programs run from there, the Start-menu entries and the uninstall entry exist; then the
 # silent uninstall leaves neither files, entries nor the folder behind.
-#   installer_test.sh RUN PREFIX SETUP.exe
+#   installer_test.sh RUN PREFIX SETUP.exe [window]
+# "window": the build has the window updater, which is then installed with its Chinese resource
+# library and its menu entry.
 set -euo pipefail
-run="$1" prefix="$2" setup="$3"
+run="$1" prefix="$2" setup="$3" window="${4:-}"
 # Wine's menu builder would copy the Start-menu entries into the desktop's own menus.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 drive="$prefix/drive_c"
@@ -21,6 +23,11 @@ rm -rf "${drive:?}/$target"
 [ -f "$drive/$target/share/orvane-update/keys/README.md" ] || fail "no keys folder"
 [ -f "$drive/$target/uninstall.exe" ] || fail "no uninstaller"
 [ -f "$menu/Orvane Update (command line).lnk" ] || fail "no Start-menu entry"
+if [ -n "$window" ]; then
+  [ -f "$drive/$target/bin/orvane-update.exe" ] || fail "no orvane-update.exe"
+  [ -f "$drive/$target/bin/OrvaneUpdateChs.dll" ] || fail "no Chinese resource library"
+  [ -f "$menu/Orvane Update.lnk" ] || fail "no Start-menu entry for the window"
+fi
 "$run" "$prefix" "$drive/$target/bin/orvane-update-cli.exe" --version >"$work/version.out" 2>&1
 grep -q "orvane-update-cli" "$work/version.out" || fail "the installed program does not run"
 "$run" "$prefix" reg query "$key" /v DisplayVersion >"$work/reg.out" 2>&1 || fail "no uninstall entry"

@@ -36,19 +36,6 @@ class QWidget;
 
 namespace fw::qtui {
 
-// A command target after the frame and its view.
-struct CommandTarget {
-    std::function<bool(UINT)> execute;   // true when it handled the command
-    std::function<void(CCmdUI&)> update; // sets the state of the commands it handles
-};
-
-// What a file dialog asks: open an existing file or name one to save.
-struct FileRequest {
-    bool open = true;
-    std::u16string suggestedName;
-};
-using FileChooser = std::function<std::optional<std::u16string>(const FileRequest&)>;
-
 class Backend {
 public:
     // Installs the message-box handler and the dialog runner; the destructor restores the

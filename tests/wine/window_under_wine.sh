@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The Windows window updater under Wine, on a display of its own (Xvfb), against the Linux
+# simulated receiver on a COM port: the window runs an update from its own Update command and
+# the receiver must report it completed.
+#
+#   window_under_wine.sh --run RUN --prefix PREFIX --exe WINDOW.exe --bootsim BOOTSIM --com N
+#                        [--id ID] [--language en|zh] [--screenshot OUT.png]
+#                        [--timeout SECONDS]
+#
+# --language stores the interface language in the profile (HKCU\Software\Selvane Works\
+# Orvane Update, section "Selvane Works", value "UI") before the start: en is 1, zh is 0, which
+# loads the Chinese resource library beside the program; Wine's dialog and menu fonts are then
+# linked to a CJK font of the system (Debian fonts-noto-cjk) so that the texts can be read.
+#
+# --screenshot saves a picture of the window during the transfer, as the Linux one is taken
+# (the window takes it itself, as a BMP; bmp2png.py next to this script makes the PNG).
+#
+# The prefix is the window tests' own: its Wine server and desktop belong to this display, so
+# they are ended with it.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+run="" WINEPREFIX="" exe="" bootsim="" com="" id=K64U language="" screenshot="" timeout=240
+while (($#)); do
+  case "$1" in
+    --run) run="$2"; shift 2 ;;
+    --prefix) WINEPREFIX="$2"; shift 2 ;;
+    --exe) exe="$2"; shift 2 ;;
+    --bootsim) bootsim="$2"; shift 2 ;;
+    --com) com="$2"; shift 2 ;;
+    --id) id="$2"; shift 2 ;;
+    --language) language="$2"; shift 2 ;;
+    --screenshot) screenshot="$2"; shift 2 ;;
+    --timeout) timeout="$2"; shift 2 ;;
+    *) echo "window_under_wine: unknown argument $1" >&2; exit 64 ;;
+  esac
+done
+: "${run:?}" "${WINEPREFIX:?}" "${exe:?}" "${bootsim:?}" "${com:?}"
+export WINEPREFIX
+
+work="$(mktemp -d)"
+sim_pid="" window_pid="" xvfb_pid=""
+cleanup() {
+  [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  # This prefix's server and desktop were started for this display: end them with it.
+  # It is gone only when -w returns: the next test would otherwise reach the dying server.
+  WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$WINEPREFIX" timeout 30 wineserver -w >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -f "$WINEPREFIX/dosdevices/com$com"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of our own; Xvfb names the free display number it took.
+exec 8>"$work/display"
+Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.05
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
+"$bootsim" --id "$id" --exit-after-complete --report "$work/receiver.json" >"$work/bootsim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^port: ' "$work/bootsim.out" 2>/dev/null && break
+  sleep 0.05
+done
+pty="$(sed -n 's/^port: //p' "$work/bootsim.out" | head -n1)"
+[ -n "$pty" ] || { echo "the simulated receiver printed no port:"; cat "$work/bootsim.out"; exit 1; }
+mkdir -p "$WINEPREFIX/dosdevices"
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$com"
+
+reg() { "$run" "$WINEPREFIX" reg "$@" >>"$work/reg.out" 2>&1 || { cat "$work/reg.out"; exit 1; }; }
+profile='HKCU\Software\Selvane Works\Orvane Update\Selvane Works'
+case "$language" in
+  "") ;;
+  en) reg add "$profile" /v UI /t REG_DWORD /d 1 /f ;;
+  zh)
+    reg add "$profile" /v UI /t REG_DWORD /d 0 /f
+    cjk="$(fc-match -f '%{file}' 'Noto Sans CJK SC' 2>/dev/null || true)"
+    if [ -f "$cjk" ]; then
+      link="HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+      for face in "MS Shell Dlg" "MS Shell Dlg 2" Tahoma "Microsoft Sans Serif" "Segoe UI" \
+                  "Courier New" "DejaVu Sans Mono" "Liberation Mono"; do
+        reg add "$link" /v "$face" /t REG_MULTI_SZ /d "$(basename "$cjk"),Noto Sans CJK SC" /f
+      done
+      # Wine finds the font among the system's through fontconfig.
+    fi
+    ;;
+  *) echo "window_under_wine: --language takes en or zh" >&2; exit 64 ;;
+esac
+
+shot_args=()
+if [ -n "$screenshot" ]; then
+  # Wine sees the work folder as drive Z:.
+  shot_args=(--screenshot "Z:${work//\//\\}\\window.bmp" --screenshot-after 8000)
+fi
+"$run" "$WINEPREFIX" "$exe" --port "COM$com" --allow-placeholder-firmware --start-update \
+  "${shot_args[@]}" >"$work/window.out" 2>&1 </dev/null &
+window_pid=$!
+
+completed=0
+for _ in $(seq $((timeout * 10))); do
+  if ! kill -0 "$sim_pid" 2>/dev/null; then completed=1; break; fi
+  if ! kill -0 "$window_pid" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+show() {
+  echo "--- window"; cat "$work/window.out"
+  echo "--- receiver"; cat "$work/bootsim.out"
+  [ -f "$work/receiver.json" ] && { echo "--- receiver report"; head -c 2000 "$work/receiver.json"; echo; }
+}
+fail() { echo "FAIL: $*"; show; exit 1; }
+((completed)) || fail "the receiver did not finish within $timeout s (or the window ended)"
+sim_pid=""
+grep -q '"completed": true' "$work/receiver.json" || fail "the receiver did not complete"
+grep -q '"errors": \[\s*\]' <(tr -d '\n' <"$work/receiver.json") || fail "the receiver saw errors"
+grep -q '"identifier": "'"$id"'"' "$work/receiver.json" || fail "the receiver was not $id"
+kill -0 "$window_pid" 2>/dev/null || fail "the window ended before it was closed"
+if [ -n "$screenshot" ]; then
+  [ -s "$work/window.bmp" ] || fail "the window took no picture"
+  python3 "$here/bmp2png.py" "$work/window.bmp" "$screenshot"
+fi
+echo "ok: the window updated $id"
