@@ -6,11 +6,16 @@
 #   window_under_wine.sh --run RUN --prefix PREFIX --exe WINDOW.exe --bootsim BOOTSIM --com N
 #                        [--id ID] [--language en|zh] [--screenshot OUT.png]
 #                        [--timeout SECONDS]
+#   window_under_wine.sh ... --choose-language en|zh
 #
 # --language stores the interface language in the profile (HKCU\Software\Selvane Works\
 # Orvane Update, section "Selvane Works", value "UI") before the start: en is 1, zh is 0, which
 # loads the Chinese resource library beside the program; Wine's dialog and menu fonts are then
 # linked to a CJK font of the system (Debian fonts-noto-cjk) so that the texts can be read.
+#
+# --choose-language runs the window's language command instead of an update (the window starts
+# in the other language) and checks that the choice reached the registry, where the next start
+# reads it.
 #
 # --screenshot saves a picture of the window during the transfer, as the Linux one is taken
 # (the window takes it itself, as a BMP; bmp2png.py next to this script makes the PNG).
@@ -20,7 +25,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-run="" WINEPREFIX="" exe="" bootsim="" com="" id=K64U language="" screenshot="" timeout=240
+run="" WINEPREFIX="" exe="" bootsim="" com="" id=K64U language="" choose="" screenshot="" timeout=240
 while (($#)); do
   case "$1" in
     --run) run="$2"; shift 2 ;;
@@ -30,6 +35,7 @@ while (($#)); do
     --com) com="$2"; shift 2 ;;
     --id) id="$2"; shift 2 ;;
     --language) language="$2"; shift 2 ;;
+    --choose-language) choose="$2"; shift 2 ;;
     --screenshot) screenshot="$2"; shift 2 ;;
     --timeout) timeout="$2"; shift 2 ;;
     *) echo "window_under_wine: unknown argument $1" >&2; exit 64 ;;
@@ -98,8 +104,53 @@ esac
 shot_args=()
 if [ -n "$screenshot" ]; then
   # Wine sees the work folder as drive Z:.
-  shot_args=(--screenshot "Z:${work//\//\\}\\window.bmp" --screenshot-after 8000)
+  # During the transfer; for the language command, once the restart request is up.
+  delay=8000
+  [ -n "$choose" ] && delay=2500
+  shot_args=(--screenshot "Z:${work//\//\\}\\window.bmp" --screenshot-after "$delay")
 fi
+show() {
+  echo "--- window"; cat "$work/window.out"
+  echo "--- receiver"; cat "$work/bootsim.out"
+  [ -f "$work/receiver.json" ] && { echo "--- receiver report"; head -c 2000 "$work/receiver.json"; echo; }
+}
+fail() { echo "FAIL: $*"; show; exit 1; }
+
+if [ -n "$choose" ]; then
+  # The language commands (32820 English, 32821 Chinese) store 1 or 0 and ask for a restart.
+  case "$choose" in
+    en) command=32820 want=0x1 start=0 ;;
+    zh) command=32821 want=0x0 start=1 ;;
+    *) echo "window_under_wine: --choose-language takes en or zh" >&2; exit 64 ;;
+  esac
+  reg add "$profile" /v UI /t REG_DWORD /d "$start" /f
+  # (The port is the simulated receiver's: without the bench override the window would start
+  # with the box that refuses this build's test images on a serial line.)
+  "$run" "$WINEPREFIX" "$exe" --port "COM$com" --allow-placeholder-firmware \
+    --command "$command" "${shot_args[@]}" \
+    >"$work/window.out" 2>&1 </dev/null &
+  window_pid=$!
+  for _ in $(seq $((timeout * 2))); do
+    "$run" "$WINEPREFIX" reg query "$profile" /v UI >"$work/ui.out" 2>&1 || true
+    grep -Eq "REG_DWORD\s+$want\b" "$work/ui.out" && break
+    kill -0 "$window_pid" 2>/dev/null || fail "the window ended"
+    sleep 0.5
+  done
+  grep -Eq "REG_DWORD\s+$want\b" "$work/ui.out" || { cat "$work/ui.out"; fail "UI is not $want"; }
+  kill -0 "$window_pid" 2>/dev/null || fail "the window ended before it was closed"
+  if [ -n "$screenshot" ]; then
+    for _ in $(seq 60); do
+      [ -s "$work/window.bmp" ] && break
+      sleep 0.25
+    done
+    sleep 0.5 # written whole
+    [ -s "$work/window.bmp" ] || fail "the window took no picture"
+    python3 "$here/bmp2png.py" "$work/window.bmp" "$screenshot"
+  fi
+  echo "ok: the window stored language $choose"
+  exit 0
+fi
+
 "$run" "$WINEPREFIX" "$exe" --port "COM$com" --allow-placeholder-firmware --start-update \
   "${shot_args[@]}" >"$work/window.out" 2>&1 </dev/null &
 window_pid=$!
@@ -110,12 +161,6 @@ for _ in $(seq $((timeout * 10))); do
   if ! kill -0 "$window_pid" 2>/dev/null; then break; fi
   sleep 0.1
 done
-show() {
-  echo "--- window"; cat "$work/window.out"
-  echo "--- receiver"; cat "$work/bootsim.out"
-  [ -f "$work/receiver.json" ] && { echo "--- receiver report"; head -c 2000 "$work/receiver.json"; echo; }
-}
-fail() { echo "FAIL: $*"; show; exit 1; }
 ((completed)) || fail "the receiver did not finish within $timeout s (or the window ended)"
 sim_pid=""
 grep -q '"completed": true' "$work/receiver.json" || fail "the receiver did not complete"
