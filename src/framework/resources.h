@@ -93,6 +93,14 @@ struct CommandTarget {
     std::function<void(CCmdUI&)> update; // sets the state of the commands it handles
 };
 
+// A command's state as the frame (with its view) and then each target in order report it; the
+// first that handles the command decides.
+CCmdUI QueryCommandState(CFrameWnd* frame, const std::vector<CommandTarget>& targets, UINT id);
+
+// Runs a command that is enabled: the frame first, then each target in order, until one
+// handles it. False when it is disabled or nothing handled it.
+bool RouteCommand(CFrameWnd* frame, const std::vector<CommandTarget>& targets, UINT id);
+
 // What a file dialog asks: open an existing file or name one to save.
 struct FileRequest {
     bool open = true;

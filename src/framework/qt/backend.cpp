@@ -244,31 +244,11 @@ QMainWindow* Backend::Window() const {
 }
 
 CCmdUI Backend::QueryCommand(UINT id) const {
-    CCmdUI state;
-    state.m_nID = id;
-    if (m_impl->frame && m_impl->frame->IsWindow())
-        m_impl->frame->OnUpdateCmdUI(state);
-    for (const CommandTarget& target : m_impl->targets) {
-        if (state.handled)
-            break;
-        if (target.update)
-            target.update(state);
-    }
-    return state;
+    return QueryCommandState(m_impl->frame, m_impl->targets, id);
 }
 
 bool Backend::RunCommand(UINT id) {
-    bool handled = false;
-    if (m_impl->frame && m_impl->frame->IsWindow() && QueryCommand(id).enabled) {
-        handled = m_impl->frame->ExecuteCommand(id);
-        // What neither the frame nor its view handles goes on to the document and the
-        // application; ExecuteCommand has already looked at the frame's enable state.
-        for (const CommandTarget& target : m_impl->targets) {
-            if (handled)
-                break;
-            handled = target.execute && target.execute(id);
-        }
-    }
+    const bool handled = RouteCommand(m_impl->frame, m_impl->targets, id);
     Pump();
     RefreshCommandStates();
     return handled;
