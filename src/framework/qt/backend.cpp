@@ -2,6 +2,7 @@
 
 #include "framework/app.h"
 #include "framework/qt/widgets.h"
+#include "framework/waking_target.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,21 +30,6 @@ Backend* g_pBackend = nullptr;
 constexpr int kMaxBatch = 256;
 constexpr qint64 kMaxBatchMs = 30;
 
-class WakingTarget final : public orvane::IMessageTarget {
-public:
-    WakingTarget(orvane::IMessageTarget& inner, Backend& backend)
-        : m_inner(inner), m_backend(backend) {}
-    bool PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override {
-        const bool posted = m_inner.PostMessageW(message, wParam, lParam);
-        m_backend.Wake();
-        return posted;
-    }
-
-private:
-    orvane::IMessageTarget& m_inner;
-    Backend& m_backend;
-};
-
 } // namespace
 
 struct Backend::Impl {
@@ -53,7 +39,7 @@ struct Backend::Impl {
     CFrameWnd* frame = nullptr;
     std::unique_ptr<FrameWindow> window;
     std::vector<CommandTarget> targets;
-    std::vector<std::unique_ptr<fw::qtui::WakingTarget>> wakers;
+    std::vector<std::unique_ptr<fw::WakingTarget<Backend>>> wakers;
     FileChooser chooser;
     std::unique_ptr<QPrinter> printer; // made at the first page set-up, kept for the run
     std::function<void()> onFrameDestroyed;
@@ -323,7 +309,7 @@ void Backend::Wake() {
 }
 
 orvane::IMessageTarget& Backend::WakingTarget(orvane::IMessageTarget& inner) {
-    m_impl->wakers.push_back(std::make_unique<fw::qtui::WakingTarget>(inner, *this));
+    m_impl->wakers.push_back(std::make_unique<fw::WakingTarget<Backend>>(inner, *this));
     return *m_impl->wakers.back();
 }
 

@@ -7,6 +7,7 @@
 
 #include "framework/app.h"
 #include "framework/controls.h"
+#include "framework/waking_target.h"
 
 #include <algorithm>
 #include <atomic>
@@ -83,21 +84,6 @@ HICON LoadPicture(const std::string& file, int size) {
     const wchar_t* id = name.empty() ? MAKEINTRESOURCEW(1) : name.c_str();
     return static_cast<HICON>(LoadImageW(Module(), id, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
-
-class WakingTarget final : public orvane::IMessageTarget {
-public:
-    WakingTarget(orvane::IMessageTarget& inner, Backend& backend)
-        : m_inner(inner), m_backend(backend) {}
-    bool PostMessageW(UINT message, WPARAM wParam, LPARAM lParam) override {
-        const bool posted = m_inner.PostMessageW(message, wParam, lParam);
-        m_backend.Wake();
-        return posted;
-    }
-
-private:
-    orvane::IMessageTarget& m_inner;
-    Backend& m_backend;
-};
 
 // ---- control peers: each mirrors one core control in its native window ----
 
@@ -342,7 +328,7 @@ struct Backend::Impl : public IWndPeer {
     std::map<UINT, DialogTemplate> templates;
     CFrameWnd* frame = nullptr;
     std::vector<CommandTarget> targets;
-    std::vector<std::unique_ptr<fw::win32ui::WakingTarget>> wakers;
+    std::vector<std::unique_ptr<fw::WakingTarget<Backend>>> wakers;
     FileChooser chooser;
     std::function<void()> onFrameDestroyed;
     std::function<std::u16string(std::u16string_view)> translator;
@@ -897,7 +883,7 @@ void Backend::Wake() {
 }
 
 orvane::IMessageTarget& Backend::WakingTarget(orvane::IMessageTarget& inner) {
-    m_impl->wakers.push_back(std::make_unique<fw::win32ui::WakingTarget>(inner, *this));
+    m_impl->wakers.push_back(std::make_unique<fw::WakingTarget<Backend>>(inner, *this));
     return *m_impl->wakers.back();
 }
 
