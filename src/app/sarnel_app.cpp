@@ -334,7 +334,8 @@ bool CSarnelApp::LoadFirmware(const std::u16string& path) {
 void CSarnelApp::OnLanguageEnglish() {
     if (m_nLanguage == kEnglish)
         return;
-    WriteProfileInt(kLanguageSection, kLanguageEntry, kEnglish);
+    if (!WriteProfileInt(kLanguageSection, kLanguageEntry, kEnglish))
+        return TellLanguageNotStored();
     orvane::MessageBoxW(m_pMainWnd, kRestartEnglish, GetAppName(),
                         fw::MB_OK | fw::MB_ICONINFORMATION);
 }
@@ -342,9 +343,19 @@ void CSarnelApp::OnLanguageEnglish() {
 void CSarnelApp::OnLanguageChinese() {
     if (m_nLanguage == kChinese)
         return;
-    WriteProfileInt(kLanguageSection, kLanguageEntry, kChinese);
+    if (!WriteProfileInt(kLanguageSection, kLanguageEntry, kChinese))
+        return TellLanguageNotStored();
     orvane::MessageBoxW(m_pMainWnd, kRestartChinese, GetAppName(),
                         fw::MB_OK | fw::MB_ICONINFORMATION);
+}
+
+// A restart request after a choice that was not stored would send the operator into a restart
+// that changes nothing.
+void CSarnelApp::TellLanguageNotStored() {
+    orvane::MessageBoxW(m_pMainWnd,
+                        u"The language could not be stored in this user's settings, so the next "
+                        u"start keeps the language of this one.",
+                        GetAppName(), fw::MB_OK | fw::MB_ICONERROR);
 }
 
 void CSarnelApp::OnFileNew() {

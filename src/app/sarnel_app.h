@@ -103,6 +103,7 @@ private:
     void SetRegistryKey(std::u16string key) { m_strRegistryKey = std::move(key); }
     // The framework's profile under the registry key and the application name.
     std::unique_ptr<IProfile> OpenAppProfile() const;
+    void TellLanguageNotStored();
     void LoadStdProfileSettings(int maxRecentFiles);
     void SaveStdProfileSettings();
     void AddToRecentFileList(const std::u16string& path);

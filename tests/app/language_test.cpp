@@ -2,6 +2,7 @@
 // check marks, the restart requests, and the content-less document.
 #include "gui/gui_harness.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -101,6 +102,30 @@ TEST(Language, RestartRequestWrittenOnlyOnChange) {
         // The check marks show the language in use until the next start.
         EXPECT_EQ(gui.Menu(ID_LANGUAGE_ENGLISH)->isChecked(), englishBefore) << c.name;
         EXPECT_EQ(gui.Menu(ID_LANGUAGE_CHINESE)->isChecked(), chineseBefore) << c.name;
+    }
+}
+
+// Settings that cannot be written (the settings file replaced by a folder, which stops root
+// too): the choice is not stored, and the operator is told so instead of being sent into a
+// restart that changes nothing.
+TEST(Language, AChoiceThatCannotBeStoredIsNotAnnouncedAsStored) {
+    struct Case {
+        const char* name;
+        int stored;
+        fw::UINT command;
+    };
+    const Case cases[] = {{"english while chinese", 0, ID_LANGUAGE_ENGLISH},
+                          {"chinese while english", 1, ID_LANGUAGE_CHINESE}};
+    for (const auto& c : cases) {
+        Gui gui(Options().Language(c.stored));
+        const QString file = QString::fromStdString(OpenSettingsStore()->FileName());
+        ASSERT_TRUE(QFile::remove(file)) << c.name;
+        ASSERT_TRUE(QDir().mkpath(file)) << c.name;
+        gui.Menu(c.command)->trigger();
+        ASSERT_EQ(gui.boxes.size(), 1u) << c.name;
+        EXPECT_TRUE(gui.boxes[0].text.startsWith("The language could not be stored")) << c.name;
+        EXPECT_EQ(gui.boxes[0].icon, QMessageBox::Critical) << c.name;
+        QDir(file).removeRecursively();
     }
 }
 
