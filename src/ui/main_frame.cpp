@@ -3,13 +3,16 @@
 #include "firmware/commands.h"
 #include "firmware/identify.h"
 #include "framework/app.h"
+#include "platform/message.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
 #include "ui/link_setup_dlg.h"
 #include "ui/resource_ids.h"
 #include "ui/update_view.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace orvane::ui {
 
@@ -219,10 +222,24 @@ fw::LRESULT CMainFrame::OnSerialReceived(fw::WPARAM, fw::LPARAM lParam) {
         return 0;
     std::array<std::uint8_t, 4096> received{};
     const int count = m_pPort->TakeReceived(received.data());
-    for (int i = 0; i < count; ++i) {
-        if (m_decoder.PutByte(received[static_cast<std::size_t>(i)]))
+    m_received.insert(m_received.end(), received.begin(),
+                      received.begin() + std::clamp(count, 0, static_cast<int>(received.size())));
+    // Bytes must reach the decoder once each and in the order they came, whatever nests. After
+    // each block one waiting message is let through: a notification handled there only queues
+    // its bytes, since feeding them now would put them ahead of older ones this call still
+    // holds (a "$$" left over would then be read into the next frame). A box opened while the
+    // bytes are fed keeps dispatching, and replies that arrive meanwhile are handled inside it:
+    // taken from the front of the same queue, so the order still holds.
+    if (m_nFeedingBoxes >= 0 && OpenMessageBoxCount() <= m_nFeedingBoxes)
+        return 0;
+    const int outerBoxes = std::exchange(m_nFeedingBoxes, OpenMessageBoxCount());
+    while (!m_received.empty()) {
+        const std::uint8_t b = m_received.front();
+        m_received.pop_front();
+        if (m_decoder.PutByte(b))
             m_decoder.HandleReply(*this);
     }
+    m_nFeedingBoxes = outerBoxes;
     CheckLinkLost();
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "ui/port_worker.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -182,6 +183,11 @@ private:
 
     int m_nPortCalls = 0;
     bool m_bOpening = false;
+    // Bytes taken from the worker and not yet fed to the decoder, oldest first, and while a
+    // receive notification feeds them, how many boxes were open when it began (else -1): see
+    // OnSerialReceived.
+    std::deque<std::uint8_t> m_received;
+    int m_nFeedingBoxes = -1;
     std::vector<std::unique_ptr<IPortWorker>> m_retiredPorts;
 };
 

@@ -128,6 +128,49 @@ TEST(ReplyFlood, SurplusAcknowledgementsAreCounted) {
     EXPECT_EQ(u.view.m_nSurplusAcks, 2u);
 }
 
+// A receiver that sends another frame right behind an acknowledgement, the line cutting its
+// bytes anywhere: the reply path is entered again from the dispatch after each block, and the
+// bytes that notification brings must not overtake the older ones still being decoded.
+TEST(ExtraFrames, EveryBlockIsAcknowledgedWhateverFollowsTheAcknowledgement) {
+    struct Case {
+        char code;       // the extra frame's second letter
+        int every;       // after every Nth acknowledgement
+        std::size_t cut; // bytes of the extra frame that travel with its acknowledgement
+    };
+    const std::vector<Case> cases = {{'T', 1, 2}, {'V', 1, 2}, {'C', 1, 2},  {'T', 10, 2},
+                                     {'V', 1, 1}, {'T', 1, 5}, {'C', 10, 0}, {'T', 3, 9}};
+    for (const Case& c : cases) {
+        Updater u;
+        Bytes carried; // the part of the last extra frame the line has not delivered yet
+        int acks = 0;
+        u.rx.onBlock = [&] {
+            Bytes out = std::move(carried);
+            carried.clear();
+            const Bytes ack = ReplyFrame('S', 'X');
+            out.insert(out.end(), ack.begin(), ack.end());
+            if (++acks % c.every == 0) {
+                const Bytes extra = ReplyFrame('S', c.code);
+                const auto cut = extra.begin() + static_cast<std::ptrdiff_t>(c.cut);
+                out.insert(out.end(), extra.begin(), cut);
+                carried.assign(cut, extra.end());
+            }
+            u.rx.Send(out);
+        };
+        u.Command(ID_UPDATE);
+        u.rx.Send(ReplyFrame('S', 'S', "K64E"));
+        u.Run(50ms);
+        const std::string name = std::string("S") + c.code + " after every " +
+                                 std::to_string(c.every) + ", cut at " + std::to_string(c.cut);
+        ASSERT_EQ(u.boxes->Boxes().size(), 1u) << name << ": stalled after " << acks << " blocks";
+        EXPECT_EQ(u.boxes->Boxes()[0].text,
+                  u"Firmware update complete.\r\nPlease turn off the receiver.")
+            << name;
+        EXPECT_EQ(static_cast<std::uint32_t>(u.view.m_progress.GetPos()), u.view.m_nImageLen)
+            << name;
+        EXPECT_EQ(u.view.m_nSurplusAcks, 0u) << name; // none decoded twice
+    }
+}
+
 TEST(DeviceLost, TheDisconnectLineSurvivesTheNextBlock) {
     Updater u;
     u.Command(ID_UPDATE);

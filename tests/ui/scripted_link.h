@@ -52,6 +52,7 @@ struct ScriptedReceiver {
     int liveWorkers = 0;                   // workers not yet destroyed
     std::string identifier;                // answered to a handshake when not empty
     bool autoAck = false;                  // acknowledge every block at once
+    std::function<void()> onBlock;         // when set: answers every block instead
     bool lost = false;
     bool pseudoTerminal = true;       // the line is the simulated receiver's
     std::deque<std::uint8_t> pending; // bytes the reader has put in the ring
@@ -96,6 +97,8 @@ public:
         m_rx.Note("write " + std::string(frame.begin() + 2, frame.begin() + 4));
         if (frame[3] == 'S' && !m_rx.identifier.empty())
             m_rx.Send(ReplyFrame('S', 'S', m_rx.identifier));
+        else if (frame[3] == 'X' && m_rx.onBlock)
+            m_rx.onBlock();
         else if (frame[3] == 'X' && m_rx.autoAck)
             m_rx.Send(ReplyFrame('S', 'X'));
         return true;
