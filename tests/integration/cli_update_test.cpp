@@ -165,15 +165,22 @@ TEST_F(CliTest, WhatTheCommandLineDoesNotSayIsRefusedOnOneLine) {
 }
 
 TEST_F(CliTest, FaultyLinesStillUpdateCompletely) {
-    const QStringList faults[] = {
-        {"--noise", "--seed", "3"},
-        {"--banner", "7", "--answer-after", "4"},
-        {"--split-reply", "--id-suffix", "firmware 2.1"},
-        {"--ack-delay", "2"},
+    struct Fault {
+        QString id;
+        QStringList args;
     };
-    for (const auto& fault : faults) {
+    const Fault faults[] = {
+        {"1130", {"--noise", "--seed", "3"}},
+        {"1130", {"--banner", "7", "--answer-after", "4"}},
+        {"1130", {"--split-reply", "--id-suffix", "firmware 2.1"}},
+        {"1130", {"--ack-delay", "2"}},
+        // Another frame right behind every acknowledgement, its bytes arriving one by one at
+        // 115200 baud: the reply path nests, and the frames it splits must still be decoded.
+        {"76S0", {"--extra-frame", "1", "--pace"}},
+    };
+    for (const auto& [id, fault] : faults) {
         QProcess sim;
-        const QString path = StartSim(sim, QStringList{"--id", "1130"} + fault);
+        const QString path = StartSim(sim, QStringList{"--id", id} + fault);
         ASSERT_FALSE(path.isEmpty());
         const CliRun run = RunCli({"--port", path, "--timeout", "300", "--no-progress"});
         StopSim(sim);

@@ -321,6 +321,14 @@ void BootSim::SendAck(std::vector<Outgoing>& out, std::uint32_t blockIndex) {
     }
     ++m_report.acksSent;
     Emit(out, "SX", nullptr, 0, true);
+    if (m_config.extraFrameEvery == 0 || m_report.acksSent % m_config.extraFrameEvery != 0)
+        return;
+    // A two-stage transfer's completion reply must stay the receiver's own.
+    const bool twoStage = m_entry && m_entry->mode == firmware::ImageMode::TwoStage;
+    static constexpr const char* kExtra[] = {"ST", "SV", "SC"};
+    const char* code = kExtra[m_report.extraFrames % (twoStage ? 2 : 3)];
+    ++m_report.extraFrames;
+    out.push_back({Frame(code, nullptr, 0), false});
 }
 
 void BootSim::HandleBlock(std::vector<Outgoing>& out) {
@@ -537,6 +545,7 @@ std::string ToJson(const SimReport& r) {
     o["transfersCompleted"] = r.transfersCompleted;
     o["completionSent"] = r.completionSent;
     o["droppedAcks"] = r.droppedAcks;
+    o["extraFrames"] = r.extraFrames;
     o["corruptedBytes"] = r.corruptedBytes;
     o["noiseBytes"] = r.noiseBytes;
     o["strayBytes"] = r.strayBytes;

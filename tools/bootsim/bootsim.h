@@ -33,8 +33,11 @@ struct Config {
     std::string idSuffix;    // sent after the identifier and a blank when not empty
     bool splitReply = false; // the identification reply as continuation frames + closing frame
     int bannerVersion = -1;  // 0..9: "BootVer: 1.<digit>" CR LF before the first answer
-    std::uint32_t answerAfter = 1;  // the first handshake answered is the Nth one
-    std::uint32_t dropAck = 0;      // the Nth block acknowledgement is not sent (0: none)
+    std::uint32_t answerAfter = 1; // the first handshake answered is the Nth one
+    std::uint32_t dropAck = 0;     // the Nth block acknowledgement is not sent (0: none)
+    // After every Nth acknowledgement sent another frame follows at once: "ST", "SV" and "SC"
+    // in turn ("SC" only for an embedded image, where no completion reply is due). 0: none.
+    std::uint32_t extraFrameEvery = 0;
     double corruptRate = 0.0;       // chance that a reply byte is changed
     std::uint64_t seed = 1;         // for corruption and noise
     bool noise = false;             // skippable noise and banner text between replies
@@ -114,6 +117,7 @@ struct SimReport {
     std::uint32_t transfersCompleted = 0;
     bool completionSent = false;            // "SC" sent (two-stage entry)
     std::vector<std::uint32_t> droppedAcks; // block indexes whose acknowledgement was dropped
+    std::uint32_t extraFrames = 0;          // frames sent right behind an acknowledgement
     std::uint64_t corruptedBytes = 0;
     std::uint64_t noiseBytes = 0;
     std::uint64_t strayBytes = 0; // bytes outside any frame

@@ -75,8 +75,8 @@ int Run(int argc, char* argv[]) {
         "orvane-bootsim");
     const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
     std::string device, id = "K64U", idSuffix, banner, answerAfter = "1", dropAck, corrupt,
-                        seed = "1", ackDelay, link, vanishAfter, vanishMs = "1000", report,
-                        firmware;
+                        seed = "1", ackDelay, extraFrame, link, vanishAfter, vanishMs = "1000",
+                        report, firmware;
     const auto* deviceOpt =
         parser
             .add_option("--device", device,
@@ -113,6 +113,12 @@ int Run(int argc, char* argv[]) {
         parser
             .add_option("--drop-ack", dropAck,
                         "Do not send the Nth block acknowledgement, e.g. --drop-ack 10.")
+            ->type_name("N");
+    const auto* extraFrameOpt =
+        parser
+            .add_option("--extra-frame", extraFrame,
+                        "Send another frame (\"ST\", \"SV\", \"SC\" in turn) right behind "
+                        "every Nth block acknowledgement, e.g. --extra-frame 1.")
             ->type_name("N");
     const auto* corruptOpt =
         parser
@@ -206,6 +212,8 @@ int Run(int argc, char* argv[]) {
         return bad("answer-after");
     if (dropAckOpt->count() > 0 && !ParseUnsigned(dropAck, config.dropAck))
         return bad("drop-ack");
+    if (extraFrameOpt->count() > 0 && !ParseUnsigned(extraFrame, config.extraFrameEvery))
+        return bad("extra-frame");
     if (ackDelayOpt->count() > 0 && !ParseUnsigned(ackDelay, config.ackDelayMs))
         return bad("ack-delay");
     config.linkPath = link;
