@@ -30,10 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 std::string FormatDuration(double seconds) {
     // Rounded to whole seconds; a negative or undefined duration (NaN) shows as 0:00.
     const long s = seconds > 0 ? std::lround(seconds) : 0L;
@@ -41,22 +37,22 @@ std::string FormatDuration(double seconds) {
 }
 
 // Prints the message list as it grows, and the progress bar. Every text goes out through
-// TerminalText: list lines and boxes carry the receiver's identifier.
-class Console final : public fw::IListBoxPeer, public fw::IProgressPeer {
+// TerminalText: list lines and boxes carry the receiver's identifier. The transfer's address
+// line is told by its place in the list, which the view names before adding it.
+class Console final : public fw::IListBoxPeer,
+                      public fw::IProgressPeer,
+                      public ui::IUpdateObserver {
 public:
-    Console(const CliOptions& options, bool terminal)
-        : m_options(options), m_bar(terminal && options.progressBar) {}
+    Console(const CliOptions& options, bool terminal, const ui::CUpdateView& view)
+        : m_options(options), m_bar(terminal && options.progressBar), m_view(view) {}
 
-    // Called for every line that shows the receiver answered: its identification, a block
-    // acknowledged, the end of the image.
-    std::function<void()> onReply;
     // Once the outcome is settled (or a stop asked), later lines are not printed: they can
     // only be surplus replies handled in the same notification, counted by the view.
     bool quiet = false;
     // Called once, at the first line that comes after a stop was asked.
     std::function<void()> onStopSeen;
 
-    void OnAddString(int, std::u16string_view text) override {
+    void OnAddString(int index, std::u16string_view text) override {
         if (quiet)
             return;
         if (StopRequested()) {
@@ -65,28 +61,22 @@ public:
                 onStopSeen();
             return;
         }
-        const bool address = StartsWith(text, u"Address: ");
-        if (address || StartsWith(text, u"Begin to update ") ||
-            StartsWith(text, u"Updating firmware,please wait")) {
-            if (onReply)
-                onReply();
-        }
-        if (address) {
-            ++m_blocks;
-            m_previousAddress = std::move(m_lastAddress);
+        if (index >= 0 && index == m_view.AddressLineIndex()) {
+            const bool first = m_view.Transfer().blocksSent == 1;
             m_lastAddress = std::u16string(text);
-            if (m_blocks == 1) {
-                m_transferStart = Clock::now();
+            if (first || m_options.verbose)
                 Print(text);
-            } else if (m_options.verbose) {
-                Print(text);
-            }
-            m_lastAddressPrinted = m_blocks == 1 || m_options.verbose;
-            DrawBar(false);
+            m_lastAddressPrinted = first || m_options.verbose;
             return;
         }
         FlushAddress();
         Print(text);
+    }
+    void OnBlockSent(const ui::BlockEvent& block) override {
+        if (block.index == 1)
+            m_transferStart = Clock::now();
+        m_blocks = block.index;
+        DrawBar(false);
     }
     void OnDeleteString(int) override {}
     void OnRange(int, int upper) override {
@@ -145,9 +135,6 @@ public:
         std::fflush(m_options.out);
         m_barShown = true;
     }
-    const std::u16string& LastAddress() const { return m_lastAddress; }
-    // The address line of the block before the last one sent: the last block acknowledged.
-    const std::u16string& PreviousAddress() const { return m_previousAddress; }
     void ClearBar() {
         if (m_barShown) {
             std::fprintf(m_options.out, "\r\033[K");
@@ -190,16 +177,58 @@ private:
 
     const CliOptions& m_options;
     bool m_bar;
+    const ui::CUpdateView& m_view;
     bool m_barShown = false;
     int m_upper = 0;
     int m_pos = 0;
     std::uint64_t m_blocks = 0;
     std::u16string m_lastAddress;
-    std::u16string m_previousAddress;
     bool m_lastAddressPrinted = true;
     Clock::time_point m_transferStart{};
     Clock::time_point m_lastDraw{};
 };
+
+// The run's own listener of the update: what moves it on, and how it ended.
+class UpdateListener final : public ui::IUpdateObserver {
+public:
+    std::function<void()> answered, blockSent, awaiting;
+    std::function<void(const ui::UpdateEnd&)> ended;
+
+    void OnReceiverAnswered(const ui::ReceiverAnswer&) override { Call(answered); }
+    void OnBlockSent(const ui::BlockEvent&) override { Call(blockSent); }
+    void OnAwaitingCompletion(const ui::TransferState&) override { Call(awaiting); }
+    void OnUpdateEnded(const ui::UpdateEnd& end) override {
+        if (ended)
+            ended(end);
+    }
+
+private:
+    static void Call(const std::function<void()>& f) {
+        if (f)
+            f();
+    }
+};
+
+int ExitCodeOf(ui::UpdateOutcome outcome) {
+    switch (outcome) {
+    case ui::UpdateOutcome::Complete:
+        return kExitComplete;
+    case ui::UpdateOutcome::UnknownIdentifier:
+        return kExitUnknownId;
+    case ui::UpdateOutcome::ImageMissing:
+    case ui::UpdateOutcome::FirmwareRefused:
+        return kExitFirmware;
+    case ui::UpdateOutcome::DeviceLost:
+    case ui::UpdateOutcome::WriteRefused:
+        break;
+    }
+    return kExitLinkFailed;
+}
+
+// "block 12 (Address: 580)": where a transfer stood, from the typed state.
+std::string BlockAt(std::uint64_t index, std::uint32_t address) {
+    return FormatAnsi("block %llu (Address: %X)", static_cast<unsigned long long>(index), address);
+}
 
 // --wait: tries the link again every 300 ms until the device is there, the time is up or the
 // run is interrupted; says once why it waits, and again only when the reason changes.
@@ -232,39 +261,19 @@ CliResult RunUpdate(const CliOptions& options) {
     fw::CWinApp app;
     app.SetAppName(u"Orvane Update");
     const bool terminal = IsTerminal(options.out);
-    Console console(options, terminal);
+    ui::CUpdateView view;
+    Console console(options, terminal, view);
 
     CliResult result;
-    enum class Outcome {
-        Running,
-        Complete,
-        UnknownId,
-        LinkLost,
-        FirmwareRefused,
-        Failed
-    } outcome = Outcome::Running;
+    // The first typed outcome the updater raised; later ones (the end repeated by a surplus
+    // acknowledgement) are not news.
+    std::optional<ui::UpdateEnd> ended;
     fw::headless::MessageBoxOptions boxOptions;
     boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
-        // A box after the outcome (the end repeated by a surplus acknowledgement) or after a
-        // stop was asked is not news.
-        if (outcome != Outcome::Running || StopRequested())
+        // A box after the outcome or after a stop was asked is not news.
+        if (ended || StopRequested())
             return;
-        const bool error = (box.style & fw::MB_ICONERROR) != 0;
-        console.PrintBox(box.text, error);
-        if (StartsWith(box.text, u"Firmware update complete"))
-            outcome = Outcome::Complete;
-        else if (StartsWith(box.text, u"Can't find the version of"))
-            outcome = Outcome::UnknownId;
-        else if (box.text.find(u"not in this firmware package") != std::u16string::npos ||
-                 box.text.find(u"carries test images") != std::u16string::npos)
-            outcome = Outcome::FirmwareRefused;
-        else if (error && outcome == Outcome::Running)
-            outcome = Outcome::Failed;
-        if (outcome != Outcome::Running) {
-            console.quiet = true;
-            if (result.reason.empty())
-                result.reason = TerminalText(box.text);
-        }
+        console.PrintBox(box.text, (box.style & fw::MB_ICONERROR) != 0);
     };
     auto boxes = fw::headless::Install(boxOptions);
 
@@ -281,18 +290,10 @@ CliResult RunUpdate(const CliOptions& options) {
     if (!options.devicePath.empty())
         frame.SetDevicePath(frame.m_nPort, options.devicePath);
     frame.m_bReopenLostDevice = options.wait;
-    ui::CUpdateView view;
     frame.SetWindowTextW(u"OrvaneUpdate");
     frame.SetActiveView(&view);
     view.UpdateData(false);
     app.m_pMainWnd = &frame;
-    frame.m_onLinkLost = [&](const std::u16string& text) {
-        if (outcome != Outcome::Running)
-            return;
-        outcome = Outcome::LinkLost;
-        console.quiet = true;
-        result.reason = ToUtf8(text);
-    };
 
     // Progress is a reply that moves the update on (the boot loader's answer, a block
     // acknowledged) while every frame since the previous one left whole: acknowledgements
@@ -315,13 +316,29 @@ CliResult RunUpdate(const CliOptions& options) {
     // surplus: only those before it count, or, after completion, every one.
     std::optional<std::uint64_t> surplusAtStop;
     console.onStopSeen = [&] { surplusAtStop = view.m_nSurplusAcks; };
-    console.onReply = [&] {
+    const auto reply = [&] {
         const std::uint64_t failures = frame.Port() ? frame.Port()->WriteFailures() : 0;
         if (failures == failuresSeen)
             lastProgress = Clock::now();
         failuresSeen = failures;
         overdue();
     };
+    UpdateListener listener;
+    listener.answered = reply;
+    listener.blockSent = reply;
+    listener.awaiting = reply;
+    listener.ended = [&](const ui::UpdateEnd& end) {
+        // After a stop (a signal, the time-out) every wait gives up at once: a frame refused
+        // then is the stop's doing, not the line's.
+        if (ended || StopRequested())
+            return;
+        ended = end;
+        console.quiet = true;
+        if (result.reason.empty())
+            result.reason = TerminalText(end.message);
+    };
+    frame.Events().Add(&listener);
+    frame.Events().Add(&console);
 
     const auto finish = [&](int code) {
         console.quiet = true;
@@ -350,13 +367,10 @@ CliResult RunUpdate(const CliOptions& options) {
         view.m_progress.SetPeer(nullptr);
         frame.SetActiveView(nullptr);
         result.exitCode = code;
-        result.blocks = console.Blocks();
+        result.blocks = view.Transfer().blocksSent;
+        result.blocksAcknowledged = view.Transfer().blocksAcknowledged;
         result.surplusAcks = code == kExitComplete ? view.m_nSurplusAcks
                                                    : surplusAtStop.value_or(view.m_nSurplusAcks);
-        if (code == kExitComplete)
-            result.blocksAcknowledged = result.blocks;
-        else if (result.blocks > 0)
-            result.blocksAcknowledged = result.blocks - 1;
         result.transferSeconds = console.TransferSeconds();
         if (result.surplusAcks > 0 && !options.machine)
             std::fprintf(options.out,
@@ -406,47 +420,37 @@ CliResult RunUpdate(const CliOptions& options) {
     // Looked at every 100 ms at the latest, however busy the line: a stop or the time-out
     // always wins.
     constexpr auto kLookEvery = std::chrono::milliseconds(100);
-    while (outcome == Outcome::Running && !StopRequested() && !overdue()) {
-        app.RunUntil([&] { return outcome != Outcome::Running || StopRequested(); }, kLookEvery);
+    while (!ended && !StopRequested() && !overdue()) {
+        app.RunUntil([&] { return ended.has_value() || StopRequested(); }, kLookEvery);
         if (view.m_strIdentifier.empty())
             console.DrawWaiting(std::chrono::duration<double>(Clock::now() - start).count(),
                                 counts->handshakes);
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-    switch (outcome) {
-    case Outcome::Complete:
-        return finish(kExitComplete);
-    case Outcome::UnknownId:
-        return finish(kExitUnknownId);
-    case Outcome::FirmwareRefused:
-        return finish(kExitFirmware);
-    case Outcome::LinkLost:
-        console.PrintBox(FromUtf8(result.reason), true);
-        return finish(kExitLinkFailed);
-    case Outcome::Failed:
-        return finish(kExitLinkFailed);
-    case Outcome::Running:
-        break;
+    if (ended) {
+        // A loss the window tells in its list: here it is the run's error.
+        if (ended->outcome == ui::UpdateOutcome::DeviceLost)
+            console.PrintBox(ended->message, true);
+        return finish(ExitCodeOf(ended->outcome));
     }
     console.quiet = true;
     console.FlushAddress();
     console.ClearBar();
-    const std::uint64_t sent = console.Blocks();
+    const ui::TransferState& state = view.Transfer();
+    const std::uint64_t sent = state.blocksSent;
     std::string where;
     if (frame.m_bAwaitingCompletion)
         where = "after the last block, while waiting for the receiver's completion reply";
     else if (sent == 0)
         where = "before the transfer began (no answer from the boot loader yet)";
-    else if (sent == 1)
-        where = FormatAnsi("during the transfer: no block acknowledged yet (block 1, %s, was "
-                           "sent)",
-                           ToUtf8(console.LastAddress()).c_str());
+    else if (state.blocksAcknowledged == 0)
+        where = FormatAnsi("during the transfer: no block acknowledged yet (block 1, Address: %X, "
+                           "was sent)",
+                           state.lastSentAddress);
     else
-        where = FormatAnsi("during the transfer: the last block acknowledged was block %llu "
-                           "(%s)",
-                           static_cast<unsigned long long>(sent - 1),
-                           ToUtf8(console.PreviousAddress()).c_str());
+        where = "during the transfer: the last block acknowledged was " +
+                BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress);
     if (!timedOut) {
         result.signal = StopSignal();
         result.reason = FormatAnsi("stopped by %s %s", SignalName(result.signal), where.c_str());
@@ -471,9 +475,8 @@ CliResult RunUpdate(const CliOptions& options) {
                                    limit, port.c_str());
     else
         result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
-                                   "acknowledgement of block %llu (%s)",
-                                   limit, static_cast<unsigned long long>(sent),
-                                   ToUtf8(console.LastAddress()).c_str());
+                                   "acknowledgement of %s",
+                                   limit, BlockAt(sent, state.lastSentAddress).c_str());
     if (frame.Port() && frame.Port()->WriteFailures() > 0)
         result.reason += FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
                                     static_cast<unsigned long long>(frame.Port()->WriteFailures()),

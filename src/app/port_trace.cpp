@@ -70,9 +70,12 @@ public:
             NoteIf(m_trace.get(), "the frame did not leave whole");
         return queued;
     }
-    void SetBaudRate(int baud) override {
+    bool SetBaudRate(int baud) override {
         NoteIf(m_trace.get(), FormatAnsi("speed %d baud", baud));
-        m_inner->SetBaudRate(baud);
+        const bool set = m_inner->SetBaudRate(baud);
+        if (!set)
+            NoteIf(m_trace.get(), "the speed was refused");
+        return set;
     }
     int TakeReceived(std::uint8_t* dest) override {
         const int n = m_inner->TakeReceived(dest);

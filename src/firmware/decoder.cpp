@@ -1,5 +1,7 @@
 #include "firmware/decoder.h"
 
+#include "firmware/update_texts.h"
+
 #include <cstring>
 
 namespace orvane::firmware {
@@ -146,7 +148,7 @@ void CTolvarenFormat::HandleReply(IReplyTarget& wnd) {
             if (wnd.AwaitingCompletion() == 1) {
                 wnd.FinishUpdate();
                 wnd.AwaitingCompletion() = 0;
-                wnd.ShowMessage(u"Firmware update complete.\r\nPlease turn off the receiver.");
+                wnd.ShowMessage(Texts().completeBox);
             }
             break;
         default: // "ST" and codes we do not know: nothing to do

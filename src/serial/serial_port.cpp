@@ -494,7 +494,7 @@ void CSerialPort::WritePending() {
     m_hWriteDone.Set();
 }
 
-void CSerialPort::SetBaudRate(int baud) {
+bool CSerialPort::SetBaudRate(int baud) {
     // A frame still in the write slot or in the driver's output queue would leave partly at
     // the new speed and reach the receiver garbled: let it go out first. The wait for the slot
     // has the bound QueueWrite has; the drain is bounded like the write itself.
@@ -521,10 +521,11 @@ void CSerialPort::SetBaudRate(int baud) {
             }
         }
     }
-    if (failedCall != nullptr) {
-        m_nLastError = error;
-        ReportFailure(failedCall);
-    }
+    if (failedCall == nullptr)
+        return true;
+    m_nLastError = error;
+    ReportFailure(failedCall);
+    return false;
 }
 
 void CSerialPort::ReportFailure(const char* name) {

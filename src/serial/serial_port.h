@@ -106,9 +106,9 @@ public:
     std::uint64_t WriteFailures() const { return m_nWriteFailures.load(std::memory_order_acquire); }
 
     // Changes the baud rate of the open port once every frame queued before has left the
-    // line; failures are reported in a message box. The new rate is kept in the line settings
-    // even when the port refuses it.
-    void SetBaudRate(int baud);
+    // line; failures are reported in a message box and return false. The new rate is kept in
+    // the line settings even when the port refuses it.
+    bool SetBaudRate(int baud);
     // The line settings as last read and written.
     const LineSettings& CurrentLineSettings() const { return m_lineSettings; }
 

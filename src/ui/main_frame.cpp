@@ -2,6 +2,7 @@
 
 #include "firmware/commands.h"
 #include "firmware/identify.h"
+#include "firmware/update_texts.h"
 #include "framework/app.h"
 #include "platform/message.h"
 #include "platform/port_directory.h"
@@ -156,6 +157,7 @@ IPortWorker* CMainFrame::OpenLink() {
     }
     m_strOpenFailure.clear();
     m_pPort = std::move(worker);
+    m_nBaud = firmware::kSlowBaud;
     m_strLinkIdentity = m_pPort->Identity();
     m_bWaitingForDevice = false;
     SetWindowTextW(FormatText("COM%d", m_nPort));
@@ -189,12 +191,13 @@ bool CMainFrame::ReopenLostDevice() {
     if (!MayTakeFirmware(*worker))
         return false; // the same rule as at link time, whatever came back
     m_pPort = std::move(worker);
+    m_nBaud = firmware::kSlowBaud;
     m_bWaitingForDevice = false;
-    std::string path = m_pPort->DevicePath();
+    const std::string path = m_pPort->DevicePath();
+    const std::u16string port = FormatText("%d", m_nPort);
     const std::u16string text =
-        path.empty() ? FormatText("COM%d: the device is back; the handshake goes on.", m_nPort)
-                     : FormatText("COM%d: the device is back (%s); the handshake goes on.", m_nPort,
-                                  path.c_str());
+        path.empty() ? firmware::FillText(firmware::Texts().deviceBack, {port})
+                     : firmware::FillText(firmware::Texts().deviceBackAt, {port, FromUtf8(path)});
     SetWindowTextW(FormatText("COM%d", m_nPort));
     if (auto* view = GetUpdateView()) {
         view->m_list.AddString(text);
@@ -214,6 +217,8 @@ int CMainFrame::SendCommand(std::u16string_view text, unsigned delayMs) {
     if (!frame.empty())
         queued = m_pPort->QueueWrite(frame.data(), static_cast<int>(frame.size()));
     CheckLinkLost();
+    if (!queued)
+        ReportRefusal(); // the worker's box has said why
     return queued ? 1 : 0;
 }
 
@@ -256,15 +261,24 @@ void CMainFrame::CheckLinkLost() {
     }
     // The adapter is gone: nothing more will arrive or leave. Close the link so the commands
     // show the truth, and say so once.
-    const std::u16string text = FormatText("COM%d: the serial device was disconnected.", m_nPort);
+    const std::u16string text =
+        firmware::FillText(firmware::Texts().deviceLost, {FormatText("%d", m_nPort)});
     CloseLink();
     SetWindowTextW(u"No Connection");
+    UpdateEnd end{UpdateOutcome::DeviceLost, {}, text};
     if (auto* view = GetUpdateView()) {
         view->AppendLine(text);
         view->m_list.SetCurSel(view->m_list.GetCount() - 1);
+        end.state = view->Transfer();
     }
-    if (m_onLinkLost)
-        m_onLinkLost(text);
+    m_events.OnUpdateEnded(end);
+}
+
+void CMainFrame::ReportRefusal() {
+    UpdateEnd end{UpdateOutcome::WriteRefused, {}, {}};
+    if (const CUpdateView* view = GetUpdateView())
+        end.state = view->Transfer();
+    m_events.OnUpdateEnded(end);
 }
 
 void CMainFrame::StopTimer(unsigned id) {
@@ -297,13 +311,20 @@ int CMainFrame::AcknowledgeBlock(const std::uint8_t*, std::uint32_t) {
 }
 
 int CMainFrame::FinishUpdate() {
-    if (CUpdateView* view = GetUpdateView())
+    if (CUpdateView* view = GetUpdateView()) {
         view->FinishUpdate();
+        m_bCompletionShowing = true; // the decoder's box follows, then the transfer is over
+    }
     return 1;
 }
 
 void CMainFrame::ShowMessage(std::u16string_view text) {
+    const bool completion = std::exchange(m_bCompletionShowing, false);
     MessageBox(text, {}, fw::MB_OK);
+    if (!completion)
+        return;
+    if (const CUpdateView* view = GetUpdateView())
+        m_events.OnUpdateEnded({UpdateOutcome::Complete, view->Transfer(), std::u16string(text)});
 }
 
 void CMainFrame::SwitchBaud(std::uint32_t baud) {
@@ -311,7 +332,10 @@ void CMainFrame::SwitchBaud(std::uint32_t baud) {
         return;
     IPortWorker* port = m_pPort.get();
     const PortCall hold(*this); // a refused speed is reported in a box
-    port->SetBaudRate(static_cast<int>(baud));
+    if (port->SetBaudRate(static_cast<int>(baud)))
+        m_nBaud = baud;
+    else
+        ReportRefusal();
 }
 
 void CMainFrame::OnLink() {
@@ -321,8 +345,7 @@ void CMainFrame::OnLink() {
 
 void CMainFrame::OnClose() {
     if (CUpdateView* view = GetUpdateView()) {
-        if (!view->ConfirmInterruption(u"If you close the updater now, the receiver may be left "
-                                       u"without firmware.\r\nClose the updater all the same?"))
+        if (!view->ConfirmInterruption(firmware::Texts().closeConsequence))
             return;
     }
     fw::CFrameWnd::OnClose();
@@ -385,12 +408,7 @@ bool CMainFrame::MaySendFirmware() const {
 }
 
 std::u16string CMainFrame::PlaceholderRefusalText() const {
-    return FormatText("COM%d is a serial line, not the simulated receiver, and this build carries "
-                      "test images (placeholder firmware), which would make a real receiver "
-                      "unusable. Nothing was sent. Load real firmware from a firmware package: "
-                      "orvane-update-cli --firmware PACKAGE, or \"Load firmware package\" in the "
-                      "window's Connect menu.",
-                      m_nPort);
+    return firmware::FillText(firmware::Texts().placeholderRefused, {FormatText("%d", m_nPort)});
 }
 
 fw::LRESULT CMainFrame::WindowProc(fw::UINT message, fw::WPARAM wParam, fw::LPARAM lParam) {

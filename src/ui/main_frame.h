@@ -11,6 +11,7 @@
 #include "firmware/firmware_set.h"
 #include "framework/wnd.h"
 #include "ui/port_worker.h"
+#include "ui/update_events.h"
 
 #include <cstdint>
 #include <deque>
@@ -131,9 +132,11 @@ public:
     int m_nPort = 1;
     std::int32_t m_bAwaitingCompletion = 0;
 
-    // Called once when the open link's device is found gone: the link is closed and the
-    // operator told. Tests and the command-line updater hook it to learn of the loss.
-    std::function<void(const std::u16string&)> m_onLinkLost;
+    // The update's typed events (the view's steps, the link's loss and refusals): listeners
+    // register here.
+    UpdateEvents& Events() { return m_events; }
+    // The line speed last set on the link (9600 when it opens).
+    std::uint32_t Baud() const { return m_nBaud; }
 
     // While the handshake waits for the receiver, a device that goes away (a receiver whose
     // USB port is switched off with it) is waited for and opened again when it comes back,
@@ -149,6 +152,8 @@ protected:
 
 private:
     void CheckLinkLost();
+    // The port refused a frame or a speed (its worker has shown why): the update cannot go on.
+    void ReportRefusal();
     // Whether the current firmware may go over this line (see MaySendFirmware).
     bool MayTakeFirmware(const IPortWorker& worker) const;
     bool Handshaking() const;
@@ -181,6 +186,9 @@ private:
         CMainFrame& m_frame;
     };
 
+    UpdateEvents m_events;
+    std::uint32_t m_nBaud = firmware::kSlowBaud;
+    bool m_bCompletionShowing = false;
     int m_nPortCalls = 0;
     bool m_bOpening = false;
     // Bytes taken from the worker and not yet fed to the decoder, oldest first, and while a

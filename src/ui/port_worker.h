@@ -21,7 +21,8 @@ public:
     // False when the frame was refused and nothing of it will be written; the worker has
     // then told the operator why.
     virtual bool QueueWrite(const std::uint8_t* bytes, int length) = 0;
-    virtual void SetBaudRate(int baud) = 0;
+    // False when the port refused the speed (the worker has shown why); it keeps the old one.
+    virtual bool SetBaudRate(int baud) = 0;
     // Moves every unread byte into dest (room for at least 2049 bytes); returns the count.
     virtual int TakeReceived(std::uint8_t* dest) = 0;
     // True once the device has gone away (adapter unplugged, peer closed).

@@ -38,7 +38,7 @@ public:
                     u"Application Error", MB_OK | MB_ICONERROR);
         return false;
     }
-    void SetBaudRate(int baud) override { m_port->SetBaudRate(baud); }
+    bool SetBaudRate(int baud) override { return m_port->SetBaudRate(baud); }
     int TakeReceived(std::uint8_t* dest) override { return m_port->TakeReceived(dest); }
     bool IsLost() const override { return m_port->IsLost(); }
     std::string DevicePath() const override { return m_path; }

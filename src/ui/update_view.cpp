@@ -1,6 +1,7 @@
 #include "ui/update_view.h"
 
 #include "firmware/commands.h"
+#include "firmware/update_texts.h"
 #include "framework/app.h"
 #include "platform/text.h"
 #include "ui/main_frame.h"
@@ -16,11 +17,12 @@ constexpr unsigned kHandshakeTimerId = firmware::kHandshakeTimerId;
 constexpr unsigned kHandshakePeriodMs = 300;
 constexpr unsigned kFirstBlockDelayMs = 20;
 
-constexpr std::u16string_view kRule = u"-----------------------------------------";       // 41
-constexpr std::u16string_view kRuleSpace = u"----------------------------------------- "; // 41 + 1
-constexpr std::u16string_view kCompleteBox =
-    u"Firmware update complete.\r\nPlease turn off the receiver.";
-constexpr std::u16string_view kErrorCaption = u"\u9519\u8BEF"; // "Error"
+using firmware::FillText;
+using firmware::Texts;
+
+std::u16string Hex(std::uint32_t n) {
+    return FormatText("%X", n);
+}
 
 int ToPos(std::uint32_t n) {
     return static_cast<int>(std::min<std::uint32_t>(n, 0x7FFFFFFF));
@@ -45,8 +47,7 @@ void CUpdateView::DoDataExchange(fw::CDataExchange* pDX) {
 
 bool CUpdateView::OnCmdMsg(fw::UINT nID) {
     if (nID == ID_UPDATE) {
-        if (ConfirmInterruption(u"If you start again now, the receiver may be left without "
-                                u"firmware.\r\nStart a new update all the same?"))
+        if (ConfirmInterruption(Texts().restartConsequence))
             PrepareUpdate();
         return true;
     }
@@ -85,34 +86,36 @@ bool CUpdateView::ConfirmInterruption(std::u16string_view consequence) {
     if (!IsTransferRunning())
         return true;
     const std::u16string text =
-        FormatText("A firmware update is running (Address: %X).\r\n", m_nAddress) +
-        std::u16string(consequence);
+        FillText(Texts().transferRunning, {Hex(m_nAddress)}) + std::u16string(consequence);
     return MessageBox(text, {}, fw::MB_YESNO | fw::MB_ICONWARNING | fw::MB_DEFBUTTON2) == fw::IDYES;
 }
 
 void CUpdateView::ShowAddressLine() {
+    // The line this transfer's address line was added at; a line added since (the device lost,
+    // a new Update) moved it up, and stays where the operator can read it.
     const int last = m_list.GetCount() - 1;
-    if (m_nAddressLine >= 0 && m_nAddressLine == last &&
-        m_list.GetText(last).rfind(u"Address: ", 0) == 0)
+    if (m_nAddressLine >= 0 && m_nAddressLine == last)
         m_list.DeleteString(last);
-    AddLine(FormatText("Address: %X", m_nAddress));
-    m_nAddressLine = m_list.GetCount() - 1;
+    // Known before the line goes in, so that a listener of the list can tell it.
+    m_nAddressLine = m_list.GetCount();
+    AddLine(FillText(Texts().address, {Hex(m_nAddress)}));
     ShowNewestLine();
 }
 
 void CUpdateView::PrepareUpdate() {
     // The operator starts over: whatever ran before is no longer the transfer in progress.
     m_bTransferring = false;
-    AddLine(kRuleSpace);
-    AddLine(u"Turn off the receiver.");
-    AddLine(u"Please wait for a moment...");
-    AddLine(u"Turn on the receiver.");
+    AddLine(Texts().ruleSpace);
+    AddLine(Texts().turnOff);
+    AddLine(Texts().pleaseWait);
+    AddLine(Texts().turnOn);
     ShowNewestLine();
     // Until the boot loader answers nobody knows how long this takes: the bar says it waits.
     m_progress.SetMarquee(true);
     if (CMainFrame* frame = Frame()) {
         frame->SwitchBaud(firmware::kSlowBaud);
         frame->SetTimer(kHandshakeTimerId, kHandshakePeriodMs);
+        frame->Events().OnHandshakeStarted();
     }
 }
 
@@ -128,31 +131,54 @@ void CUpdateView::StartUpdate() {
     m_bSelected = false;
     const auto firmware = frame->Firmware();
     const firmware::CatalogueEntry* entry = firmware->Find(m_strIdentifier);
+    ReceiverAnswer answer{m_strIdentifier, entry ? std::u16string(entry->displayName) : u"",
+                          frame->Baud()};
     if (!entry) {
-        MessageBox(u"Can't find the version of " + m_strIdentifier + u", please comfirm again!",
-                   kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        frame->Events().OnReceiverAnswered(answer);
+        EndWithError(UpdateOutcome::UnknownIdentifier,
+                     FillText(Texts().unknownIdentifier, {m_strIdentifier}));
         return;
     }
     if (!frame->MaySendFirmware()) {
-        MessageBox(frame->PlaceholderRefusalText(), kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+        frame->Events().OnReceiverAnswered(answer);
+        EndWithError(UpdateOutcome::FirmwareRefused, frame->PlaceholderRefusalText());
         return;
     }
     std::u16string missing;
-    if (firmware::ApplyEntry(*entry, CMainFrame::s_bSFormFlag, *this, *frame, *frame, &missing) !=
-        firmware::ApplyResult::Applied) {
-        if (firmware->IsPlaceholder())
-            MessageBox(u"The firmware \"" + missing + u"\" for " + m_strIdentifier +
-                           u" is missing from this updater; the update cannot start.",
-                       kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
-        else
-            MessageBox(m_strIdentifier + u": image " + missing +
-                           u" is not in this firmware package (" + FromUtf8(firmware->Origin()) +
-                           u"); nothing was sent.",
-                       kErrorCaption, fw::MB_OK | fw::MB_ICONERROR);
+    const auto applied =
+        firmware::ApplyEntry(*entry, CMainFrame::s_bSFormFlag, *this, *frame, *frame, &missing);
+    answer.baud = frame->Baud(); // the entry's speed rule has been applied
+    frame->Events().OnReceiverAnswered(answer);
+    if (applied != firmware::ApplyResult::Applied) {
+        EndWithError(UpdateOutcome::ImageMissing,
+                     firmware->IsPlaceholder()
+                         ? FillText(Texts().resourceMissing, {missing, m_strIdentifier})
+                         : FillText(Texts().imageNotInPackage,
+                                    {m_strIdentifier, missing, FromUtf8(firmware->Origin())}));
         return;
     }
     m_pFirmwareInUse = firmware;
     BeginTransfer();
+}
+
+void CUpdateView::EndWithError(UpdateOutcome outcome, const std::u16string& text) {
+    MessageBox(text, Texts().errorCaption, fw::MB_OK | fw::MB_ICONERROR);
+    if (CMainFrame* frame = Frame())
+        frame->Events().OnUpdateEnded({outcome, m_transfer, text});
+}
+
+void CUpdateView::EndComplete(const std::u16string& box) {
+    m_transfer.awaitingCompletion = false;
+    if (CMainFrame* frame = Frame())
+        frame->Events().OnUpdateEnded({UpdateOutcome::Complete, m_transfer, box});
+}
+
+BlockEvent CUpdateView::Block(std::uint64_t index, std::uint32_t address,
+                              std::uint32_t bytes) const {
+    int lower = 0;
+    int upper = 0;
+    m_progress.GetRange(lower, upper);
+    return {index, address, bytes, m_progress.GetPos(), upper};
 }
 
 void CUpdateView::BeginTransfer() {
@@ -160,32 +186,43 @@ void CUpdateView::BeginTransfer() {
     if (!frame)
         return;
     m_progress.SetRange32(0, ToPos(m_bTwoStage ? m_nTotalLen : m_nImageLen));
-    AddLine(kRule);
-    AddLine(u"Begin to update " + m_strDisplayName + u"...");
+    AddLine(Texts().rule);
+    AddLine(FillText(Texts().beginUpdate, {m_strDisplayName}));
     if (!m_strIdentifier.empty() && m_strIdentifier[0] == u'1')
-        AddLine(u"Boot ID: " + m_strIdentifier);
+        AddLine(FillText(Texts().bootId, {m_strIdentifier}));
     ShowNewestLine();
 
     m_nReadPos = 0;
     m_nAddressLine = -1;
     m_bEndReported = false;
+    m_transfer = {};
     std::uint8_t chunk[firmware::kBlockSize];
     const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
     if (count > 0) {
         m_nAddress = 0;
         const std::u16string command = firmware::BlockCommandText(0, m_nAddress, chunk, count);
+        NoteBlockSent(0, count);
         ShowAddressLine();
         m_nAddress += count;
         m_bTransferring = true;
         frame->SendCommand(command, kFirstBlockDelayMs);
+        m_progress.SetPos(ToPos(m_nReadPos));
+        frame->Events().OnBlockSent(Block(m_transfer.blocksSent, 0, count));
     } else {
         m_bEndReported = true;
-        AddLine(u"Completed!");
-        AddLine(kRuleSpace);
+        AddLine(Texts().completed);
+        AddLine(Texts().ruleSpace);
         ShowNewestLine();
-        MessageBox(u"Firmware update complete\r\nPlease turn off the receiver.", {}, fw::MB_OK);
+        MessageBox(Texts().emptyImageBox, {}, fw::MB_OK);
+        m_progress.SetPos(ToPos(m_nReadPos));
+        EndComplete(Texts().emptyImageBox);
     }
-    m_progress.SetPos(ToPos(m_nReadPos));
+}
+
+void CUpdateView::NoteBlockSent(std::uint32_t address, std::uint32_t bytes) {
+    ++m_transfer.blocksSent;
+    m_transfer.lastSentAddress = address;
+    m_nLastSentBytes = bytes;
 }
 
 void CUpdateView::SendNextBlock() {
@@ -194,12 +231,20 @@ void CUpdateView::SendNextBlock() {
     // (a receiver still busy from another tool, noise that decoded as one) is ignored.
     if (!frame || !m_bSelected)
         return;
+    const bool endReportedBefore = m_bEndReported;
+    if (!endReportedBefore && m_transfer.blocksAcknowledged < m_transfer.blocksSent) {
+        ++m_transfer.blocksAcknowledged;
+        m_transfer.lastAcknowledgedAddress = m_transfer.lastSentAddress;
+        frame->Events().OnBlockAcknowledged(Block(
+            m_transfer.blocksAcknowledged, m_transfer.lastAcknowledgedAddress, m_nLastSentBytes));
+    }
     const std::uint32_t addressBefore = m_nAddress;
     std::uint8_t chunk[firmware::kBlockSize];
     const std::uint32_t count = ReadChunk(chunk, frame->m_nFrameType);
     if (count > 0) {
         m_bTransferring = true;
         frame->SendCommand(firmware::BlockCommandText(addressBefore, m_nAddress, chunk, count), 0);
+        NoteBlockSent(m_nAddress, count);
         ShowAddressLine();
         m_nAddress += count;
         // Let one waiting message through (a repaint, a tick, the next reply), but only from
@@ -224,29 +269,42 @@ void CUpdateView::SendNextBlock() {
     }
     if (!m_bTwoStage) {
         if (count == 0) {
-            AddLine(kRule);
-            AddLine(u"Firmware update complete.");
-            AddLine(u"Please turn off the receiver.");
+            AddLine(Texts().rule);
+            AddLine(Texts().updateComplete);
+            AddLine(Texts().pleaseTurnOff);
             ShowNewestLine();
-            MessageBox(kCompleteBox, {}, fw::MB_OK);
+            MessageBox(Texts().completeBox, {}, fw::MB_OK);
         }
         m_progress.SetPos(ToPos(m_nReadPos));
+        if (count > 0)
+            frame->Events().OnBlockSent(
+                Block(m_transfer.blocksSent, m_transfer.lastSentAddress, count));
+        else if (!endReportedBefore)
+            EndComplete(Texts().completeBox);
     } else {
         m_nBytesRead = std::min(m_nBytesRead, m_nTotalLen);
         m_progress.SetPos(ToPos(m_nBytesRead));
+        if (count > 0)
+            frame->Events().OnBlockSent(
+                Block(m_transfer.blocksSent, m_transfer.lastSentAddress, count));
         if (count == 0) {
-            AddLine(u"Updating firmware,please wait.............");
+            AddLine(Texts().writingFirmware);
             ShowNewestLine();
             frame->m_bAwaitingCompletion = 1;
+            if (!endReportedBefore) {
+                m_transfer.awaitingCompletion = true;
+                frame->Events().OnAwaitingCompletion(m_transfer);
+            }
         }
     }
 }
 
 void CUpdateView::FinishUpdate() {
     m_bTransferring = false;
-    AddLine(u"Firmware update complete.");
-    AddLine(u"Please turn off the receiver.");
-    AddLine(kRule);
+    m_transfer.awaitingCompletion = false;
+    AddLine(Texts().updateComplete);
+    AddLine(Texts().pleaseTurnOff);
+    AddLine(Texts().rule);
     ShowNewestLine();
 }
 

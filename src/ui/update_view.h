@@ -8,6 +8,7 @@
 #include "firmware/firmware_set.h"
 #include "framework/controls.h"
 #include "framework/wnd.h"
+#include "ui/update_events.h"
 
 #include <memory>
 #include <string>
@@ -55,6 +56,12 @@ public:
     // Acknowledgements that arrived after the end of the image had been reported.
     std::uint64_t m_nSurplusAcks = 0;
 
+    // Where the transfer of this view stands (of the last one, once it ended).
+    const TransferState& Transfer() const { return m_transfer; }
+    // The index of the transfer's address line in the message list, or -1: it is known before
+    // the line is added, so a listener of the list can tell the line as it arrives.
+    int AddressLineIndex() const { return m_nAddressLine; }
+
 protected:
     void DoDataExchange(fw::CDataExchange* pDX) override;
     bool OnCmdMsg(fw::UINT nID) override;
@@ -70,6 +77,15 @@ private:
     // Update) stays where the operator can read it.
     void ShowAddressLine();
 
+    // A box for an update that cannot go on, then the event that says why.
+    void EndWithError(UpdateOutcome outcome, const std::u16string& text);
+    // The transfer is complete: the box has been shown.
+    void EndComplete(const std::u16string& box);
+    void NoteBlockSent(std::uint32_t address, std::uint32_t bytes);
+    BlockEvent Block(std::uint64_t index, std::uint32_t address, std::uint32_t bytes) const;
+
+    TransferState m_transfer;
+    std::uint32_t m_nLastSentBytes = 0;
     int m_nDispatchDepth = 0;
     int m_nAddressLine = -1; // index of this transfer's address line, or -1
     bool m_bTransferring = false;

@@ -218,7 +218,10 @@ private:
                 Reply(ui::testing::ReplyFrame('S', 'X'));
             return true;
         }
-        void SetBaudRate(int baud) override { m_rx.baudChanges.push_back(baud); }
+        bool SetBaudRate(int baud) override {
+            m_rx.baudChanges.push_back(baud);
+            return true;
+        }
         int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
         bool IsPseudoTerminal() const override { return m_rx.pseudoTerminal; }
 

@@ -109,12 +109,10 @@ TEST(MainFrame, FramesKeepTheirTypeAcrossReopening) {
 
 TEST(MainFrame, LostDeviceIsReportedOnceAndClosesTheLink) {
     Updater u;
-    int reports = 0;
-    u.frame->m_onLinkLost = [&](const std::u16string&) { ++reports; };
     u.Command(ID_UPDATE);
     u.rx.lost = true;
     u.Run(1000ms);
-    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(u.events.Count(UpdateOutcome::DeviceLost), 1u);
     EXPECT_FALSE(u.frame->IsLinked());
     EXPECT_EQ(u.frame->GetWindowTextW(), u"No Connection");
     EXPECT_EQ(u.LastLine(), u"COM3: the serial device was disconnected.");
@@ -123,8 +121,6 @@ TEST(MainFrame, LostDeviceIsReportedOnceAndClosesTheLink) {
 TEST(MainFrame, ADeviceLostWhileHandshakingIsOpenedAgainByItsIdentity) {
     Updater u;
     u.frame->m_bReopenLostDevice = true;
-    int reports = 0;
-    u.frame->m_onLinkLost = [&](const std::u16string&) { ++reports; };
     u.Command(ID_UPDATE);
     u.Run(700ms);
     // Switched off: its USB port goes with it, and stays away for a while.
@@ -133,7 +129,7 @@ TEST(MainFrame, ADeviceLostWhileHandshakingIsOpenedAgainByItsIdentity) {
     u.Run(1000ms);
     EXPECT_FALSE(u.frame->IsLinked());
     EXPECT_TRUE(u.frame->IsWaitingForDevice());
-    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(u.events.Count(UpdateOutcome::DeviceLost), 0u);
     const std::size_t tries = u.requests.size();
     EXPECT_GE(tries, 3u); // one try a tick
     for (std::size_t i = 1; i < u.requests.size(); ++i) {
@@ -160,8 +156,6 @@ TEST(MainFrame, ADeviceLostWhileHandshakingIsOpenedAgainByItsIdentity) {
 TEST(MainFrame, ALossDuringTheTransferStillEndsTheLink) {
     Updater u;
     u.frame->m_bReopenLostDevice = true;
-    int reports = 0;
-    u.frame->m_onLinkLost = [&](const std::u16string&) { ++reports; };
     u.rx.identifier = "K64E";
     u.Command(ID_UPDATE);
     u.Run(400ms);
@@ -169,7 +163,7 @@ TEST(MainFrame, ALossDuringTheTransferStillEndsTheLink) {
     u.rx.lost = true;
     u.rx.Send({}); // the reader's notification of the loss
     u.Run(1000ms);
-    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(u.events.Count(UpdateOutcome::DeviceLost), 1u);
     EXPECT_FALSE(u.frame->IsWaitingForDevice());
     EXPECT_EQ(u.LastLine(), u"COM3: the serial device was disconnected.");
 }

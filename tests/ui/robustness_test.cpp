@@ -302,11 +302,12 @@ public:
         ++m_destroyed;
     }
     bool QueueWrite(const std::uint8_t* b, int n) override { return m_inner.QueueWrite(b, n); }
-    void SetBaudRate(int) override {
+    bool SetBaudRate(int) override {
         m_inCall = true;
         MessageBoxW(nullptr, u"WARNING:  SetCommState() Failed", u"Application Error",
                     MB_OK | MB_ICONERROR);
         m_inCall = false;
+        return false;
     }
     int TakeReceived(std::uint8_t* dest) override { return m_inner.TakeReceived(dest); }
     bool IsLost() const override { return m_inner.IsLost(); }

@@ -10,6 +10,7 @@
 #include "ui/resource_ids.h"
 #include "ui/update_view.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -103,9 +104,10 @@ public:
             m_rx.Send(ReplyFrame('S', 'X'));
         return true;
     }
-    void SetBaudRate(int baud) override {
+    bool SetBaudRate(int baud) override {
         m_rx.baudChanges.push_back(baud);
         m_rx.Note("baud " + std::to_string(baud));
+        return true;
     }
     int TakeReceived(std::uint8_t* dest) override {
         m_rx.Note("take");
@@ -126,6 +128,27 @@ private:
     ScriptedReceiver& m_rx;
 };
 
+// Every typed event the updater raised, in order.
+struct EventLog final : IUpdateObserver {
+    std::vector<ReceiverAnswer> answers;
+    std::vector<BlockEvent> sent;
+    std::vector<BlockEvent> acknowledged;
+    std::vector<TransferState> awaiting;
+    std::vector<UpdateEnd> ends;
+    int handshakes = 0;
+
+    void OnHandshakeStarted() override { ++handshakes; }
+    void OnReceiverAnswered(const ReceiverAnswer& a) override { answers.push_back(a); }
+    void OnBlockSent(const BlockEvent& b) override { sent.push_back(b); }
+    void OnBlockAcknowledged(const BlockEvent& b) override { acknowledged.push_back(b); }
+    void OnAwaitingCompletion(const TransferState& s) override { awaiting.push_back(s); }
+    void OnUpdateEnded(const UpdateEnd& e) override { ends.push_back(e); }
+    std::size_t Count(UpdateOutcome outcome) const {
+        return static_cast<std::size_t>(std::count_if(
+            ends.begin(), ends.end(), [&](const UpdateEnd& e) { return e.outcome == outcome; }));
+    }
+};
+
 // Application, main window and update view on a manual clock, linked to a scripted receiver.
 struct Updater {
     ManualClock clock;
@@ -139,6 +162,7 @@ struct Updater {
     std::vector<PortRequest> requests; // every open asked for, in order
     std::unique_ptr<CMainFrame> frame;
     CUpdateView view;
+    EventLog events;
 
     explicit Updater(bool create = true) {
         app.SetAppName(u"Orvane Update");
@@ -172,6 +196,7 @@ struct Updater {
     void Create() { Create(std::move(m_services)); }
     void Create(MainFrameServices services) {
         frame = std::make_unique<CMainFrame>(std::move(services));
+        frame->Events().Add(&events);
         rx.owner = frame.get();
         frame->SetWindowTextW(u"OrvaneUpdate");
         frame->SetActiveView(&view);

@@ -1,0 +1,51 @@
+#include "ui/update_events.h"
+
+#include <algorithm>
+
+namespace orvane::ui {
+
+void UpdateEvents::Add(IUpdateObserver* observer) {
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void UpdateEvents::Remove(IUpdateObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer),
+                      m_observers.end());
+}
+
+template <class Call> void UpdateEvents::Each(Call call) {
+    // A copy: a listener may remove itself from inside its call-back.
+    const std::vector<IUpdateObserver*> observers = m_observers;
+    for (IUpdateObserver* o : observers) {
+        if (std::find(m_observers.begin(), m_observers.end(), o) != m_observers.end())
+            call(*o);
+    }
+}
+
+void UpdateEvents::OnHandshakeStarted() {
+    Each([](IUpdateObserver& o) { o.OnHandshakeStarted(); });
+}
+
+void UpdateEvents::OnReceiverAnswered(const ReceiverAnswer& answer) {
+    Each([&](IUpdateObserver& o) { o.OnReceiverAnswered(answer); });
+}
+
+void UpdateEvents::OnBlockSent(const BlockEvent& block) {
+    Each([&](IUpdateObserver& o) { o.OnBlockSent(block); });
+}
+
+void UpdateEvents::OnBlockAcknowledged(const BlockEvent& block) {
+    Each([&](IUpdateObserver& o) { o.OnBlockAcknowledged(block); });
+}
+
+void UpdateEvents::OnAwaitingCompletion(const TransferState& state) {
+    Each([&](IUpdateObserver& o) { o.OnAwaitingCompletion(state); });
+}
+
+void UpdateEvents::OnUpdateEnded(const UpdateEnd& end) {
+    Each([&](IUpdateObserver& o) { o.OnUpdateEnded(end); });
+}
+
+} // namespace orvane::ui
