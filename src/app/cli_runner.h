@@ -2,6 +2,8 @@
 // on the headless back end, with the message list printed as it grows and a progress bar.
 #pragma once
 
+#include "platform/exit_codes.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -18,21 +20,9 @@ namespace orvane::app {
 
 class PortTrace;
 
-// Exit codes of orvane-update-cli.
-enum ExitCode : int {
-    kExitComplete = 0,   // the completion box was shown
-    kExitLinkFailed = 1, // the port could not be opened, or the device went away
-    kExitUnknownId = 2,  // the receiver's identifier is not in the catalogue
-    kExitTimeout = 3,    // --timeout seconds passed without progress
-    kExitFirmware = 4,   // the firmware cannot be used: a package refused, the receiver's image
-                         // not in the package, or test images refused for a real device
-    kExitReportLost = 5, // a result or report file cannot be written
-    kExitUsage = 64,     // the command line is wrong
-    kExitInternal = 70,  // a fault of the updater itself (as sysexits' EX_SOFTWARE)
-    // Stopped by a signal: 128 + its number (SIGHUP 129, SIGINT 130, SIGTERM 143).
-    kExitSignalBase = 128,
-    kExitInterrupted = kExitSignalBase + 2,
-};
+// Exit codes: the project's one table.
+using orvane::ExitCode;
+using enum orvane::ExitCode;
 
 struct CliOptions {
     std::u16string portName; // "COM3"; empty: the stored port

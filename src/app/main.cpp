@@ -6,10 +6,12 @@
 // to it, so a whole update can be watched without a receiver.
 #include "app/firmware_loading.h"
 #include "app/sarnel_app.h"
+#include "platform/exit_codes.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
 #include "platform/version.h"
+#include "ui/resource_ids.h"
 
 #ifdef ORVANE_HAVE_BOOTSIM
 #include "bootsim/receiver.h"
@@ -93,7 +95,12 @@ private:
 struct CommandLine {
     CommandLine() {
         parser.setApplicationDescription(QStringLiteral(
-            "Loads new firmware into a satellite-positioning receiver over a serial line."));
+            "Loads new firmware into a satellite-positioning receiver over a serial line.\n\n"
+            "Exit codes (the same table as orvane-update-cli's):\n"
+            "  0   the window was closed\n"
+            "  1   the window or the simulated receiver could not start\n"
+            "  4   the firmware package is refused (the message says why)\n"
+            "  64  the command line is wrong"));
         parser.addHelpOption();
         parser.addVersionOption();
         portOption = QCommandLineOption(QStringLiteral("port"),
@@ -183,7 +190,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption& startupOption = cl.startupOption;
     const QCommandLineOption& firmwareOption = cl.firmwareOption;
     const QCommandLineOption& keyOption = cl.keyOption;
-    parser.process(qapp);
+    // Qt's own handling of a wrong command line ends with 1, which the window means for "could
+    // not start": the usage code is the one every program of the project uses.
+    if (!parser.parse(qapp.arguments())) {
+        std::fprintf(stderr, "orvane-update: %s (see --help)\n",
+                     parser.errorText().toLocal8Bit().constData());
+        return orvane::kExitUsage;
+    }
 
     orvane::app::AppOptions options;
     for (const QString& key : parser.values(keyOption))
@@ -194,12 +207,12 @@ int main(int argc, char** argv) {
         if (!loaded.firmware) {
             std::fprintf(stderr, "orvane-update: firmware package refused: %s\n",
                          loaded.error.c_str());
-            return 4;
+            return orvane::kExitFirmware;
         }
         options.firmware = loaded.firmware;
     }
     if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
-        return 2;
+        return orvane::kExitUsage;
 
 #ifdef ORVANE_HAVE_BOOTSIM
     std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;
@@ -215,7 +228,7 @@ int main(int argc, char** argv) {
         if (port == 0) {
             std::fprintf(stderr, "orvane-update: the simulated receiver did not start: %s\n",
                          error.c_str());
-            return 1;
+            return orvane::kExitLinkFailed;
         }
         options.port = port;
         options.devicePath = path;
@@ -228,7 +241,7 @@ int main(int argc, char** argv) {
 #else
         std::fputs("orvane-update: the simulated receiver is not available in this build\n",
                    stderr);
-        return 1;
+        return orvane::kExitLinkFailed;
 #endif
     }
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
@@ -237,10 +250,11 @@ int main(int argc, char** argv) {
     orvane::app::CSarnelApp app(std::move(options));
     if (!app.InitInstance()) {
         app.ExitInstance();
-        return 1;
+        return orvane::kExitLinkFailed;
     }
     if (parser.isSet(updateOption))
-        QTimer::singleShot(300, &qapp, [&app] { app.Backend()->RunCommand(32818); });
+        QTimer::singleShot(300, &qapp,
+                           [&app] { app.Backend()->RunCommand(orvane::ui::ID_UPDATE); });
     if (parser.isSet(screenshotOption)) {
         const QString file = parser.value(screenshotOption);
         QTimer::singleShot(parser.value(screenshotAfterOption).toInt(), &qapp, [&app, file] {

@@ -11,6 +11,7 @@
 #include "app/sarnel_app.h"
 #include "platform/command_line.h"
 #include "platform/console.h"
+#include "platform/exit_codes.h"
 #include "platform/port_argument.h"
 #include "platform/text.h"
 #include "platform/version.h"
@@ -23,9 +24,13 @@
 
 namespace {
 
-constexpr int kExitUsage = 2;
 constexpr char kDescription[] =
-    "Loads new firmware into a satellite-positioning receiver over a serial line.";
+    "Loads new firmware into a satellite-positioning receiver over a serial line.\n\n"
+    "Exit codes (the same table as orvane-update-cli's):\n"
+    "  0   the window was closed\n"
+    "  1   the window could not start\n"
+    "  4   the firmware package is refused (the message says why)\n"
+    "  64  the command line is wrong";
 
 // Set up by main for the one-shot timers below (a window program has one of each).
 orvane::app::CSarnelApp* g_app = nullptr;
@@ -147,7 +152,7 @@ int main(int argc, char** argv) {
         parser.parse(static_cast<int>(argPointers.size()), argPointers.data());
     } catch (const CLI::ParseError& e) {
         Tell(std::string("error: ") + e.what() + " (see --help)\n", true);
-        return kExitUsage;
+        return orvane::kExitUsage;
     }
     if (standard.help->count() > 0) {
         Tell(parser.help(), false);
@@ -165,7 +170,7 @@ int main(int argc, char** argv) {
         const auto loaded = orvane::app::LoadFirmwarePackage(package, options.trustedKeys);
         if (!loaded.firmware) {
             Tell("orvane-update: firmware package refused: " + loaded.error + "\n", true);
-            return 4;
+            return orvane::kExitFirmware;
         }
         options.firmware = loaded.firmware;
     }
@@ -175,7 +180,7 @@ int main(int argc, char** argv) {
             Tell("orvane-update: " +
                      (parsed.error.empty() ? "--port takes COMn here" : parsed.error) + "\n",
                  true);
-            return kExitUsage;
+            return orvane::kExitUsage;
         }
         options.port = parsed.number;
     }
@@ -187,7 +192,7 @@ int main(int argc, char** argv) {
     g_app = &app;
     if (!app.InitInstance()) {
         app.ExitInstance();
-        return 1;
+        return orvane::kExitLinkFailed;
     }
     if (startUpdate->count() > 0)
         g_command = orvane::ui::ID_UPDATE;

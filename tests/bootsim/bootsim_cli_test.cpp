@@ -41,7 +41,7 @@ TEST_P(BadValue, RefusedBeforeTheLineIsOpened) {
     QProcess p;
     p.start(ORVANE_BOOTSIM, {GetParam().first, GetParam().second});
     ASSERT_TRUE(p.waitForFinished(10000));
-    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_EQ(p.exitCode(), 64);
     EXPECT_FALSE(p.readAllStandardOutput().startsWith("port: "));
 }
 

@@ -289,6 +289,35 @@ TEST_F(CliTest, StationModeUpdatesSeveralReceiversAtOnce) {
 
 namespace {
 
+// One exit-code table: a wrong command line ends every program with 64, before anything is
+// opened, and every program's help gives its codes.
+TEST_F(CliTest, EveryProgramEndsAWrongCommandLineWith64) {
+    struct Call {
+        QString path;
+        QStringList args;
+    };
+    const Call calls[] = {
+        {ORVANE_CLI, {"--port", "COM0"}},    {ORVANE_CLI, {"--bogus"}},
+        {ORVANE_BOOTSIM, {"--bogus"}},       {ORVANE_BOOTSIM, {"--drop-ack", "x"}},
+#ifdef ORVANE_WINDOW
+        {ORVANE_WINDOW, {"--port", "COM0"}}, {ORVANE_WINDOW, {"--bogus"}},
+#endif
+    };
+    for (const Call& c : calls) {
+        const std::string what = (c.path + " " + c.args.join(' ')).toStdString();
+        QProcess run;
+        auto env = Env();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        run.setProcessEnvironment(env);
+        run.start(c.path, c.args);
+        ASSERT_TRUE(run.waitForFinished(20000)) << what;
+        EXPECT_EQ(run.exitCode(), 64) << what;
+        run.start(c.path, {"--help"});
+        ASSERT_TRUE(run.waitForFinished(20000)) << what;
+        EXPECT_TRUE(run.readAllStandardOutput().contains("\n  64 ")) << what;
+    }
+}
+
 // One version for the three programs and the record; the window answers --help and --version
 // on a machine without a display.
 TEST_F(CliTest, EveryProgramSaysTheSameVersion) {

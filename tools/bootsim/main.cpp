@@ -6,6 +6,7 @@
 #include "bootsim/receiver.h"
 #include "firmware/package.h"
 #include "platform/command_line.h"
+#include "platform/exit_codes.h"
 #include "platform/version.h"
 
 #include <cerrno>
@@ -71,7 +72,13 @@ int Run(int argc, char* argv[]) {
         "two-stage receiver, and writes a JSON report at the end.\n\n"
         "Example:\n"
         "  orvane-bootsim --id 11S2 --banner 2 --report /tmp/report.json\n"
-        "  then point the updater at the path printed after \"port: \".",
+        "  then point the updater at the path printed after \"port: \".\n\n"
+        "Exit codes (the same table as orvane-update-cli's):\n"
+        "  0   a whole transfer was taken without an error\n"
+        "  1   the line could not be made or opened, or the transfer is not complete\n"
+        "  4   the --firmware package cannot be read\n"
+        "  64  the command line is wrong\n"
+        "  130, 143  stopped by SIGINT, SIGTERM (the report is written)",
         "orvane-bootsim");
     const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
     std::string device, id = "K64U", idSuffix, banner, answerAfter = "1", dropAck, corrupt,
@@ -180,7 +187,7 @@ int Run(int argc, char* argv[]) {
         parser.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "orvane-bootsim: %s\n", e.what());
-        return 1;
+        return orvane::kExitUsage;
     }
     if (standard.version->count() > 0) {
         std::printf("orvane-bootsim %s\n", orvane::kVersion);
@@ -200,7 +207,7 @@ int Run(int argc, char* argv[]) {
     config.exitAfterComplete = exitAfter->count() > 0;
     auto bad = [](const char* what) {
         std::fprintf(stderr, "orvane-bootsim: invalid value for --%s\n", what);
-        return 2;
+        return orvane::kExitUsage;
     };
     if (bannerOpt->count() > 0) {
         std::uint32_t digit = 0;
@@ -223,7 +230,7 @@ int Run(int argc, char* argv[]) {
         return bad("vanish-ms");
     if (config.vanishAfter > 0 && (config.linkPath.empty() || deviceOpt->count() > 0)) {
         std::fprintf(stderr, "orvane-bootsim: --vanish-after needs --link (and no --device)\n");
-        return 2;
+        return orvane::kExitUsage;
     }
     if (corruptOpt->count() > 0 && !ParseProbability(corrupt, config.corruptRate))
         return bad("corrupt-rate");
@@ -234,7 +241,7 @@ int Run(int argc, char* argv[]) {
         const auto loaded = orvane::firmware::LoadPackage(firmware, {}, /*checkSignature=*/false);
         if (!loaded.firmware) {
             std::fprintf(stderr, "orvane-bootsim: %s\n", loaded.error.c_str());
-            return 2;
+            return orvane::kExitFirmware;
         }
         config.firmware = loaded.firmware;
     }
@@ -245,7 +252,7 @@ int Run(int argc, char* argv[]) {
                                                     : receiver.Start(config, &error);
     if (path.empty()) {
         std::fprintf(stderr, "orvane-bootsim: %s\n", error.c_str());
-        return 1;
+        return orvane::kExitLinkFailed;
     }
     std::printf("port: %s\n", path.c_str());
     std::fflush(stdout);
@@ -267,8 +274,9 @@ int Run(int argc, char* argv[]) {
                  result.blocksAccepted, result.expectedBlocks,
                  result.errors.size() + result.errorsOmitted);
     if (signal != 0)
-        return 128 + signal;
-    return result.completed && result.errors.empty() ? 0 : 1;
+        return orvane::kExitSignalBase + signal;
+    return result.completed && result.errors.empty() ? orvane::kExitComplete
+                                                     : orvane::kExitLinkFailed;
 }
 
 int main(int argc, char* argv[]) {
@@ -279,5 +287,5 @@ int main(int argc, char* argv[]) {
     } catch (...) {
         std::fprintf(stderr, "orvane-bootsim: internal error\n");
     }
-    return 70;
+    return orvane::kExitInternal;
 }
