@@ -29,8 +29,6 @@ constexpr const char* kLanguageSection = "Selvane Works";
 constexpr const char* kLanguageEntry = "UI";
 constexpr int kEnglish = 1;
 constexpr int kChinese = 0;
-constexpr fw::UINT ID_FILE_SAVE_AS = 57604;
-constexpr fw::UINT ID_FILE_PRINT_SETUP = 57606;
 
 // The restart requests are fixed texts, each in its own language whatever the resources.
 constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
@@ -426,13 +424,13 @@ bool CSarnelApp::OnCmdMsg(fw::UINT nID) {
     case ui::ID_FILE_SAVE:
         OnFileSave();
         return true;
-    case ID_FILE_SAVE_AS:
+    case ui::ID_FILE_SAVE_AS:
         SaveDocument(true);
         return true;
     case ui::ID_LOAD_FIRMWARE:
         OnLoadFirmware();
         return true;
-    case ID_FILE_PRINT_SETUP:
+    case ui::ID_FILE_PRINT_SETUP:
         if (m_backend)
             m_backend->ShowPageSetup();
         return true;
@@ -456,8 +454,8 @@ void CSarnelApp::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
     case ui::ID_FILE_NEW:
     case ui::ID_FILE_OPEN:
     case ui::ID_FILE_SAVE:
-    case ID_FILE_SAVE_AS:
-    case ID_FILE_PRINT_SETUP:
+    case ui::ID_FILE_SAVE_AS:
+    case ui::ID_FILE_PRINT_SETUP:
         cmdUI.Enable(true);
         break;
     default:

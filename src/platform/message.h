@@ -18,6 +18,9 @@ using LRESULT = std::intptr_t;
 constexpr UINT WM_USER = 0x0400;
 #endif
 
+// Posted by the serial reader to the main window when bytes wait in the receive ring (1031).
+constexpr UINT WM_SERIAL_RECEIVED = WM_USER + 7;
+
 // Message-box styles and results, with the values the system's texts were written for. Where
 // <windows.h> came first they are its own macros, with the same values.
 #ifndef MB_OK

@@ -35,9 +35,6 @@
 
 namespace orvane {
 
-// Posted by the reader after bytes have been placed in the ring.
-constexpr UINT WM_SERIAL_RECEIVED = WM_USER + 7;
-
 class CMyPort {
 public:
     static constexpr int kRingSize = 2048;

@@ -19,6 +19,8 @@ constexpr fw::UINT ID_APP_ABOUT = 57664;
 constexpr fw::UINT ID_FILE_NEW = 57600;
 constexpr fw::UINT ID_FILE_OPEN = 57601;
 constexpr fw::UINT ID_FILE_SAVE = 57603;
+constexpr fw::UINT ID_FILE_SAVE_AS = 57604;
+constexpr fw::UINT ID_FILE_PRINT_SETUP = 57606;
 
 constexpr fw::UINT IDD_UPDATE_FORM = 101;
 constexpr fw::UINT IDD_LINK_SETUP = 134;
@@ -30,7 +32,6 @@ constexpr int IDC_PORT_DETAILS =
     1014; // below the port list: the chosen device's path, product, serial
 constexpr int IDC_ABOUT_FIRMWARE = 1060; // the about box's line naming the firmware
 
-// Posted by the serial reader when bytes are waiting in the receive ring.
-constexpr fw::UINT WM_SERIAL_RECEIVED = WM_USER + 7; // 1031
+using orvane::WM_SERIAL_RECEIVED;
 
 } // namespace orvane::ui

@@ -82,7 +82,12 @@ PortOpener SerialPortOpener() {
             failure.reason = DescribeDeviceOpenFailure(path, worker->LastOpenError());
             return nullptr;
         }
-        worker->StartThreads();
+        if (!worker->StartThreads()) {
+            // Without its reader and writer the port would take frames and never send them.
+            failure.reason = "the port's reader and writer threads could not be started (the "
+                             "system is out of threads or memory)";
+            return nullptr;
+        }
         std::string identity =
             request.identity.empty() ? directory.IdentityForPath(path) : request.identity;
         return std::make_unique<SerialWorker>(std::move(worker), std::move(path),

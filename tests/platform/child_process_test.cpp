@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 // for a stop request goes on until it is killed, and the system's texts differ.
 #ifdef _WIN32
 constexpr bool kUnheededStopEnds = false;
-const std::string kNoSuchFileText = ErrorText(2);  // ERROR_FILE_NOT_FOUND
+const std::string kNoSuchFileText = ErrorText(2); // ERROR_FILE_NOT_FOUND
 // A folder is refused with a text that differs between Windows and Wine.
 const std::string kNotAProgramText;
 #else
