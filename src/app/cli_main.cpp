@@ -48,6 +48,12 @@ const char* kDescription =
     "       simulated receiver\n"
     "  5    a result or report file cannot be written: checked before any receiver\n"
     "       is touched; in station mode also a report lost at the end\n"
+    "  6    the transfer began and stopped: no acknowledgement for --stall-timeout\n"
+    "       seconds, or the receiver started again as one that cannot be updated\n"
+    "       (the message names the last block acknowledged: switch the receiver off\n"
+    "       and on and update it again)\n"
+    "  7    the device went away during the transfer (the message names the last\n"
+    "       block acknowledged)\n"
     "  64   the command line is wrong\n"
     "  70   an internal fault of the updater (the update did not complete)\n"
     "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM (128 + the signal's\n"
@@ -160,8 +166,9 @@ int Run(int argc, char** argv) {
             ->allow_extra_args(false);
     };
     std::vector<std::string> ports, patterns, sims, keys;
-    std::string reportDir, resultJson, tracePath, simReport, timeoutText = "0", frameText,
-                                                             frameTypeText = "24", package;
+    std::string reportDir, resultJson, tracePath, simReport,
+        timeoutText = "0", frameText, stallText = "20", completionText = "0", frameTypeText = "24",
+        package;
     const auto* portOpt =
         many(parser.add_option(
                  "--port", ports,
@@ -229,6 +236,21 @@ int Run(int argc, char** argv) {
                     "answer from the boot loader to the handshake, or no acknowledgement of the "
                     "block sent (a slow but steady update never times out). Default 0: wait for "
                     "ever, as the window does.")
+        ->type_name("SECONDS");
+    parser
+        .add_option("--stall-timeout", stallText,
+                    "Once the first block has gone out, end the transfer with exit code 6 when "
+                    "the receiver acknowledges nothing for SECONDS: its boot loader never sends "
+                    "a block again, so no progress can come. Default 20, well above the pause "
+                    "of a boot loader erasing its flash; 0: wait for ever. The wait for the "
+                    "two-stage receiver's completion reply is no stall (see "
+                    "--completion-timeout).")
+        ->type_name("SECONDS");
+    parser
+        .add_option("--completion-timeout", completionText,
+                    "After the last block of the two-stage receiver, give up with exit code 3 "
+                    "when its completion reply has not come within SECONDS (it writes its flash "
+                    "meanwhile, which may take minutes). Default 0: wait for it.")
         ->type_name("SECONDS");
     const auto* verboseOpt =
         orvane::AddFlag(parser, "--verbose", "Print every block's address line.");
@@ -332,6 +354,16 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "error: --timeout takes a number of seconds\n");
         return orvane::app::kExitUsage;
     }
+    long stall = 0;
+    long completion = 0;
+    if (!ParseNumber(stallText, stall) || stall < 0 || stall > 86400) {
+        std::fprintf(stderr, "error: --stall-timeout takes a number of seconds (0 to 86400)\n");
+        return orvane::app::kExitUsage;
+    }
+    if (!ParseNumber(completionText, completion) || completion < 0) {
+        std::fprintf(stderr, "error: --completion-timeout takes a number of seconds\n");
+        return orvane::app::kExitUsage;
+    }
     // The result is promised before any receiver is touched: a run whose record cannot be
     // kept does not start.
     const std::string resultPath = isSet(resultOpt) ? resultJson : std::string();
@@ -398,7 +430,8 @@ int Run(int argc, char** argv) {
         if (station.program.empty())
             station.program = args.front();
         auto& common = station.commonArgs;
-        common.insert(common.end(), {"--timeout", timeoutText});
+        common.insert(common.end(), {"--timeout", timeoutText, "--stall-timeout", stallText,
+                                     "--completion-timeout", completionText});
         if (isSet(waitOpt))
             common.push_back("--wait");
         if (isSet(simPaceOpt))
@@ -421,6 +454,8 @@ int Run(int argc, char** argv) {
     if (options.machine)
         options.progressBar = false;
     options.timeout = std::chrono::seconds(timeout);
+    options.stallTimeout = std::chrono::seconds(stall);
+    options.completionTimeout = std::chrono::seconds(completion);
     options.verbose = isSet(verboseOpt);
     options.wait = isSet(waitOpt);
     options.progressBar = options.progressBar && !isSet(noBarOpt);

@@ -209,16 +209,22 @@ private:
     }
 };
 
-int ExitCodeOf(ui::UpdateOutcome outcome) {
-    switch (outcome) {
+int ExitCodeOf(const ui::UpdateEnd& end) {
+    // Blocks went out and the transfer did not complete: the receiver may be left without
+    // firmware, whatever ended it, and the code says so.
+    const bool cut = end.state.blocksSent > 0;
+    switch (end.outcome) {
     case ui::UpdateOutcome::Complete:
         return kExitComplete;
     case ui::UpdateOutcome::UnknownIdentifier:
-        return kExitUnknownId;
+        return cut ? kExitStalled : kExitUnknownId;
     case ui::UpdateOutcome::ImageMissing:
     case ui::UpdateOutcome::FirmwareRefused:
-        return kExitFirmware;
+        return cut ? kExitStalled : kExitFirmware;
+    case ui::UpdateOutcome::Stalled:
+        return kExitStalled;
     case ui::UpdateOutcome::DeviceLost:
+        return cut ? kExitLostInTransfer : kExitLinkFailed;
     case ui::UpdateOutcome::WriteRefused:
         break;
     }
@@ -270,8 +276,10 @@ CliResult RunUpdate(const CliOptions& options) {
     std::optional<ui::UpdateEnd> ended;
     fw::headless::MessageBoxOptions boxOptions;
     boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
-        // A box after the outcome or after a stop was asked is not news.
-        if (ended || StopRequested())
+        // A box after the outcome or after a stop was asked is not news; a question is the
+        // window's to ask (answered here the cautious way), and what it is about comes with
+        // the outcome.
+        if (ended || StopRequested() || (box.style & fw::MB_YESNO) != 0)
             return;
         console.PrintBox(box.text, (box.style & fw::MB_ICONERROR) != 0);
     };
@@ -290,6 +298,7 @@ CliResult RunUpdate(const CliOptions& options) {
     if (!options.devicePath.empty())
         frame.SetDevicePath(frame.m_nPort, options.devicePath);
     frame.m_bReopenLostDevice = options.wait;
+    frame.m_stallLimit = options.stallTimeout;
     frame.SetWindowTextW(u"OrvaneUpdate");
     frame.SetActiveView(&view);
     view.UpdateData(false);
@@ -304,9 +313,13 @@ CliResult RunUpdate(const CliOptions& options) {
     // The time-out, once passed, is a stop of our own: every wait gives up at once, as for a
     // signal, also deep inside a notification that carries hundreds of acknowledgements.
     bool timedOut = false;
+    // After the two-stage receiver's last block: when its completion reply is overdue.
+    std::optional<Clock::time_point> completionDue;
     const auto overdue = [&] {
-        if (!timedOut && options.timeout.count() > 0 &&
-            Clock::now() - lastProgress >= options.timeout && !StopRequested()) {
+        const auto now = Clock::now();
+        if (!timedOut && !StopRequested() &&
+            ((options.timeout.count() > 0 && now - lastProgress >= options.timeout) ||
+             (completionDue && now >= *completionDue))) {
             timedOut = true;
             RequestStop(kOwnStop);
         }
@@ -326,7 +339,18 @@ CliResult RunUpdate(const CliOptions& options) {
     UpdateListener listener;
     listener.answered = reply;
     listener.blockSent = reply;
-    listener.awaiting = reply;
+    listener.awaiting = [&] {
+        reply();
+        if (options.completionTimeout.count() > 0)
+            completionDue = Clock::now() + options.completionTimeout;
+        if (!options.machine) {
+            console.ClearBar();
+            std::fprintf(options.out,
+                         "The receiver is writing its firmware now, which may take "
+                         "minutes: keep it switched on until it reports completion.\n");
+            std::fflush(options.out);
+        }
+    };
     listener.ended = [&](const ui::UpdateEnd& end) {
         // After a stop (a signal, the time-out) every wait gives up at once: a frame refused
         // then is the stop's doing, not the line's.
@@ -429,10 +453,12 @@ CliResult RunUpdate(const CliOptions& options) {
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
     if (ended) {
-        // A loss the window tells in its list: here it is the run's error.
-        if (ended->outcome == ui::UpdateOutcome::DeviceLost)
+        // What the window tells in its list (a loss) or in a question (a stall): here it is the
+        // run's error.
+        if (ended->outcome == ui::UpdateOutcome::DeviceLost ||
+            ended->outcome == ui::UpdateOutcome::Stalled)
             console.PrintBox(ended->message, true);
-        return finish(ExitCodeOf(ended->outcome));
+        return finish(ExitCodeOf(*ended));
     }
     console.quiet = true;
     console.FlushAddress();
@@ -462,7 +488,12 @@ CliResult RunUpdate(const CliOptions& options) {
         return finish(StopExitCode(result.signal));
     }
     const auto limit = static_cast<long long>(options.timeout.count());
-    if (frame.IsWaitingForDevice())
+    if (completionDue && Clock::now() >= *completionDue)
+        result.reason = FormatAnsi(
+            "no completion reply %lld s after the last block (--completion-timeout); the "
+            "receiver may still be writing its firmware: leave it switched on",
+            static_cast<long long>(options.completionTimeout.count()));
+    else if (frame.IsWaitingForDevice())
         result.reason =
             FormatAnsi("timed out after %lld s waiting for %s to come back", limit, port.c_str());
     else if (frame.m_bAwaitingCompletion)
@@ -474,9 +505,16 @@ CliResult RunUpdate(const CliOptions& options) {
                                    "receiver's boot loader (is it switched on, and on %s?)",
                                    limit, port.c_str());
     else
-        result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
-                                   "acknowledgement of %s",
-                                   limit, BlockAt(sent, state.lastSentAddress).c_str());
+        result.reason =
+            FormatAnsi("timed out after %lld s without progress, waiting for the "
+                       "acknowledgement of %s; %s; the receiver may be left without firmware: "
+                       "switch it off and on and update it again",
+                       limit, BlockAt(sent, state.lastSentAddress).c_str(),
+                       state.blocksAcknowledged == 0
+                           ? "no block was acknowledged"
+                           : ("the last block acknowledged was " +
+                              BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress))
+                                 .c_str());
     if (frame.Port() && frame.Port()->WriteFailures() > 0)
         result.reason += FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
                                     static_cast<unsigned long long>(frame.Port()->WriteFailures()),
@@ -486,13 +524,15 @@ CliResult RunUpdate(const CliOptions& options) {
 }
 
 std::string ResultJson(const CliResult& r) {
-    const char* outcome = r.exitCode == kExitComplete     ? "complete"
-                          : r.exitCode == kExitLinkFailed ? "link failed"
-                          : r.exitCode == kExitUnknownId  ? "unknown identifier"
-                          : r.exitCode == kExitTimeout    ? "timeout"
-                          : r.exitCode == kExitFirmware   ? "firmware refused"
-                          : r.signal != 0                 ? "interrupted"
-                                                          : "failed";
+    const char* outcome = r.exitCode == kExitComplete         ? "complete"
+                          : r.exitCode == kExitLinkFailed     ? "link failed"
+                          : r.exitCode == kExitUnknownId      ? "unknown identifier"
+                          : r.exitCode == kExitTimeout        ? "timeout"
+                          : r.exitCode == kExitFirmware       ? "firmware refused"
+                          : r.exitCode == kExitStalled        ? "transfer stopped"
+                          : r.exitCode == kExitLostInTransfer ? "device lost during the transfer"
+                          : r.signal != 0                     ? "interrupted"
+                                                              : "failed";
     // Keys in a fixed order, so that people comparing two results read them side by side.
     nlohmann::ordered_json j;
     j["version"] = kVersion;

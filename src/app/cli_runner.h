@@ -33,6 +33,11 @@ struct CliOptions {
     // Give up after this long without progress (no answer to the handshake, no
     // acknowledgement of the block sent); 0: wait for ever, as the window does.
     std::chrono::seconds timeout{0};
+    // Once a block has gone out, silence for this long ends the transfer (0: never).
+    std::chrono::seconds stallTimeout{20};
+    // After the two-stage receiver's last block, how long its completion reply may take (0: for
+    // ever; it writes its flash meanwhile).
+    std::chrono::seconds completionTimeout{0};
     bool progressBar = true; // a live bar (only on a terminal)
     bool verbose = false;    // every address line, not just first and last
     std::FILE* out = stdout;

@@ -31,6 +31,18 @@ struct UpdateTexts {
     std::u16string deviceLost = u"COM%d: the serial device was disconnected.";
     std::u16string deviceBack = u"COM%d: the device is back; the handshake goes on.";
     std::u16string deviceBackAt = u"COM%d: the device is back (%s); the handshake goes on.";
+    // A transfer that cannot go on, and what the operator does then.
+    std::u16string stalled = u"The receiver has not acknowledged block %d (Address: %X) for %d s: "
+                             u"the transfer has stopped.";
+    std::u16string restartedAs = u"The receiver started again as %s in the middle of the "
+                                 u"transfer.";
+    std::u16string lastAcknowledged =
+        u"The last block acknowledged was block %d (Address: %X); the receiver may be left "
+        u"without firmware: switch it off and on and update it again.";
+    std::u16string noneAcknowledged =
+        u"No block was acknowledged; the receiver may be left without firmware: switch it off "
+        u"and on and update it again.";
+    std::u16string tryAgain = u"Try again?";
 
     // The boxes.
     std::u16string completeBox = u"Firmware update complete.\r\nPlease turn off the receiver.";
@@ -41,6 +53,8 @@ struct UpdateTexts {
         u"The firmware \"%s\" for %s is missing from this updater; the update cannot start.";
     std::u16string imageNotInPackage =
         u"%s: image %s is not in this firmware package (%s); nothing was sent.";
+    std::u16string imageNotInPackageMidTransfer =
+        u"%s: image %s is not in this firmware package (%s).";
     std::u16string placeholderRefused =
         u"COM%d is a serial line, not the simulated receiver, and this build carries test images "
         u"(placeholder firmware), which would make a real receiver unusable. Nothing was sent. "
@@ -72,12 +86,18 @@ inline constexpr std::u16string UpdateTexts::*kAllUpdateTexts[] = {
     &UpdateTexts::deviceLost,
     &UpdateTexts::deviceBack,
     &UpdateTexts::deviceBackAt,
+    &UpdateTexts::stalled,
+    &UpdateTexts::restartedAs,
+    &UpdateTexts::lastAcknowledged,
+    &UpdateTexts::noneAcknowledged,
+    &UpdateTexts::tryAgain,
     &UpdateTexts::completeBox,
     &UpdateTexts::emptyImageBox,
     &UpdateTexts::errorCaption,
     &UpdateTexts::unknownIdentifier,
     &UpdateTexts::resourceMissing,
     &UpdateTexts::imageNotInPackage,
+    &UpdateTexts::imageNotInPackageMidTransfer,
     &UpdateTexts::placeholderRefused,
     &UpdateTexts::transferRunning,
     &UpdateTexts::restartConsequence,

@@ -23,6 +23,8 @@ namespace {
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 255;
 constexpr unsigned kHandshakeDelayMs = 100;
+// Restarted by every block sent; its tick means the receiver has gone silent mid-transfer.
+constexpr unsigned kStallTimerId = 3;
 } // namespace
 
 bool ReadDecimal(std::u16string_view text, std::size_t pos, long& value) {
@@ -168,6 +170,7 @@ void CMainFrame::CloseLink() {
     // Nothing is waited for any more over a closed link.
     if (CUpdateView* view = GetUpdateView())
         view->m_progress.SetMarquee(false);
+    WatchTransfer(false);
     if (m_nPortCalls > 0 && m_pPort)
         m_retiredPorts.push_back(std::move(m_pPort));
     m_pPort.reset();
@@ -269,7 +272,11 @@ void CMainFrame::CheckLinkLost() {
     if (auto* view = GetUpdateView()) {
         view->AppendLine(text);
         view->m_list.SetCurSel(view->m_list.GetCount() - 1);
-        end.state = view->Transfer();
+        // A transfer cut short: where it stood, and what to do now.
+        if (const std::u16string advice = view->EndLostTransfer(); !advice.empty()) {
+            end.state = view->Transfer();
+            end.message += u" " + advice;
+        }
     }
     m_events.OnUpdateEnded(end);
 }
@@ -453,7 +460,20 @@ void CMainFrame::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
     }
 }
 
-void CMainFrame::OnTimer(fw::UINT_PTR) {
+void CMainFrame::WatchTransfer(bool on) {
+    if (on && m_stallLimit.count() > 0)
+        SetTimer(kStallTimerId, static_cast<fw::UINT>(m_stallLimit.count()));
+    else if (auto* app = fw::AfxGetApp(); app && app->IsTimerSet(GetSafeHwnd(), kStallTimerId))
+        KillTimer(kStallTimerId);
+}
+
+void CMainFrame::OnTimer(fw::UINT_PTR nIDEvent) {
+    if (nIDEvent == kStallTimerId) {
+        KillTimer(kStallTimerId);
+        if (CUpdateView* view = GetUpdateView())
+            view->OnStalled(m_stallLimit);
+        return;
+    }
     // A device that went away while handshaking is looked for on every tick.
     if (m_bWaitingForDevice && !ReopenLostDevice())
         return;

@@ -13,6 +13,7 @@
 #include "ui/port_worker.h"
 #include "ui/update_events.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -137,6 +138,14 @@ public:
     UpdateEvents& Events() { return m_events; }
     // The line speed last set on the link (9600 when it opens).
     std::uint32_t Baud() const { return m_nBaud; }
+
+    // Once a block has gone out, silence from the receiver for longer than this ends the
+    // transfer (the boot loader never sends a block again). 0: wait for ever. Well above any
+    // boot loader's pause to erase its flash.
+    static constexpr std::chrono::milliseconds kDefaultStallLimit{20000};
+    std::chrono::milliseconds m_stallLimit = kDefaultStallLimit;
+    // The view calls this after every block sent (on) and when the transfer ends (off).
+    void WatchTransfer(bool on);
 
     // While the handshake waits for the receiver, a device that goes away (a receiver whose
     // USB port is switched off with it) is waited for and opened again when it comes back,

@@ -21,6 +21,7 @@ enum class UpdateOutcome {
     FirmwareRefused,   // this build's test images may not go to this device
     DeviceLost,        // the serial device went away
     WriteRefused,      // the port refused a frame, or a setting the update needs
+    Stalled,           // blocks went out, then no acknowledgement came within the stall limit
 };
 
 // The boot loader's identification answer, as identification made it.
@@ -54,6 +55,9 @@ struct TransferState {
 
 struct UpdateEnd {
     UpdateOutcome outcome = UpdateOutcome::Complete;
+    // Of the transfer this outcome ended; all zero when none was running (an identifier that
+    // cannot be updated, a device lost while handshaking). A transfer that had begun and did
+    // not complete may have left the receiver without firmware.
     TransferState state;
     // For a person: the text the window showed for it (a box or a list line).
     std::u16string message;

@@ -24,6 +24,10 @@ std::u16string Hex(std::uint32_t n) {
     return FormatText("%X", n);
 }
 
+std::u16string Dec(std::uint64_t n) {
+    return FormatText("%llu", static_cast<unsigned long long>(n));
+}
+
 int ToPos(std::uint32_t n) {
     return static_cast<int>(std::min<std::uint32_t>(n, 0x7FFFFFFF));
 }
@@ -105,6 +109,8 @@ void CUpdateView::ShowAddressLine() {
 void CUpdateView::PrepareUpdate() {
     // The operator starts over: whatever ran before is no longer the transfer in progress.
     m_bTransferring = false;
+    if (CMainFrame* frame = Frame())
+        frame->WatchTransfer(false);
     AddLine(Texts().ruleSpace);
     AddLine(Texts().turnOff);
     AddLine(Texts().pleaseWait);
@@ -124,6 +130,10 @@ void CUpdateView::StartUpdate() {
     CMainFrame* frame = Frame();
     if (!frame)
         return;
+    // A receiver that answers again while blocks are going out has started afresh: if it cannot
+    // be updated now, the operator must hear where the transfer stood.
+    const bool wasRunning = m_bTransferring;
+    frame->WatchTransfer(false);
     m_bTwoStage = false;
     m_bTransferring = false;
     // Whatever was chosen before is void now: until an entry is applied, an acknowledgement
@@ -136,12 +146,12 @@ void CUpdateView::StartUpdate() {
     if (!entry) {
         frame->Events().OnReceiverAnswered(answer);
         EndWithError(UpdateOutcome::UnknownIdentifier,
-                     FillText(Texts().unknownIdentifier, {m_strIdentifier}));
+                     FillText(Texts().unknownIdentifier, {m_strIdentifier}), wasRunning);
         return;
     }
     if (!frame->MaySendFirmware()) {
         frame->Events().OnReceiverAnswered(answer);
-        EndWithError(UpdateOutcome::FirmwareRefused, frame->PlaceholderRefusalText());
+        EndWithError(UpdateOutcome::FirmwareRefused, frame->PlaceholderRefusalText(), wasRunning);
         return;
     }
     std::u16string missing;
@@ -150,21 +160,72 @@ void CUpdateView::StartUpdate() {
     answer.baud = frame->Baud(); // the entry's speed rule has been applied
     frame->Events().OnReceiverAnswered(answer);
     if (applied != firmware::ApplyResult::Applied) {
-        EndWithError(UpdateOutcome::ImageMissing,
-                     firmware->IsPlaceholder()
-                         ? FillText(Texts().resourceMissing, {missing, m_strIdentifier})
-                         : FillText(Texts().imageNotInPackage,
-                                    {m_strIdentifier, missing, FromUtf8(firmware->Origin())}));
+        // Blocks have gone out in this run: never say that nothing was sent.
+        const std::u16string& notInPackage =
+            wasRunning ? Texts().imageNotInPackageMidTransfer : Texts().imageNotInPackage;
+        EndWithError(
+            UpdateOutcome::ImageMissing,
+            firmware->IsPlaceholder()
+                ? FillText(Texts().resourceMissing, {missing, m_strIdentifier})
+                : FillText(notInPackage, {m_strIdentifier, missing, FromUtf8(firmware->Origin())}),
+            wasRunning);
         return;
     }
     m_pFirmwareInUse = firmware;
     BeginTransfer();
 }
 
-void CUpdateView::EndWithError(UpdateOutcome outcome, const std::u16string& text) {
+void CUpdateView::EndWithError(UpdateOutcome outcome, std::u16string text, bool transferCut) {
+    if (transferCut) {
+        const std::u16string advice = Advice();
+        AddLine(FillText(Texts().restartedAs, {m_strIdentifier}));
+        AddLine(advice);
+        ShowNewestLine();
+        text += u"\r\n" + advice;
+    }
     MessageBox(text, Texts().errorCaption, fw::MB_OK | fw::MB_ICONERROR);
     if (CMainFrame* frame = Frame())
-        frame->Events().OnUpdateEnded({outcome, m_transfer, text});
+        frame->Events().OnUpdateEnded({outcome, transferCut ? m_transfer : TransferState{}, text});
+}
+
+std::u16string CUpdateView::Advice() const {
+    if (m_transfer.blocksAcknowledged == 0)
+        return Texts().noneAcknowledged;
+    return FillText(Texts().lastAcknowledged,
+                    {Dec(m_transfer.blocksAcknowledged), Hex(m_transfer.lastAcknowledgedAddress)});
+}
+
+void CUpdateView::OnStalled(std::chrono::milliseconds limit) {
+    CMainFrame* frame = Frame();
+    // The wait for a two-stage receiver's completion reply is the receiver writing its flash:
+    // never a stall.
+    if (!frame || !m_bTransferring || m_transfer.awaitingCompletion)
+        return;
+    m_bTransferring = false;
+    const std::u16string what =
+        FillText(Texts().stalled, {Dec(m_transfer.blocksSent), Hex(m_transfer.lastSentAddress),
+                                   Dec(static_cast<std::uint64_t>((limit.count() + 999) / 1000))});
+    const std::u16string advice = Advice();
+    AddLine(what);
+    AddLine(advice);
+    ShowNewestLine();
+    const TransferState state = m_transfer;
+    const int answer =
+        MessageBox(what + u"\r\n" + advice + u"\r\n\r\n" + Texts().tryAgain, Texts().errorCaption,
+                   fw::MB_YESNO | fw::MB_ICONERROR | fw::MB_DEFBUTTON2);
+    frame->Events().OnUpdateEnded({UpdateOutcome::Stalled, state, what + u" " + advice});
+    if (answer == fw::IDYES)
+        PrepareUpdate();
+}
+
+std::u16string CUpdateView::EndLostTransfer() {
+    if (!m_bTransferring || m_transfer.awaitingCompletion)
+        return {};
+    m_bTransferring = false;
+    const std::u16string advice = Advice();
+    AddLine(advice);
+    ShowNewestLine();
+    return advice;
 }
 
 void CUpdateView::EndComplete(const std::u16string& box) {
@@ -206,6 +267,7 @@ void CUpdateView::BeginTransfer() {
         m_nAddress += count;
         m_bTransferring = true;
         frame->SendCommand(command, kFirstBlockDelayMs);
+        frame->WatchTransfer(true);
         m_progress.SetPos(ToPos(m_nReadPos));
         frame->Events().OnBlockSent(Block(m_transfer.blocksSent, 0, count));
     } else {
@@ -244,6 +306,7 @@ void CUpdateView::SendNextBlock() {
     if (count > 0) {
         m_bTransferring = true;
         frame->SendCommand(firmware::BlockCommandText(addressBefore, m_nAddress, chunk, count), 0);
+        frame->WatchTransfer(true);
         NoteBlockSent(m_nAddress, count);
         ShowAddressLine();
         m_nAddress += count;
@@ -259,6 +322,7 @@ void CUpdateView::SendNextBlock() {
         }
     }
     if (count == 0) {
+        frame->WatchTransfer(false);
         if (m_bEndReported)
             ++m_nSurplusAcks;
         m_bEndReported = true;

@@ -10,6 +10,7 @@
 #include "framework/wnd.h"
 #include "ui/update_events.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,15 @@ public:
     void BeginTransfer();
     void SendNextBlock();
     void FinishUpdate();
+    // No acknowledgement came for `limit` after a block: the transfer has stopped. Says where it
+    // stood and what to do, asks whether to try again (Yes prepares a new update), and ends the
+    // transfer.
+    void OnStalled(std::chrono::milliseconds limit);
+    // The device went away: when a transfer was running, it ends, and the list says where it
+    // stood and what to do; returns that advice (empty when no transfer was running).
+    std::u16string EndLostTransfer();
+    // Where a transfer that began and did not complete stood, and what the operator does now.
+    std::u16string Advice() const;
 
     // True from the first block of a transfer until its end (for the two-stage entry, until
     // the receiver's completion reply) while the link is open: interrupting now may leave the
@@ -78,7 +88,8 @@ private:
     void ShowAddressLine();
 
     // A box for an update that cannot go on, then the event that says why.
-    void EndWithError(UpdateOutcome outcome, const std::u16string& text);
+    // When `transferCut`, blocks had gone out: the list and the box say where it stood.
+    void EndWithError(UpdateOutcome outcome, std::u16string text, bool transferCut = false);
     // The transfer is complete: the box has been shown.
     void EndComplete(const std::u16string& box);
     void NoteBlockSent(std::uint32_t address, std::uint32_t bytes);

@@ -190,17 +190,42 @@ TEST_F(CliTest, FaultyLinesStillUpdateCompletely) {
     }
 }
 
-TEST_F(CliTest, LostAcknowledgementTimesOutNamingTheBlock) {
-    QProcess sim;
-    const QString path = StartSim(sim, {"--id", "K64E", "--drop-ack", "10"});
-    ASSERT_FALSE(path.isEmpty());
-    const CliRun run = RunCli({"--port", path, "--timeout", "3", "--no-progress"});
-    StopSim(sim);
-    EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(run.err.contains("block 10 ")) << run.err.toStdString();
-    const QJsonObject report = Report();
-    EXPECT_EQ(report["blocksAccepted"].toInt(), 10);
-    EXPECT_TRUE(report["errors"].toArray().isEmpty());
+// A lost acknowledgement: no progress can come. The stall limit ends the transfer naming the
+// block and what to do; --timeout, when shorter, ends it first; --stall-timeout 0 waits on.
+TEST_F(CliTest, LostAcknowledgementEndsTheTransferNamingTheBlock) {
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--stall-timeout", "2"}, 6, "has not acknowledged block 10 (Address: 480) for 2 s"},
+        {{"--timeout", "2"}, 3, "block 10 "},
+        {{"--stall-timeout", "0", "--timeout", "4"}, 3, "block 10 "},
+    };
+    for (const Case& c : cases) {
+        QProcess sim;
+        const QString path = StartSim(sim, {"--id", "K64E", "--drop-ack", "10"});
+        ASSERT_FALSE(path.isEmpty());
+        const QString result = m_config.filePath("stall.json");
+        const CliRun run =
+            RunCli(QStringList{"--port", path, "--no-progress", "--result-json", result} + c.args);
+        StopSim(sim);
+        const std::string what = c.args.join(' ').toStdString();
+        EXPECT_EQ(run.exitCode, c.exitCode) << what << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << what << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("the last block acknowledged was block 9") ||
+                    run.err.contains("The last block acknowledged was block 9"))
+            << what << run.err.toStdString();
+        const QJsonObject report = Report();
+        EXPECT_EQ(report["blocksAccepted"].toInt(), 10) << what;
+        EXPECT_TRUE(report["errors"].toArray().isEmpty()) << what;
+        QFile f(result);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << what;
+        const QJsonObject j = QJsonDocument::fromJson(f.readAll()).object();
+        EXPECT_EQ(j["exitCode"].toInt(), c.exitCode) << what;
+        EXPECT_EQ(j["blocksAcknowledged"].toInt(), 9) << what;
+    }
 }
 
 TEST_F(CliTest, CorruptedRepliesEndInADefinedStateWithoutRepeatingABlock) {
@@ -227,7 +252,7 @@ TEST_F(CliTest, CorruptedRepliesEndInADefinedStateWithoutRepeatingABlock) {
     }
 }
 
-TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
+TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode7AndTheAdvice) {
     // --wait waits only while handshaking: a transfer cut short ends the update.
     for (const bool wait : {false, true}) {
         QProcess sim;
@@ -250,8 +275,11 @@ TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode1) {
         sim.kill();
         sim.waitForFinished();
         ASSERT_TRUE(cli.waitForFinished(20000));
-        EXPECT_EQ(cli.exitCode(), 1) << wait;
-        EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("disconnected"));
+        EXPECT_EQ(cli.exitCode(), 7) << wait;
+        const QString err = QString::fromUtf8(cli.readAllStandardError());
+        EXPECT_TRUE(err.contains("disconnected")) << err.toStdString();
+        EXPECT_TRUE(err.contains("The last block acknowledged was block ")) << err.toStdString();
+        EXPECT_TRUE(err.contains("may be left without firmware")) << err.toStdString();
     }
 }
 

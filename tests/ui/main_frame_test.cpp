@@ -165,7 +165,8 @@ TEST(MainFrame, ALossDuringTheTransferStillEndsTheLink) {
     u.Run(1000ms);
     EXPECT_EQ(u.events.Count(UpdateOutcome::DeviceLost), 1u);
     EXPECT_FALSE(u.frame->IsWaitingForDevice());
-    EXPECT_EQ(u.LastLine(), u"COM3: the serial device was disconnected.");
+    const auto lines = u.Lines();
+    EXPECT_EQ(lines[lines.size() - 2], u"COM3: the serial device was disconnected.");
 }
 
 TEST(MainFrame, ADevicePathNamedDirectlyIsOpenedAsNamedUntilAnotherPortIsChosen) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace orvane::ui::testing {
@@ -171,6 +172,90 @@ TEST(ExtraFrames, EveryBlockIsAcknowledgedWhateverFollowsTheAcknowledgement) {
     }
 }
 
+// A transfer cut short, whatever cuts it, ends bounded and tells the truth: where it stood, what
+// to do, the transfer no longer running, the link still open unless the device went. The wait
+// for a two-stage receiver's completion reply is no stall.
+TEST(TransferCutShort, EndsWithWhereItStoodAndWhatToDo) {
+    enum class Cut { Silence, Loss, UnknownRestart, CompletionWait, NoLimit };
+    struct Case {
+        const char* name;
+        Cut cut;
+        std::string id = "K64E";
+        std::chrono::milliseconds limit = CMainFrame::kDefaultStallLimit;
+        int yes = fw::IDNO; // the operator's answer to a question
+        std::optional<UpdateOutcome> outcome;
+        bool linked = true;
+        bool handshakeAgain = false;
+    };
+    const std::u16string advice5 = u"The last block acknowledged was block 5 (Address: 200); the "
+                                   u"receiver may be left without firmware: switch it off and on "
+                                   u"and update it again.";
+    const Case cases[] = {
+        {"silence", Cut::Silence, "K64E", CMainFrame::kDefaultStallLimit, fw::IDNO,
+         UpdateOutcome::Stalled},
+        {"silence, try again", Cut::Silence, "K64E", std::chrono::milliseconds(5000), fw::IDYES,
+         UpdateOutcome::Stalled, true, true},
+        {"device lost", Cut::Loss, "K64E", CMainFrame::kDefaultStallLimit, fw::IDNO,
+         UpdateOutcome::DeviceLost, false},
+        {"restarted as unknown", Cut::UnknownRestart, "K64E", CMainFrame::kDefaultStallLimit,
+         fw::IDNO, UpdateOutcome::UnknownIdentifier},
+        {"completion reply after a minute", Cut::CompletionWait, "K64U",
+         CMainFrame::kDefaultStallLimit, fw::IDNO, std::nullopt},
+        {"no stall limit", Cut::Silence, "K64E", std::chrono::milliseconds(0), fw::IDNO,
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Updater u;
+        fw::headless::MessageBoxOptions options;
+        options.answer = [&](const fw::headless::MessageBoxRecord&) { return c.yes; };
+        u.boxes->SetOptions(options);
+        u.frame->m_stallLimit = c.limit;
+        int acks = 0;
+        const int answered = c.cut == Cut::CompletionWait ? 1 << 30 : 5;
+        u.rx.onBlock = [&] {
+            if (acks++ < answered)
+                u.rx.Send(ReplyFrame('S', 'X'));
+        };
+        u.Command(ID_UPDATE);
+        u.rx.Send(ReplyFrame('S', 'S', c.id));
+        u.Run(50ms);
+        const std::size_t handshakes = u.rx.Count('S');
+        if (c.cut == Cut::Loss) {
+            u.rx.lost = true;
+            u.rx.Send({});
+        } else if (c.cut == Cut::UnknownRestart) {
+            u.rx.Send(ReplyFrame('S', 'S', "ZZZZ"));
+        }
+        u.Run(std::chrono::milliseconds(120000));
+        const std::string name = c.name;
+
+        ASSERT_EQ(u.events.ends.size(), c.outcome ? 1u : 0u) << name;
+        if (!c.outcome) {
+            EXPECT_TRUE(u.boxes->Boxes().empty()) << name;
+            EXPECT_TRUE(u.view.IsTransferRunning()) << name; // still waiting, as asked
+            continue;
+        }
+        const UpdateEnd& end = u.events.ends[0];
+        EXPECT_EQ(end.outcome, *c.outcome) << name;
+        EXPECT_EQ(end.state.blocksSent, 6u) << name;
+        EXPECT_EQ(end.state.blocksAcknowledged, 5u) << name;
+        EXPECT_NE(end.message.find(advice5), std::u16string::npos) << name;
+        const auto lines = u.Lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), advice5), lines.end()) << name;
+        EXPECT_FALSE(u.view.IsTransferRunning()) << name; // closing asks nothing
+        EXPECT_EQ(u.frame->IsLinked(), c.linked) << name;
+        if (c.cut == Cut::Silence) {
+            ASSERT_EQ(u.boxes->Boxes().size(), 1u) << name;
+            EXPECT_NE(u.boxes->Boxes()[0].text.find(u"block 6 (Address: 280)"),
+                      std::u16string::npos)
+                << name;
+            EXPECT_NE(u.boxes->Boxes()[0].style & fw::MB_YESNO, 0u) << name;
+        }
+        // Yes starts the handshake again; otherwise nothing more goes out.
+        EXPECT_EQ(u.rx.Count('S') > handshakes, c.handshakeAgain) << name;
+    }
+}
+
 TEST(DeviceLost, TheDisconnectLineSurvivesTheNextBlock) {
     Updater u;
     u.Command(ID_UPDATE);
@@ -185,8 +270,11 @@ TEST(DeviceLost, TheDisconnectLineSurvivesTheNextBlock) {
     u.rx.Send(two);
     u.Run(1ms);
     const Lines lines = u.Lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 2], u"COM3: the serial device was disconnected.");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 3], u"COM3: the serial device was disconnected.");
+    EXPECT_EQ(lines[lines.size() - 2], u"The last block acknowledged was block 1 (Address: 0); "
+                                       u"the receiver may be left without firmware: switch it "
+                                       u"off and on and update it again.");
     EXPECT_EQ(lines.back(), u"Address: 100");
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const auto& l) { return l.rfind(u"Address: ", 0) == 0; }),
