@@ -167,8 +167,8 @@ int Run(int argc, char** argv) {
     };
     std::vector<std::string> ports, patterns, sims, keys;
     std::string reportDir, resultJson, tracePath, simReport,
-        timeoutText = "0", frameText, stallText = "20", completionText = "0", frameTypeText = "24",
-        package;
+        timeoutText = "0", frameText, stallText = "20", completionText = "0", retriesText = "0",
+        frameTypeText = "24", package;
     const auto* portOpt =
         many(parser.add_option(
                  "--port", ports,
@@ -246,6 +246,13 @@ int Run(int argc, char** argv) {
                     "two-stage receiver's completion reply is no stall (see "
                     "--completion-timeout).")
         ->type_name("SECONDS");
+    parser
+        .add_option("--retries", retriesText,
+                    "After a stall, a device lost or an unknown identifier (noise on the line), "
+                    "start again from the handshake up to N times: switch the receiver off and "
+                    "on again when asked. Every try is in the result JSON (\"tries\"); the exit "
+                    "code is the last try's. Default 0.")
+        ->type_name("N");
     parser
         .add_option("--completion-timeout", completionText,
                     "After the last block of the two-stage receiver, give up with exit code 3 "
@@ -360,6 +367,11 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "error: --stall-timeout takes a number of seconds (0 to 86400)\n");
         return orvane::app::kExitUsage;
     }
+    long retries = 0;
+    if (!ParseNumber(retriesText, retries) || retries < 0 || retries > 1000) {
+        std::fprintf(stderr, "error: --retries takes a number from 0 to 1000\n");
+        return orvane::app::kExitUsage;
+    }
     if (!ParseNumber(completionText, completion) || completion < 0) {
         std::fprintf(stderr, "error: --completion-timeout takes a number of seconds\n");
         return orvane::app::kExitUsage;
@@ -430,8 +442,9 @@ int Run(int argc, char** argv) {
         if (station.program.empty())
             station.program = args.front();
         auto& common = station.commonArgs;
-        common.insert(common.end(), {"--timeout", timeoutText, "--stall-timeout", stallText,
-                                     "--completion-timeout", completionText});
+        common.insert(common.end(),
+                      {"--timeout", timeoutText, "--stall-timeout", stallText,
+                       "--completion-timeout", completionText, "--retries", retriesText});
         if (isSet(waitOpt))
             common.push_back("--wait");
         if (isSet(simPaceOpt))
@@ -456,6 +469,7 @@ int Run(int argc, char** argv) {
     options.timeout = std::chrono::seconds(timeout);
     options.stallTimeout = std::chrono::seconds(stall);
     options.completionTimeout = std::chrono::seconds(completion);
+    options.retries = static_cast<int>(retries);
     options.verbose = isSet(verboseOpt);
     options.wait = isSet(waitOpt);
     options.progressBar = options.progressBar && !isSet(noBarOpt);
@@ -502,7 +516,7 @@ int Run(int argc, char** argv) {
 
     if (!options.machine)
         std::printf("Firmware: %s\n", firmware->Description().c_str());
-    const auto result = orvane::app::RunUpdate(options);
+    const auto result = orvane::app::RunUpdateWithRetries(options);
     int exitCode = result.exitCode;
     const std::string json = orvane::app::ResultJson(result);
     if (options.machine) {

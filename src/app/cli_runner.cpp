@@ -391,6 +391,7 @@ CliResult RunUpdate(const CliOptions& options) {
         view.m_progress.SetPeer(nullptr);
         frame.SetActiveView(nullptr);
         result.exitCode = code;
+        result.deviceLost = ended && ended->outcome == ui::UpdateOutcome::DeviceLost;
         result.blocks = view.Transfer().blocksSent;
         result.blocksAcknowledged = view.Transfer().blocksAcknowledged;
         result.surplusAcks = code == kExitComplete ? view.m_nSurplusAcks
@@ -523,7 +524,8 @@ CliResult RunUpdate(const CliOptions& options) {
     return finish(kExitTimeout);
 }
 
-std::string ResultJson(const CliResult& r) {
+namespace {
+nlohmann::ordered_json ResultObject(const CliResult& r) {
     const char* outcome = r.exitCode == kExitComplete         ? "complete"
                           : r.exitCode == kExitLinkFailed     ? "link failed"
                           : r.exitCode == kExitUnknownId      ? "unknown identifier"
@@ -555,9 +557,50 @@ std::string ResultJson(const CliResult& r) {
     if (r.signal != 0)
         j["signal"] = SignalName(r.signal);
     j["reason"] = r.reason;
+    if (!r.tries.empty()) {
+        j["tries"] = nlohmann::ordered_json::array();
+        for (const CliResult& t : r.tries)
+            j["tries"].push_back(ResultObject(t));
+    }
+    return j;
+}
+} // namespace
+
+std::string ResultJson(const CliResult& r) {
     // The texts come from the receiver: a byte that is no UTF-8 becomes U+FFFD rather than
     // losing the whole record.
-    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return ResultObject(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+bool WorthAnotherTry(const CliResult& r) {
+    // What a power cycle may mend: a receiver that went silent or restarted, a device lost with
+    // it, an identifier that noise garbled. Not a stop, a refused firmware or a port that never
+    // opened.
+    return r.signal == 0 && (r.exitCode == kExitStalled || r.exitCode == kExitLostInTransfer ||
+                             r.exitCode == kExitUnknownId || r.deviceLost);
+}
+
+CliResult RunUpdateWithRetries(const CliOptions& options) {
+    std::vector<CliResult> tries;
+    CliOptions each = options;
+    const int total = 1 + std::max(0, options.retries);
+    for (int n = 1;; ++n) {
+        tries.push_back(RunUpdate(each));
+        const bool signalled = StopRequested() && StopSignal() != kOwnStop;
+        if (n == total || signalled || !WorthAnotherTry(tries.back()))
+            break;
+        const std::string note =
+            FormatAnsi("Switch the receiver off and on again; try %d of %d.", n + 1, total);
+        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        std::fflush(options.out);
+        // Many receivers take their USB port with them when switched off: the same device is
+        // waited for, as --wait does.
+        each.wait = true;
+    }
+    CliResult last = tries.back();
+    if (options.retries > 0)
+        last.tries = std::move(tries);
+    return last;
 }
 
 bool CanWriteFile(const std::string& path, std::string* why) {

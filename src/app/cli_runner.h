@@ -38,6 +38,9 @@ struct CliOptions {
     // After the two-stage receiver's last block, how long its completion reply may take (0: for
     // ever; it writes its flash meanwhile).
     std::chrono::seconds completionTimeout{0};
+    // After a stall, a device lost or an unknown identifier, start again from the handshake this
+    // many times (RunUpdateWithRetries).
+    int retries = 0;
     bool progressBar = true; // a live bar (only on a terminal)
     bool verbose = false;    // every address line, not just first and last
     std::FILE* out = stdout;
@@ -74,7 +77,9 @@ struct CliResult {
     std::uint64_t surplusAcks = 0;        // acknowledgements after the end of the image
     int signal = 0;                       // the signal that stopped the run, or 0
     double seconds = 0;
-    double transferSeconds = 0; // from the first block to the end
+    double transferSeconds = 0;   // from the first block to the end
+    bool deviceLost = false;      // the device went away (before or during the transfer)
+    std::vector<CliResult> tries; // with --retries: every try, this one last
 };
 
 // The result as a JSON object (one line), for station mode and scripts.
@@ -94,5 +99,8 @@ std::string TerminalText(std::u16string_view text);
 // Links to the port, runs the Update command at once and dispatches until the update
 // completes, fails or times out.
 CliResult RunUpdate(const CliOptions& options);
+// RunUpdate, and again from the handshake up to options.retries times after a stall, a device
+// lost or an unknown identifier; the result is the last try's, with every try in `tries`.
+CliResult RunUpdateWithRetries(const CliOptions& options);
 
 } // namespace orvane::app

@@ -252,6 +252,46 @@ TEST_F(CliTest, CorruptedRepliesEndInADefinedStateWithoutRepeatingABlock) {
     }
 }
 
+// Another try: a receiver that drops one acknowledgement on the first try only completes on
+// the second, alone and in station mode beside two others; the record keeps every try.
+TEST_F(CliTest, RetriesStartAgainFromTheHandshake) {
+    for (const bool station : {false, true}) {
+        QProcess sims[3];
+        QStringList args{"--stall-timeout", "2",   "--retries",    "2",
+                         "--timeout",       "120", "--no-progress"};
+        const int receivers = station ? 3 : 1;
+        for (int i = 0; i < receivers; ++i) {
+            QStringList sim{"--id", i == 0 ? "K64E" : "11S2"};
+            if (i == 0)
+                sim << "--drop-ack"
+                    << "10";
+            const QString path = StartSim(sims[i], sim);
+            ASSERT_FALSE(path.isEmpty());
+            args << "--port" << path;
+        }
+        QTemporaryDir reports;
+        const QString result = m_config.filePath("retries.json");
+        args << (station ? QStringList{"--report-dir", reports.path()}
+                         : QStringList{"--result-json", result});
+        const CliRun run = RunCli(args);
+        for (int i = 0; i < receivers; ++i)
+            StopSim(sims[i]);
+        EXPECT_EQ(run.exitCode, 0) << station << run.out.toStdString() << run.err.toStdString();
+        if (station)
+            continue; // every receiver completed: the station's code is 0 only then
+        EXPECT_TRUE(run.out.contains("try 2 of 3")) << run.out.toStdString();
+        QFile f(result);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QJsonObject j = QJsonDocument::fromJson(f.readAll()).object();
+        const QJsonArray tries = j["tries"].toArray();
+        ASSERT_EQ(tries.size(), 2);
+        EXPECT_EQ(tries[0].toObject()["exitCode"].toInt(), 6);
+        EXPECT_EQ(tries[0].toObject()["blocksAcknowledged"].toInt(), 9);
+        EXPECT_EQ(tries[1].toObject()["exitCode"].toInt(), 0);
+        EXPECT_EQ(j["exitCode"].toInt(), 0);
+    }
+}
+
 TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode7AndTheAdvice) {
     // --wait waits only while handshaking: a transfer cut short ends the update.
     for (const bool wait : {false, true}) {
