@@ -253,6 +253,13 @@ int Run(int argc, char** argv) {
                     "on again when asked. Every try is in the result JSON (\"tries\"); the exit "
                     "code is the last try's. Default 0.")
         ->type_name("N");
+    const auto* repeatOpt = orvane::AddFlag(
+        parser, "--repeat",
+        "Production line: after a receiver, update the next one on the same port (waiting for "
+        "it as --wait does), until Ctrl-C or SIGTERM, which end cleanly between receivers "
+        "(exit code 0 when every receiver completed, else the highest failed one's). Each "
+        "receiver gets its own record (--report-dir: receiver-001.json, ...; --result-json: "
+        "all of them) and a summary line at the end.");
     parser
         .add_option("--completion-timeout", completionText,
                     "After the last block of the two-stage receiver, give up with exit code 3 "
@@ -418,6 +425,11 @@ int Run(int argc, char** argv) {
             for (const auto& p : chosen)
                 jobs.push_back({"COM" + std::to_string(p.number), {"--port", p.info.path}, {}});
         }
+        if (isSet(repeatOpt)) {
+            std::fprintf(stderr, "error: --repeat takes one port: start one updater per port "
+                                 "for a line of receivers on each\n");
+            return orvane::app::kExitUsage;
+        }
         for (const std::string& port : stationPorts)
             jobs.push_back({port, {"--port", port}, {}});
         for (std::size_t i = 0; i < sims.size(); ++i)
@@ -470,6 +482,7 @@ int Run(int argc, char** argv) {
     options.stallTimeout = std::chrono::seconds(stall);
     options.completionTimeout = std::chrono::seconds(completion);
     options.retries = static_cast<int>(retries);
+    const bool repeat = isSet(repeatOpt);
     options.verbose = isSet(verboseOpt);
     options.wait = isSet(waitOpt);
     options.progressBar = options.progressBar && !isSet(noBarOpt);
@@ -516,6 +529,38 @@ int Run(int argc, char** argv) {
 
     if (!options.machine)
         std::printf("Firmware: %s\n", firmware->Description().c_str());
+    if (repeat) {
+        // One record per receiver, numbered, in the report folder; the result file holds them
+        // all.
+        const std::string dir = isSet(reportDirOpt) ? reportDir : std::string();
+        std::error_code ec;
+        if (!dir.empty())
+            std::filesystem::create_directories(orvane::PathFromUtf8(dir), ec);
+        std::string all = "[";
+        int code = orvane::app::kExitComplete;
+        const auto outcome =
+            orvane::app::RunEveryReceiver(options, [&](const orvane::app::CliResult& r, int n) {
+                const std::string json = orvane::app::ResultJson(r);
+                all += (n > 1 ? ",\n" : "\n") + json;
+                if (dir.empty())
+                    return;
+                const std::string file = dir + "/" + orvane::FormatAnsi("receiver-%03d.json", n);
+                if (std::string why; !orvane::app::WriteTextFile(file, json + "\n", &why)) {
+                    std::fprintf(stderr, "error: cannot write %s: %s\n", file.c_str(), why.c_str());
+                    code = orvane::app::kExitReportLost;
+                }
+            });
+        std::printf("%s%s\n", options.machine ? "line " : "", outcome.summary.c_str());
+        if (std::string why;
+            !resultPath.empty() && !orvane::app::WriteTextFile(resultPath, all + "\n]\n", &why)) {
+            std::fprintf(stderr, "error: cannot write the result to %s: %s\n", resultPath.c_str(),
+                         why.c_str());
+            code = orvane::app::kExitReportLost;
+        }
+        if (simulator)
+            simulator->Stop();
+        return outcome.exitCode != orvane::app::kExitComplete ? outcome.exitCode : code;
+    }
     const auto result = orvane::app::RunUpdateWithRetries(options);
     int exitCode = result.exitCode;
     const std::string json = orvane::app::ResultJson(result);

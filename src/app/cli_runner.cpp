@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -601,6 +602,63 @@ CliResult RunUpdateWithRetries(const CliOptions& options) {
     if (options.retries > 0)
         last.tries = std::move(tries);
     return last;
+}
+
+RepeatOutcome RunEveryReceiver(const CliOptions& options,
+                               const std::function<void(const CliResult&, int n)>& record) {
+    RepeatOutcome outcome;
+    CliOptions each = options;
+    for (int n = 1;; ++n) {
+        CliResult r = RunUpdateWithRetries(each);
+        const bool betweenReceivers = r.signal != 0 && r.blocks == 0;
+        if (betweenReceivers)
+            break; // stopped while waiting for the next receiver: not a receiver of its own
+        if (record)
+            record(r, n);
+        outcome.receivers.push_back(r);
+        if (r.signal != 0)
+            break;
+        const std::string note =
+            r.exitCode == kExitComplete
+                ? FormatAnsi("Receiver %d done; connect the next receiver and switch it on.", n)
+                : FormatAnsi("Receiver %d failed (exit code %d); connect the next receiver and "
+                             "switch it on.",
+                             n, r.exitCode);
+        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        std::fflush(options.out);
+        // The next receiver's adapter may not be plugged in yet.
+        each.wait = true;
+    }
+    std::map<std::string, std::pair<int, int>> byId; // done, failed
+    int done = 0;
+    int worst = kExitComplete;
+    for (const CliResult& r : outcome.receivers) {
+        auto& [d, f] = byId[r.identifier.empty() ? std::string("no answer") : r.identifier];
+        if (r.exitCode == kExitComplete) {
+            ++done;
+            ++d;
+        } else {
+            ++f;
+            worst = std::max(worst, r.exitCode);
+        }
+    }
+    const auto count = outcome.receivers.size();
+    std::string ids;
+    for (const auto& [id, tally] : byId) {
+        ids += (ids.empty() ? "" : "; ") + id;
+        if (tally.first > 0)
+            ids += FormatAnsi(" %d done", tally.first);
+        if (tally.second > 0)
+            ids += FormatAnsi("%s %d failed", tally.first > 0 ? "," : "", tally.second);
+    }
+    outcome.summary =
+        FormatAnsi("%zu receiver%s: %d done, %zu failed", count, count == 1 ? "" : "s", done,
+                   count - static_cast<std::size_t>(done));
+    if (!ids.empty())
+        outcome.summary += " (" + ids + ")";
+    const bool midTransfer = !outcome.receivers.empty() && outcome.receivers.back().signal != 0;
+    outcome.exitCode = midTransfer ? outcome.receivers.back().exitCode : worst;
+    return outcome;
 }
 
 bool CanWriteFile(const std::string& path, std::string* why) {

@@ -103,4 +103,17 @@ CliResult RunUpdate(const CliOptions& options);
 // lost or an unknown identifier; the result is the last try's, with every try in `tries`.
 CliResult RunUpdateWithRetries(const CliOptions& options);
 
+// --repeat: one receiver after another on the same port until a signal, each updated as
+// RunUpdateWithRetries does. `record` gets each receiver's result as it ends (n from 1).
+struct RepeatOutcome {
+    std::vector<CliResult> receivers;
+    int exitCode = kExitComplete; // see RunEveryReceiver
+    std::string summary;          // "3 receivers: 2 done, 1 failed (K64E 2 done; 11S2 1 failed)"
+};
+// A signal between receivers (none had begun its transfer) ends cleanly: the code is 0 when
+// every receiver completed, else the highest failed receiver's. A signal mid-transfer ends as a
+// single run does.
+RepeatOutcome RunEveryReceiver(const CliOptions& options,
+                               const std::function<void(const CliResult&, int n)>& record);
+
 } // namespace orvane::app

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -290,6 +292,42 @@ TEST_F(CliTest, RetriesStartAgainFromTheHandshake) {
         EXPECT_EQ(tries[1].toObject()["exitCode"].toInt(), 0);
         EXPECT_EQ(j["exitCode"].toInt(), 0);
     }
+}
+
+// A production line: three receivers one after the other on the same link, then Ctrl-C while
+// the updater waits for a fourth. Three records, a summary, exit code 0.
+TEST_F(CliTest, RepeatUpdatesTheNextReceiverUntilStopped) {
+    const QString link = m_config.filePath("line");
+    QTemporaryDir reports;
+    QProcess cli;
+    cli.setProcessEnvironment(Env());
+    cli.start(ORVANE_CLI, {"--port", link, "--repeat", "--wait", "--no-progress", "--report-dir",
+                           reports.path(), "--timeout", "120"});
+    ASSERT_TRUE(cli.waitForStarted());
+    QString out;
+    for (int n = 1; n <= 3; ++n) {
+        QProcess sim;
+        ASSERT_FALSE(StartSim(sim, {"--id", n == 2 ? "11S2" : "K64E", "--link", link,
+                                    "--exit-after-complete"})
+                         .isEmpty());
+        ASSERT_TRUE(sim.waitForFinished(60000)) << n; // the receiver took a whole transfer
+        const QString done = QString("Receiver %1 done").arg(n);
+        while (!out.contains(done) && cli.waitForReadyRead(30000))
+            out += QString::fromUtf8(cli.readAllStandardOutput());
+        ASSERT_TRUE(out.contains(done)) << out.toStdString();
+    }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    out += QString::fromUtf8(cli.readAllStandardOutput());
+    EXPECT_EQ(cli.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("3 receivers: 3 done, 0 failed (1122 1 done; K64E 2 done)"))
+        << out.toStdString();
+    for (const char* name : {"receiver-001.json", "receiver-002.json", "receiver-003.json"}) {
+        QFile f(QDir(reports.path()).filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+        EXPECT_EQ(QJsonDocument::fromJson(f.readAll()).object()["exitCode"].toInt(), 0) << name;
+    }
+    EXPECT_FALSE(QFile::exists(QDir(reports.path()).filePath("receiver-004.json")));
 }
 
 TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode7AndTheAdvice) {
