@@ -99,6 +99,11 @@ public:
     struct Impl;
 
 private:
+    // The message-box handler and the modal-dialog runner the constructor installs
+    // (message_boxes.cpp, dialogs.cpp).
+    void InstallMessageBoxes();
+    void InstallDialogRunner();
+
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -1,19 +1,12 @@
-#include <windows.h>
-
-#include <commctrl.h>
-#include <commdlg.h>
-
-#include "framework/win32/backend.h"
+// The Win32 back end's life, its main window (the frame with its menu, toolbar, accelerators and
+// the view's form) and the message pump that delivers the framework's messages and timers.
+#include "framework/win32/backend_impl.h"
 
 #include "framework/app.h"
-#include "framework/controls.h"
-#include "framework/waking_target.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cwctype>
-#include <map>
 
 namespace fw::win32ui {
 
@@ -30,18 +23,6 @@ constexpr UINT_PTR kPumpTimer = 1;
 constexpr int kToolbarId = 59392;
 constexpr wchar_t kFrameClass[] = L"OrvaneUpdateFrame";
 constexpr wchar_t kPumpClass[] = L"OrvaneUpdatePump";
-
-HINSTANCE Module() {
-    return GetModuleHandleW(nullptr);
-}
-
-const wchar_t* W(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-std::u16string U(const wchar_t* text) {
-    return text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : std::u16string();
-}
 
 // "toolbar_link.png" is the icon resource TOOLBAR_LINK; "orvane-update-64.png" the
 // program's own icon (resource 1), whatever its size.
@@ -85,430 +66,139 @@ HICON LoadPicture(const std::string& file, int size) {
     return static_cast<HICON>(LoadImageW(Module(), id, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-// ---- control peers: each mirrors one core control in its native window ----
-
-class ListPeer final : public IListBoxPeer {
-public:
-    ListPeer(CListBox& core, ::HWND hwnd) : m_core(core), m_hwnd(hwnd) {
-        for (int i = 0; i < core.GetCount(); ++i)
-            OnAddString(i, core.GetText(i));
-        core.SetPeer(this);
-    }
-    ~ListPeer() override { m_core.SetPeer(nullptr); }
-    void OnAddString(int index, std::u16string_view text) override {
-        const std::u16string line(text);
-        SendMessageW(m_hwnd, LB_INSERTSTRING, static_cast<WPARAM>(index),
-                     reinterpret_cast<LPARAM>(W(line)));
-        // Long lines scroll sideways rather than being cut short.
-        if (HDC dc = GetDC(m_hwnd)) {
-            const HGDIOBJ old =
-                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
-            SIZE size{};
-            if (GetTextExtentPoint32W(dc, W(line), static_cast<int>(line.size()), &size) &&
-                size.cx + 8 > m_widest) {
-                m_widest = size.cx + 8;
-                SendMessageW(m_hwnd, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(m_widest), 0);
-            }
-            SelectObject(dc, old);
-            ReleaseDC(m_hwnd, dc);
-        }
-        // The newest line stays in sight, as the operator follows the update by it.
-        const auto count = SendMessageW(m_hwnd, LB_GETCOUNT, 0, 0);
-        if (index == count - 1)
-            SendMessageW(m_hwnd, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-    }
-    void OnDeleteString(int index) override {
-        SendMessageW(m_hwnd, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
-    }
-    void OnSelect(int index) override {
-        // The list shows no selection; selecting a line only brings it into view.
-        if (index >= 0)
-            SendMessageW(m_hwnd, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-    }
-
-private:
-    CListBox& m_core;
-    ::HWND m_hwnd;
-    int m_widest = 0;
-};
-
-class ProgressPeer final : public IProgressPeer {
-public:
-    ProgressPeer(CProgressCtrl& core, ::HWND hwnd) : m_core(core), m_hwnd(hwnd) {
-        ShowState();
-        core.SetPeer(this);
-    }
-    ~ProgressPeer() override { m_core.SetPeer(nullptr); }
-    void OnRange(int lower, int upper) override {
-        if (!m_core.GetMarquee())
-            SendMessageW(m_hwnd, PBM_SETRANGE32, static_cast<WPARAM>(lower),
-                         static_cast<LPARAM>(upper > lower ? upper : lower + 1));
-    }
-    void OnPos(int pos) override {
-        if (!m_core.GetMarquee())
-            SendMessageW(m_hwnd, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
-    }
-    void OnMarquee(bool on) override {
-        const LONG_PTR style = GetWindowLongPtrW(m_hwnd, GWL_STYLE);
-        SetWindowLongPtrW(m_hwnd, GWL_STYLE, on ? (style | PBS_MARQUEE) : (style & ~PBS_MARQUEE));
-        SendMessageW(m_hwnd, PBM_SETMARQUEE, on ? TRUE : FALSE, 30);
-        if (!on)
-            ShowState();
-    }
-
-private:
-    void ShowState() {
-        int lower = 0, upper = 0;
-        m_core.GetRange(lower, upper);
-        OnRange(lower, upper);
-        OnPos(m_core.GetPos());
-    }
-    CProgressCtrl& m_core;
-    ::HWND m_hwnd;
-};
-
-// A static text bound to a window of the core: it shows the window's text as it changes.
-class TextPeer final : public IWndPeer {
-public:
-    TextPeer(CWnd& core, ::HWND hwnd) : m_core(core), m_hwnd(hwnd) {
-        if (const std::u16string text = core.GetWindowTextW(); !text.empty())
-            OnSetText(text);
-        core.SetWndPeer(this);
-    }
-    ~TextPeer() override {
-        if (m_core.GetWndPeer() == this)
-            m_core.SetWndPeer(nullptr);
-    }
-    void OnSetText(std::u16string_view text) override {
-        SetWindowTextW(m_hwnd, W(std::u16string(text)));
-    }
-
-private:
-    CWnd& m_core;
-    ::HWND m_hwnd;
-};
-
-class ComboPeer final : public IComboBoxPeer {
-public:
-    ComboPeer(CComboBox& core, ::HWND hwnd) : m_core(core), m_hwnd(hwnd) {
-        for (int i = 0; i < core.GetCount(); ++i)
-            OnAddString(i, core.GetLBText(i));
-        OnSelect(core.GetCurSel());
-        core.SetPeer(this);
-    }
-    ~ComboPeer() override { m_core.SetPeer(nullptr); }
-    void OnAddString(int index, std::u16string_view text) override {
-        const std::u16string item(text);
-        SendMessageW(m_hwnd, CB_INSERTSTRING, static_cast<WPARAM>(index),
-                     reinterpret_cast<LPARAM>(W(item)));
-    }
-    void OnSelect(int index) override {
-        // CB_SETCURSEL does not notify: a change made by the system is not the operator's.
-        SendMessageW(m_hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    }
-    // The operator chose an entry in the drop-down list.
-    void OnUserSelect() {
-        m_core.SelectByUser(static_cast<int>(SendMessageW(m_hwnd, CB_GETCURSEL, 0, 0)));
-    }
-
-private:
-    CComboBox& m_core;
-    ::HWND m_hwnd;
-};
-
-// A form or modal dialog built from a template, with the peers of its core's controls.
-struct FormContext {
-    FormContext(Backend& b, CWnd& c, const DialogTemplate& tt, CDialog* d = nullptr)
-        : backend(b), core(c), t(tt), dialog(d) {}
-    Backend& backend;
-    CWnd& core;
-    const DialogTemplate& t;
-    CDialog* dialog = nullptr; // null for a view's form
-    ::HWND hwnd = nullptr;
-    std::vector<std::unique_ptr<IWndPeer>> peers;
-    std::map<int, ComboPeer*> combos;
-
-    void Bind() {
-        for (const DialogControl& c : t.controls) {
-            if (c.id < 0)
-                continue;
-            CWnd* child = core.GetDlgItem(c.id);
-            ::HWND native = GetDlgItem(hwnd, c.id);
-            if (!child || !native)
-                continue;
-            if (auto* list = dynamic_cast<CListBox*>(child)) {
-                peers.push_back(std::make_unique<ListPeer>(*list, native));
-            } else if (auto* bar = dynamic_cast<CProgressCtrl*>(child)) {
-                peers.push_back(std::make_unique<ProgressPeer>(*bar, native));
-            } else if (auto* combo = dynamic_cast<CComboBox*>(child)) {
-                auto peer = std::make_unique<ComboPeer>(*combo, native);
-                combos[c.id] = peer.get();
-                peers.push_back(std::move(peer));
-            } else if (c.kind == ControlKind::Text || c.kind == ControlKind::CenteredText) {
-                peers.push_back(std::make_unique<TextPeer>(*child, native));
-            }
-        }
-    }
-
-    // A button of a modal dialog: the core decides whether the dialog ends.
-    void Command(int id) {
-        dialog->SendMessageW(WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), 0), 0);
-        backend.Pump();
-        if (dialog->IsEnded() && hwnd)
-            ::EndDialog(hwnd, id);
-    }
-};
-
-void CenterOver(::HWND hwnd, ::HWND over) {
-    RECT area{};
-    if (over && IsWindowVisible(over))
-        GetWindowRect(over, &area);
-    else
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    RECT r{};
-    GetWindowRect(hwnd, &r);
-    const int x = area.left + ((area.right - area.left) - (r.right - r.left)) / 2;
-    const int y = area.top + ((area.bottom - area.top) - (r.bottom - r.top)) / 2;
-    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-INT_PTR CALLBACK FormProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* ctx = reinterpret_cast<FormContext*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-    switch (message) {
-    case WM_INITDIALOG:
-        ctx = reinterpret_cast<FormContext*>(lParam);
-        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-        ctx->hwnd = hwnd;
-        ctx->Bind();
-        if (ctx->dialog)
-            CenterOver(hwnd, GetWindow(hwnd, GW_OWNER));
-        return TRUE;
-    case WM_COMMAND: {
-        if (!ctx)
-            break;
-        const int id = LOWORD(wParam);
-        const UINT code = HIWORD(wParam);
-        if (code == CBN_SELCHANGE) {
-            if (auto it = ctx->combos.find(id); it != ctx->combos.end()) {
-                it->second->OnUserSelect();
-                ctx->backend.Pump();
-                return TRUE;
-            }
-        }
-        if (code == BN_CLICKED && ctx->dialog) {
-            ctx->Command(id);
-            return TRUE;
-        }
-        break;
-    }
-    case WM_DESTROY:
-        if (ctx) {
-            ctx->combos.clear();
-            ctx->peers.clear();
-            ctx->hwnd = nullptr;
-        }
-        break;
-    default:
-        break;
-    }
-    return FALSE;
-}
-
 LRESULT CALLBACK PumpProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK FrameProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 } // namespace
 
-struct Backend::Impl : public IWndPeer {
-    Backend& owner;
-    explicit Impl(Backend& b) : owner(b) {}
-
-    std::string context;
-    std::vector<std::string> pictureFolders;
-    std::map<UINT, DialogTemplate> templates;
-    CFrameWnd* frame = nullptr;
-    std::vector<CommandTarget> targets;
-    std::vector<std::unique_ptr<fw::WakingTarget<Backend>>> wakers;
-    FileChooser chooser;
-    std::function<void()> onFrameDestroyed;
-    std::function<std::u16string(std::u16string_view)> translator;
-    orvane::MessageBoxHandler previousBoxes;
-    DialogRunner previousRunner;
-
-    ::HWND pump = nullptr;
-    std::atomic<bool> wakePending{false};
-    bool hooked = false;
-
-    ::HWND frameHwnd = nullptr;
-    ::HWND toolbar = nullptr;
-    // The frame's size at 96 dots per inch, from its resources.
-    int frameWidth = 0;
-    int frameHeight = 0;
-    HMENU menu = nullptr;
-    HACCEL accel = nullptr;
-    HIMAGELIST images = nullptr;
-    HICON bigIcon = nullptr;
-    HICON smallIcon = nullptr;
-    std::unique_ptr<FormContext> form;
-    std::vector<FormContext*> openDialogs;
-    std::map<UINT, bool> checkable;
-    std::vector<UINT> toolIds;
-    std::vector<std::u16string> toolTips; // the toolbar keeps pointers to them
-    bool frameGone = false;
-    HGLOBAL devMode = nullptr; // the page set-up's choice, kept for the run
-    HGLOBAL devNames = nullptr;
-
-    // The frame's peer: its title and its end.
-    void OnSetText(std::u16string_view text) override {
-        if (frameHwnd)
-            SetWindowTextW(frameHwnd, W(std::u16string(text)));
+void Backend::Impl::RefreshMenu(HMENU m) {
+    const int count = GetMenuItemCount(m);
+    for (int i = 0; i < count; ++i) {
+        const UINT id = GetMenuItemID(m, i);
+        if (id == 0 || id == static_cast<UINT>(-1))
+            continue; // a separator or a popup
+        const CCmdUI state = owner.QueryCommand(id);
+        EnableMenuItem(m, static_cast<UINT>(i),
+                       MF_BYPOSITION | (state.enabled ? MF_ENABLED : MF_GRAYED));
+        if (checkable.count(id))
+            CheckMenuItem(m, static_cast<UINT>(i),
+                          MF_BYPOSITION | (state.check == 1 ? MF_CHECKED : MF_UNCHECKED));
     }
-    void OnDestroy() override {
-        frameGone = true;
-        if (frame)
-            frame->SetWndPeer(nullptr);
-        if (frameHwnd)
-            ShowWindow(frameHwnd, SW_HIDE);
-    }
+}
 
-    // The window a box or dialog opened now belongs to.
-    ::HWND ModalOwner() const {
-        if (!openDialogs.empty() && openDialogs.back()->hwnd)
-            return openDialogs.back()->hwnd;
-        return frameHwnd && IsWindowVisible(frameHwnd) ? frameHwnd : nullptr;
-    }
-
-    void RefreshMenu(HMENU m) {
-        const int count = GetMenuItemCount(m);
-        for (int i = 0; i < count; ++i) {
-            const UINT id = GetMenuItemID(m, i);
-            if (id == 0 || id == static_cast<UINT>(-1))
-                continue; // a separator or a popup
-            const CCmdUI state = owner.QueryCommand(id);
-            EnableMenuItem(m, static_cast<UINT>(i),
-                           MF_BYPOSITION | (state.enabled ? MF_ENABLED : MF_GRAYED));
-            if (checkable.count(id))
-                CheckMenuItem(m, static_cast<UINT>(i),
-                              MF_BYPOSITION | (state.check == 1 ? MF_CHECKED : MF_UNCHECKED));
+HMENU Backend::Impl::BuildMenu(const std::vector<MenuItem>& items, bool bar) {
+    HMENU m = bar ? CreateMenu() : CreatePopupMenu();
+    for (const MenuItem& item : items) {
+        switch (item.kind) {
+        case MenuItem::Kind::Separator:
+            AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+            break;
+        case MenuItem::Kind::Popup:
+            AppendMenuW(m, MF_POPUP, reinterpret_cast<UINT_PTR>(BuildMenu(item.items, false)),
+                        W(owner.Translate(item.text)));
+            break;
+        case MenuItem::Kind::Command:
+            AppendMenuW(m, MF_STRING, item.id, W(owner.Translate(item.text)));
+            if (item.checkable)
+                checkable[item.id] = true;
+            break;
         }
     }
+    return m;
+}
 
-    HMENU BuildMenu(const std::vector<MenuItem>& items, bool bar) {
-        HMENU m = bar ? CreateMenu() : CreatePopupMenu();
-        for (const MenuItem& item : items) {
-            switch (item.kind) {
-            case MenuItem::Kind::Separator:
-                AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
-                break;
-            case MenuItem::Kind::Popup:
-                AppendMenuW(m, MF_POPUP, reinterpret_cast<UINT_PTR>(BuildMenu(item.items, false)),
-                            W(owner.Translate(item.text)));
-                break;
-            case MenuItem::Kind::Command:
-                AppendMenuW(m, MF_STRING, item.id, W(owner.Translate(item.text)));
-                if (item.checkable)
-                    checkable[item.id] = true;
-                break;
-            }
-        }
-        return m;
-    }
-
-    void BuildToolbar(const FrameResources& res) {
-        toolbar = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
-                                  WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP,
-                                  0, 0, 0, 0, frameHwnd,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)),
-                                  Module(), nullptr);
-        if (!toolbar)
-            return;
-        SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-        const int size = res.toolbarButtonSize;
-        images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK,
-                                  static_cast<int>(res.toolbar.size()), 0);
-        SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
-        // No text rows: a button's string is its tooltip.
-        SendMessageW(toolbar, TB_SETMAXTEXTROWS, 0, 0);
-        toolTips.reserve(res.toolbar.size());
-        std::vector<TBBUTTON> buttons;
-        for (const ToolButton& b : res.toolbar) {
-            TBBUTTON button{};
-            if (b.id == 0) {
-                button.fsStyle = BTNS_SEP;
-                buttons.push_back(button);
-                continue;
-            }
-            button.iBitmap = I_IMAGENONE;
-            if (HICON icon = LoadPicture(b.picture, size)) {
-                button.iBitmap = ImageList_AddIcon(images, icon);
-                DestroyIcon(icon);
-            }
-            button.idCommand = static_cast<int>(b.id);
-            button.fsState = TBSTATE_ENABLED;
-            button.fsStyle = BTNS_BUTTON;
-            if (!b.tooltip.empty()) {
-                toolTips.push_back(owner.Translate(b.tooltip));
-                button.iString = reinterpret_cast<INT_PTR>(W(toolTips.back()));
-            }
-            toolIds.push_back(b.id);
+void Backend::Impl::BuildToolbar(const FrameResources& res) {
+    toolbar = CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP, 0, 0, 0, 0, frameHwnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), Module(), nullptr);
+    if (!toolbar)
+        return;
+    SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    const int size = res.toolbarButtonSize;
+    images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK,
+                              static_cast<int>(res.toolbar.size()), 0);
+    SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+    // No text rows: a button's string is its tooltip.
+    SendMessageW(toolbar, TB_SETMAXTEXTROWS, 0, 0);
+    toolTips.reserve(res.toolbar.size());
+    std::vector<TBBUTTON> buttons;
+    for (const ToolButton& b : res.toolbar) {
+        TBBUTTON button{};
+        if (b.id == 0) {
+            button.fsStyle = BTNS_SEP;
             buttons.push_back(button);
+            continue;
         }
-        SendMessageW(toolbar, TB_ADDBUTTONSW, buttons.size(),
-                     reinterpret_cast<LPARAM>(buttons.data()));
-        SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
-    }
-
-    void BuildAccelerators(const FrameResources& res) {
-        std::vector<ACCEL> table;
-        for (const Accelerator& a : res.accelerators) {
-            KeyChord chord;
-            if (!ParseAccelerator(a.key, chord))
-                continue;
-            ACCEL accelerator{};
-            accelerator.fVirt = static_cast<BYTE>(FVIRTKEY | chord.flags);
-            accelerator.key = chord.key;
-            accelerator.cmd = static_cast<WORD>(a.id);
-            table.push_back(accelerator);
+        button.iBitmap = I_IMAGENONE;
+        if (HICON icon = LoadPicture(b.picture, size)) {
+            button.iBitmap = ImageList_AddIcon(images, icon);
+            DestroyIcon(icon);
         }
-        if (!table.empty())
-            accel = CreateAcceleratorTableW(table.data(), static_cast<int>(table.size()));
+        button.idCommand = static_cast<int>(b.id);
+        button.fsState = TBSTATE_ENABLED;
+        button.fsStyle = BTNS_BUTTON;
+        if (!b.tooltip.empty()) {
+            toolTips.push_back(owner.Translate(b.tooltip));
+            button.iString = reinterpret_cast<INT_PTR>(W(toolTips.back()));
+        }
+        toolIds.push_back(b.id);
+        buttons.push_back(button);
     }
+    SendMessageW(toolbar, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+}
 
-    int ToolbarHeight() const {
-        if (!toolbar)
-            return 0;
-        RECT r{};
-        GetWindowRect(toolbar, &r);
-        return r.bottom - r.top;
+void Backend::Impl::BuildAccelerators(const FrameResources& res) {
+    std::vector<ACCEL> table;
+    for (const Accelerator& a : res.accelerators) {
+        KeyChord chord;
+        if (!ParseAccelerator(a.key, chord))
+            continue;
+        ACCEL accelerator{};
+        accelerator.fVirt = static_cast<BYTE>(FVIRTKEY | chord.flags);
+        accelerator.key = chord.key;
+        accelerator.cmd = static_cast<WORD>(a.id);
+        table.push_back(accelerator);
     }
+    if (!table.empty())
+        accel = CreateAcceleratorTableW(table.data(), static_cast<int>(table.size()));
+}
 
-    // The window's outer size is the resources'; it shrinks (never grows) until its view is no
-    // larger than the form.
-    void FitToForm() {
-        // The resources' pixels are at 96 dots per inch; the form's dialog units grow with the
-        // font, so the window grows with its monitor's resolution too.
-        const int dpi = WindowDpi(frameHwnd);
-        const int width = MulDiv(frameWidth, dpi, 96);
-        const int height = MulDiv(frameHeight, dpi, 96);
-        SetWindowPos(frameHwnd, nullptr, 0, 0, width, height,
+int Backend::Impl::ToolbarHeight() const {
+    if (!toolbar)
+        return 0;
+    RECT r{};
+    GetWindowRect(toolbar, &r);
+    return r.bottom - r.top;
+}
+
+// The window's outer size is the resources'; it shrinks (never grows) until its view is no
+// larger than the form.
+void Backend::Impl::FitToForm() {
+    // The resources' pixels are at 96 dots per inch; the form's dialog units grow with the
+    // font, so the window grows with its monitor's resolution too.
+    const int dpi = WindowDpi(frameHwnd);
+    const int width = MulDiv(frameWidth, dpi, 96);
+    const int height = MulDiv(frameHeight, dpi, 96);
+    SetWindowPos(frameHwnd, nullptr, 0, 0, width, height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!form || !form->hwnd)
+        return;
+    const int top = ToolbarHeight();
+    SetWindowPos(form->hwnd, nullptr, 0, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    RECT client{};
+    GetClientRect(frameHwnd, &client);
+    RECT formRect{};
+    GetWindowRect(form->hwnd, &formRect);
+    const int shrinkX =
+        std::max(0L, (client.right - client.left) - (formRect.right - formRect.left));
+    const int shrinkY =
+        std::max(0L, (client.bottom - client.top - top) - (formRect.bottom - formRect.top));
+    if (shrinkX > 0 || shrinkY > 0)
+        SetWindowPos(frameHwnd, nullptr, 0, 0, width - shrinkX, height - shrinkY,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        if (!form || !form->hwnd)
-            return;
-        const int top = ToolbarHeight();
-        SetWindowPos(form->hwnd, nullptr, 0, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        RECT client{};
-        GetClientRect(frameHwnd, &client);
-        RECT formRect{};
-        GetWindowRect(form->hwnd, &formRect);
-        const int shrinkX =
-            std::max(0L, (client.right - client.left) - (formRect.right - formRect.left));
-        const int shrinkY =
-            std::max(0L, (client.bottom - client.top - top) - (formRect.bottom - formRect.top));
-        if (shrinkX > 0 || shrinkY > 0)
-            SetWindowPos(frameHwnd, nullptr, 0, 0, width - shrinkX, height - shrinkY,
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-};
+}
 
 namespace {
 
@@ -615,32 +305,8 @@ Backend::Backend(std::string translationContext) : m_impl(std::make_unique<Impl>
         Wake(); // timers set and messages posted before the hook
     }
 
-    m_impl->previousBoxes =
-        orvane::SetMessageBoxHandler([this](orvane::IMessageTarget*, std::u16string_view text,
-                                            std::u16string_view caption, unsigned style) {
-            const std::u16string body(text);
-            const std::u16string title(caption);
-            // MessageBoxW runs the system's modal loop; the wake-ups keep pumping in it.
-            const int chosen = ::MessageBoxW(m_impl->ModalOwner(), W(body), W(title), style);
-            RefreshCommandStates();
-            return chosen == 0 ? orvane::CautiousAnswer(style) : chosen;
-        });
-
-    m_impl->previousRunner = SetDialogRunner([this](CDialog& dlg) {
-        const DialogTemplate* t = FindTemplate(dlg.GetTemplateId());
-        if (!t)
-            return; // no template: the dialog counts as cancelled
-        const auto data =
-            BuildDialogTemplate(*t, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                [this](const std::u16string& s) { return Translate(s); });
-        FormContext ctx(*this, dlg, *t, &dlg);
-        const ::HWND owner = m_impl->ModalOwner();
-        m_impl->openDialogs.push_back(&ctx);
-        DialogBoxIndirectParamW(Module(), reinterpret_cast<LPCDLGTEMPLATEW>(data.data()), owner,
-                                FormProc, reinterpret_cast<LPARAM>(&ctx));
-        m_impl->openDialogs.pop_back();
-        RefreshCommandStates();
-    });
+    InstallMessageBoxes();
+    InstallDialogRunner();
 }
 
 Backend::~Backend() {
@@ -885,47 +551,6 @@ void Backend::Wake() {
 orvane::IMessageTarget& Backend::WakingTarget(orvane::IMessageTarget& inner) {
     m_impl->wakers.push_back(std::make_unique<fw::WakingTarget<Backend>>(inner, *this));
     return *m_impl->wakers.back();
-}
-
-void Backend::SetFileChooser(FileChooser chooser) {
-    m_impl->chooser = std::move(chooser);
-}
-
-std::optional<std::u16string> Backend::ChooseFile(const FileRequest& request) {
-    if (m_impl->chooser)
-        return m_impl->chooser(request);
-    std::vector<wchar_t> name(32768, L'\0');
-    const std::u16string suggested = request.suggestedName.substr(0, name.size() - 1);
-    std::copy(suggested.begin(), suggested.end(), name.begin());
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = m_impl->ModalOwner();
-    ofn.lpstrFile = name.data();
-    ofn.nMaxFile = static_cast<DWORD>(name.size());
-    ofn.lpstrFilter = L"All files\0*.*\0";
-    // The caller asks before it writes over a file that holds something; the dialog's own
-    // question would only ask twice.
-    ofn.Flags =
-        OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (request.open ? OFN_FILEMUSTEXIST : 0);
-    const BOOL chosen = request.open ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
-    RefreshCommandStates();
-    if (!chosen)
-        return std::nullopt;
-    return U(name.data());
-}
-
-void Backend::ShowPageSetup() {
-    PAGESETUPDLGW setup{};
-    setup.lStructSize = sizeof(setup);
-    setup.hwndOwner = m_impl->ModalOwner();
-    setup.hDevMode = m_impl->devMode;
-    setup.hDevNames = m_impl->devNames;
-    setup.Flags = PSD_DEFAULTMINMARGINS;
-    if (PageSetupDlgW(&setup)) {
-        m_impl->devMode = setup.hDevMode;
-        m_impl->devNames = setup.hDevNames;
-    }
-    RefreshCommandStates();
 }
 
 void Backend::SetOnMainFrameDestroyed(std::function<void()> onDestroyed) {
