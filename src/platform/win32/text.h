@@ -1,5 +1,5 @@
 // Conversions between the platform layer's UTF-8 texts and the UTF-16 that the Win32 wide
-// calls take. For the *_win32.cpp files only.
+// calls take. For the files of this folder only.
 #pragma once
 
 #include <string>

@@ -4,9 +4,9 @@
 // expects (a write that returns within its time-out bound, a read that waits by the read
 // time-outs) is made with poll() and deadlines, so no call can hang past its bound and a
 // vanished device shows up as POLLHUP/POLLERR/EIO instead of a stuck thread.
+#include "platform/serial_device.h"
 #include "platform/device_holder.h"
 #include "platform/device_kind.h"
-#include "platform/serial_device.h"
 #include "platform/serial_ports.h"
 #include "platform/serial_tuning.h"
 

@@ -2,7 +2,7 @@
 // the COM port of that number, and nothing needs storing. A device named otherwise (a
 // virtual port driver's own name) gets a number for this process only, as on POSIX.
 #include "platform/port_directory.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 #include <windows.h>
 

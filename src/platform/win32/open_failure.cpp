@@ -2,7 +2,7 @@
 
 #include "platform/port_directory.h"
 #include "platform/serial_device.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 #include <windows.h>
 

@@ -12,7 +12,7 @@
 // A driver without comm events is polled in one-millisecond slices instead; the system timer
 // runs at one millisecond while a port is open, so that such a slice means what it says.
 #include "platform/serial_device.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 #include "platform/system_error.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 #include <windows.h>
 

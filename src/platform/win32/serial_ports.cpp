@@ -2,7 +2,7 @@
 // under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, with what SetupAPI knows of each (the friendly
 // name, the maker, and for USB adapters the vendor, product, serial number and interface).
 #include "platform/serial_ports.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 #include <windows.h>
 

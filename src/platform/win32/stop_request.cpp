@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "platform/stop_event_win32.h"
+#include "platform/win32/stop_event.h"
 
 #include <atomic>
 #include <csignal>

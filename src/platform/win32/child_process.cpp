@@ -1,10 +1,10 @@
 #include <windows.h>
 
 #include "platform/child_process.h"
-#include "platform/stop_event_win32.h"
 #include "platform/stop_request.h"
 #include "platform/system_error.h"
 #include "platform/text.h"
+#include "platform/win32/stop_event.h"
 
 #include <algorithm>
 #include <chrono>
