@@ -1,6 +1,6 @@
 #include "app/cli_simulate.h"
 
-#include "bootsim/receiver.h"
+#include "sim/receiver.h"
 
 namespace orvane::app {
 

@@ -12,7 +12,7 @@
 #include "platform/version.h"
 
 #ifdef ORVANE_HAVE_BOOTSIM
-#include "bootsim/receiver.h"
+#include "sim/receiver.h"
 #endif
 
 #include <QApplication>

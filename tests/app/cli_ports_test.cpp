@@ -1,10 +1,10 @@
 // The command-line updater's port options, and the device it writes to: only the one named.
 #include "app/cli_ports.h"
 #include "app/cli_runner.h"
-#include "bootsim/receiver.h"
 #include "platform/port_directory.h"
 #include "platform/pty.h"
 #include "platform/settings.h"
+#include "sim/receiver.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -9,7 +9,7 @@
 // each other. Stop (and the destructor) joins the thread before the descriptors are closed.
 #pragma once
 
-#include "bootsim/bootsim.h"
+#include "sim/bootsim.h"
 
 #include <atomic>
 #include <chrono>

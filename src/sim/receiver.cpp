@@ -1,4 +1,4 @@
-#include "bootsim/receiver.h"
+#include "sim/receiver.h"
 
 #include <algorithm>
 

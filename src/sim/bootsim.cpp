@@ -1,4 +1,4 @@
-#include "bootsim/bootsim.h"
+#include "sim/bootsim.h"
 
 #include "firmware/commands.h"
 #include "firmware/identify.h"

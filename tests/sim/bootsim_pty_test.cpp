@@ -1,7 +1,7 @@
 // The simulated receiver on a real pseudo-terminal, in its own thread: the line speed seen
 // from the updater's side, the timed options (acknowledgement delay, wire pacing), the stop
 // after completion, and the runner's life cycle.
-#include "bootsim/receiver.h"
+#include "sim/receiver.h"
 #include "updater_stub.h"
 
 #include <gtest/gtest.h>

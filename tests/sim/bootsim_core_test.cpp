@@ -1,6 +1,6 @@
 // The simulated boot loader's protocol core against frames built by the updater's own protocol
 // core, with its replies read back by the updater's reply decoder.
-#include "bootsim/bootsim.h"
+#include "sim/bootsim.h"
 #include "updater_stub.h"
 
 #include <QCryptographicHash>
