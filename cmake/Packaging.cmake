@@ -8,7 +8,7 @@
 include(GNUInstallDirs)
 
 install(TARGETS orvane-update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET orvane-update-cli OR EXISTS ${PROJECT_SOURCE_DIR}/src/app/cli_main.cpp)
+if(TARGET orvane-update-cli OR EXISTS ${PROJECT_SOURCE_DIR}/src/cli/main.cpp)
   install(TARGETS orvane-update-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 # orvane-bootsim is installed by tools/bootsim, where its target is defined, so that it is

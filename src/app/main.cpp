@@ -4,8 +4,8 @@
 //
 // --simulate starts a simulated receiver on a pseudo-terminal inside this process and links
 // to it, so a whole update can be watched without a receiver.
-#include "app/firmware_loading.h"
 #include "app/sarnel_app.h"
+#include "loading/firmware_loading.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "app/cli_simulate.h"
+#include "cli/simulate.h"
 
 #include "sim/receiver.h"
 

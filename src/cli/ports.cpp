@@ -1,4 +1,4 @@
-#include "app/cli_ports.h"
+#include "cli/ports.h"
 
 #include "platform/port_argument.h"
 #include "platform/text.h"

@@ -1,6 +1,6 @@
-#include "app/cli_runner.h"
+#include "cli/runner.h"
 
-#include "app/port_trace.h"
+#include "cli/port_trace.h"
 
 #include "firmware/catalogue.h"
 #include "firmware/firmware_set.h"

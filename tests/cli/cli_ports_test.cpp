@@ -1,6 +1,6 @@
 // The command-line updater's port options, and the device it writes to: only the one named.
-#include "app/cli_ports.h"
-#include "app/cli_runner.h"
+#include "cli/ports.h"
+#include "cli/runner.h"
 #include "platform/port_directory.h"
 #include "platform/pty.h"
 #include "platform/settings.h"

@@ -1,6 +1,6 @@
-#include "app/cli_station.h"
+#include "cli/station.h"
 
-#include "app/cli_runner.h"
+#include "cli/runner.h"
 #include "platform/child_process.h"
 #include "platform/console.h"
 #include "platform/stop_request.h"

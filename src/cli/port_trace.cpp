@@ -1,4 +1,4 @@
-#include "app/port_trace.h"
+#include "cli/port_trace.h"
 
 #include "firmware/commands.h"
 #include "platform/text.h"

@@ -1,7 +1,7 @@
 // The command-line updater's placeholder guard against a stand-in serial device: the build's
 // test images never reach a device that is not a pseudo-terminal, and the refusal comes before
 // the first byte is written.
-#include "app/cli_runner.h"
+#include "cli/runner.h"
 #include "platform/port_directory.h"
 #include "platform/serial_device.h"
 #include "platform/settings.h"

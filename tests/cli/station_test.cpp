@@ -1,5 +1,5 @@
 // Station mode's bookkeeping: which jobs run, and what their reports are called.
-#include "app/cli_station.h"
+#include "cli/station.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The line trace: every chunk in hex, and every whole frame the chunks make, however the line
 // cuts them or whatever it sends between them.
-#include "app/port_trace.h"
+#include "cli/port_trace.h"
 
 #include "ui/scripted_link.h"
 

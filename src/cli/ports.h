@@ -2,7 +2,7 @@
 // ports for --all (--match, or a confirmation on a terminal).
 #pragma once
 
-#include "app/cli_runner.h"
+#include "cli/runner.h"
 #include "platform/port_directory.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/firmware_loading.h"
+#include "loading/firmware_loading.h"
 
 #include "platform/program_path.h"
 #include "platform/settings.h"
