@@ -10,10 +10,7 @@
 #include "platform/port_directory.h"
 #include "platform/text.h"
 #include "platform/version.h"
-
-#ifdef ORVANE_HAVE_BOOTSIM
 #include "sim/receiver.h"
-#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -201,11 +198,8 @@ int main(int argc, char** argv) {
     if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
         return 2;
 
-#ifdef ORVANE_HAVE_BOOTSIM
     std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;
-#endif
     if (parser.isSet(simulateOption)) {
-#ifdef ORVANE_HAVE_BOOTSIM
         orvane::bootsim::Config config;
         config.id = parser.value(simulateOption).toStdString();
         simulated = std::make_unique<orvane::bootsim::SimulatedReceiver>();
@@ -225,11 +219,6 @@ int main(int argc, char** argv) {
         };
         std::fprintf(stderr, "orvane-update: simulated receiver %s on %s (COM%d)\n",
                      config.id.c_str(), path.c_str(), port);
-#else
-        std::fputs("orvane-update: the simulated receiver is not available in this build\n",
-                   stderr);
-        return 1;
-#endif
     }
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
         options.documentPath = files.first().toStdU16String();
