@@ -8,9 +8,7 @@
 include(GNUInstallDirs)
 
 install(TARGETS orvane-update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET orvane-update-cli OR EXISTS ${PROJECT_SOURCE_DIR}/src/app/cli_main.cpp)
-  install(TARGETS orvane-update-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS orvane-update-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # orvane-bootsim is installed by tools/bootsim, where its target is defined, so that it is
 # stripped like the others.
 install(FILES ${ORVANE_BUNDLE} DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-update)
@@ -49,10 +47,6 @@ if(ORVANE_HELP2MAN)
     list(GET entry 0 program)
     list(GET entry 1 summary)
     # orvane-bootsim is defined later (tools/); generator expressions find it all the same.
-    if(NOT TARGET ${program} AND NOT
-       (program STREQUAL "orvane-bootsim" AND EXISTS ${PROJECT_SOURCE_DIR}/tools/bootsim))
-      continue()
-    endif()
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
     # By its bare name, so the usage line shows the name and not the build folder; the
     # window's --help needs no screen with the offscreen platform. The version is given, as

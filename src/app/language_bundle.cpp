@@ -1,5 +1,6 @@
 #include "app/language_bundle.h"
 #include "app/resources.h"
+#include "app/sarnel_app.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,5 +83,9 @@ CLanguageBundle::FindResource(std::uint16_t id, std::u16string_view type) const 
     return firmware::ResourceBytes{reinterpret_cast<const std::uint8_t*>(it->second.constData()),
                                    static_cast<std::uint32_t>(it->second.size())};
 }
+
+// Nothing to do: the bundle installed its translation for the whole program when it loaded,
+// and the back end translates through Qt.
+void UseBundleTexts(UiBackend&, const CLanguageBundle&) {}
 
 } // namespace orvane::app

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/language_bundle.h"
+#include "app/sarnel_app.h"
 #include "framework/translation_table.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -95,6 +96,12 @@ CLanguageBundle::FindResource(std::uint16_t id, std::u16string_view type) const 
     if (bytes.empty())
         return std::nullopt;
     return firmware::ResourceBytes{bytes.data(), static_cast<std::uint32_t>(bytes.size())};
+}
+
+// The window's texts come from the loaded bundle from now on. The bundle outlives the back end
+// (the application object declares it first); once freed it hands the texts back unchanged.
+void UseBundleTexts(UiBackend& backend, const CLanguageBundle& bundle) {
+    backend.SetTranslator([&bundle](std::u16string_view text) { return bundle.Translate(text); });
 }
 
 } // namespace orvane::app

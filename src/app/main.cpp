@@ -4,18 +4,15 @@
 //
 // --simulate starts a simulated receiver on a pseudo-terminal inside this process and links
 // to it, so a whole update can be watched without a receiver.
-#include "app/firmware_loading.h"
 #include "app/sarnel_app.h"
+#include "loading/firmware_loading.h"
 #include "platform/exit_codes.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/text.h"
 #include "platform/version.h"
+#include "sim/receiver.h"
 #include "ui/resource_ids.h"
-
-#ifdef ORVANE_HAVE_BOOTSIM
-#include "bootsim/receiver.h"
-#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -214,11 +211,8 @@ int main(int argc, char** argv) {
     if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
         return orvane::kExitUsage;
 
-#ifdef ORVANE_HAVE_BOOTSIM
     std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;
-#endif
     if (parser.isSet(simulateOption)) {
-#ifdef ORVANE_HAVE_BOOTSIM
         orvane::bootsim::Config config;
         config.id = parser.value(simulateOption).toStdString();
         simulated = std::make_unique<orvane::bootsim::SimulatedReceiver>();
@@ -238,11 +232,6 @@ int main(int argc, char** argv) {
         };
         std::fprintf(stderr, "orvane-update: simulated receiver %s on %s (COM%d)\n",
                      config.id.c_str(), path.c_str(), port);
-#else
-        std::fputs("orvane-update: the simulated receiver is not available in this build\n",
-                   stderr);
-        return orvane::kExitLinkFailed;
-#endif
     }
     if (const QStringList files = parser.positionalArguments(); !files.isEmpty())
         options.documentPath = files.first().toStdU16String();

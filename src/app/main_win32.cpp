@@ -7,8 +7,8 @@
 //
 // The same application object as the Qt window on Linux, started in the same order, with the
 // Win32 back end of the framework.
-#include "app/firmware_loading.h"
 #include "app/sarnel_app.h"
+#include "loading/firmware_loading.h"
 #include "platform/command_line.h"
 #include "platform/console.h"
 #include "platform/exit_codes.h"

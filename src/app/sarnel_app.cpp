@@ -1,8 +1,8 @@
 #include "app/sarnel_app.h"
 
 #include "app/about_dlg.h"
-#include "app/firmware_loading.h"
 #include "app/resources.h"
+#include "loading/firmware_loading.h"
 #include "platform/console.h"
 #include "platform/port_directory.h"
 #include "platform/profile.h"

@@ -13,11 +13,17 @@
 
 #include "app/language_bundle.h"
 #include "app/sarnel_doc.h"
-#include "app_backend.h"
 #include "framework/app.h"
 #include "platform/profile.h"
 #include "ui/main_frame.h"
 #include "ui/update_view.h"
+
+// The window back end of this system's desktop updater; both keep framework/backend.h.
+#ifdef _WIN32
+#include "framework/win32/backend.h"
+#else
+#include "framework/qt/backend.h"
+#endif
 
 #include <deque>
 #include <functional>
@@ -27,6 +33,16 @@
 #include <vector>
 
 namespace orvane::app {
+
+#ifdef _WIN32
+using UiBackend = fw::win32ui::Backend;
+#else
+using UiBackend = fw::qtui::Backend;
+#endif
+
+// Makes the window's resource texts those of the loaded bundle, as far as this system's back end
+// needs telling (language_bundle.cpp, language_bundle_win32.cpp).
+void UseBundleTexts(UiBackend& backend, const CLanguageBundle& bundle);
 
 struct AppOptions {
     // Ports, port list, stored port name; the resource chain is filled in at start-up.

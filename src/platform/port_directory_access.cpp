@@ -1,5 +1,5 @@
 // The process-wide port directory and the free functions over it, the same on every system;
-// the directory itself is per system (port_directory.cpp, port_directory_win32.cpp).
+// the directory itself is per system (posix/port_directory.cpp, win32/port_directory.cpp).
 #include "platform/port_directory.h"
 
 namespace orvane {

@@ -6,7 +6,7 @@
 // Creating a key writes nothing: a group exists in the store only while it holds values, so a
 // key that Create makes for a read leaves no trace behind.
 //
-// On Windows the key is the registry's own (regkey_win32.cpp): created volatile below
+// On Windows the key is the registry's own (win32/regkey.cpp): created volatile below
 // HKEY_CURRENT_USER, so a key that Create makes lasts only until the system restarts.
 //
 // The root and the result codes are the system's names. Where <windows.h> is included before

@@ -7,8 +7,8 @@
 // GetLastError() on Windows, see system_error.h); ErrorText() gives the system's text for it.
 //
 // Devices are made by a factory that tests can replace (SetSerialDeviceFactory), so the worker
-// can be driven against a scripted fake. The real back ends are termios (serial_device_posix.cpp)
-// and the Win32 comm calls (serial_device_win32.cpp).
+// can be driven against a scripted fake. The real back ends are termios (posix/serial_device.cpp)
+// and the Win32 comm calls (win32/serial_device.cpp).
 //
 // Thread contract: one device is shared by three threads of its worker. Configuration calls
 // (SetTimeouts, SetMask, GetState, SetState, Purge, Drain) come from the owner's thread; Read,

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "platform/stop_event_win32.h"
 #include "platform/stop_request.h"
+#include "platform/win32/stop_event.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // Prints "port: PATH" as the first line, answers until interrupted (or until the transfer
 // completed, when asked), then writes its report.
 
-#include "bootsim/receiver.h"
 #include "firmware/package.h"
 #include "platform/command_line.h"
 #include "platform/exit_codes.h"
 #include "platform/version.h"
+#include "sim/receiver.h"
 
 #include <cerrno>
 #include <charconv>

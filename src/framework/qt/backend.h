@@ -20,6 +20,7 @@
 // be called from any thread while the back end exists.
 #pragma once
 
+#include "framework/backend.h"
 #include "framework/qt/resources.h"
 #include "framework/wnd.h"
 #include "platform/message.h"
@@ -102,5 +103,7 @@ public:
 private:
     std::unique_ptr<Impl> m_impl;
 };
+
+static_assert(fw::WindowBackend<Backend>, "the Qt back end keeps the window back-end contract");
 
 } // namespace fw::qtui

@@ -22,6 +22,7 @@
 // thread while the back end exists.
 #pragma once
 
+#include "framework/backend.h"
 #include "framework/resources.h"
 #include "framework/wnd.h"
 #include "platform/message.h"
@@ -99,8 +100,15 @@ public:
     struct Impl;
 
 private:
+    // The message-box handler and the modal-dialog runner the constructor installs
+    // (message_boxes.cpp, dialogs.cpp).
+    void InstallMessageBoxes();
+    void InstallDialogRunner();
+
     std::unique_ptr<Impl> m_impl;
 };
+
+static_assert(fw::WindowBackend<Backend>, "the Win32 back end keeps the window back-end contract");
 
 // Key names of the resources' accelerator table ("Ctrl+S", "Shift+F6", "Esc") as virtual-key
 // code and modifier flags of an ACCEL; false for a name this back end does not know.

@@ -1,0 +1,705 @@
+#include "cli/runner.h"
+
+#include "cli/port_trace.h"
+
+#include "firmware/catalogue.h"
+#include "firmware/firmware_set.h"
+#include "framework/app.h"
+#include "framework/headless/headless.h"
+#include "platform/console.h"
+#include "platform/regkey.h"
+#include "platform/stop_request.h"
+#include "platform/text.h"
+#include "platform/version.h"
+#include "ui/main_frame.h"
+#include "ui/resource_ids.h"
+#include "ui/update_view.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <thread>
+
+namespace orvane::app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string FormatDuration(double seconds) {
+    // Rounded to whole seconds; a negative or undefined duration (NaN) shows as 0:00.
+    const long s = seconds > 0 ? std::lround(seconds) : 0L;
+    return FormatAnsi("%ld:%02ld", s / 60, s % 60);
+}
+
+// Prints the message list as it grows, and the progress bar. Every text goes out through
+// TerminalText: list lines and boxes carry the receiver's identifier. The transfer's address
+// line is told by its place in the list, which the view names before adding it.
+class Console final : public fw::IListBoxPeer,
+                      public fw::IProgressPeer,
+                      public ui::IUpdateObserver {
+public:
+    Console(const CliOptions& options, bool terminal, const ui::CUpdateView& view)
+        : m_options(options), m_bar(terminal && options.progressBar), m_view(view) {}
+
+    // Once the outcome is settled (or a stop asked), later lines are not printed: they can
+    // only be surplus replies handled in the same notification, counted by the view.
+    bool quiet = false;
+    // Called once, at the first line that comes after a stop was asked.
+    std::function<void()> onStopSeen;
+
+    void OnAddString(int index, std::u16string_view text) override {
+        if (quiet)
+            return;
+        if (StopRequested()) {
+            quiet = true;
+            if (onStopSeen)
+                onStopSeen();
+            return;
+        }
+        if (index >= 0 && index == m_view.AddressLineIndex()) {
+            const bool first = m_view.Transfer().blocksSent == 1;
+            m_lastAddress = std::u16string(text);
+            if (first || m_options.verbose)
+                Print(text);
+            m_lastAddressPrinted = first || m_options.verbose;
+            return;
+        }
+        FlushAddress();
+        Print(text);
+    }
+    void OnBlockSent(const ui::BlockEvent& block) override {
+        if (block.index == 1)
+            m_transferStart = Clock::now();
+        m_blocks = block.index;
+        DrawBar(false);
+    }
+    void OnDeleteString(int) override {}
+    void OnRange(int, int upper) override {
+        m_upper = upper;
+        m_pos = 0;
+    }
+    void OnPos(int pos) override {
+        m_pos = pos;
+        DrawBar(false);
+    }
+
+    // Prints the last address line if the list moved on past it unseen.
+    void FlushAddress() {
+        if (!m_lastAddress.empty() && !m_lastAddressPrinted) {
+            ClearBar();
+            Print(m_lastAddress);
+            m_lastAddressPrinted = true;
+        }
+    }
+    void Print(std::u16string_view line) {
+        ClearBar();
+        std::fprintf(m_options.out, "%s%s\n", m_options.machine ? "line " : "",
+                     TerminalText(line).c_str());
+        std::fflush(m_options.out);
+    }
+    void PrintBox(std::u16string_view text, bool error) {
+        FlushAddress();
+        ClearBar();
+        // A box's lines become one line of output: "a.\r\nb." -> "a. b."
+        std::u16string flat;
+        for (char16_t c : text) {
+            if (c == u'\r')
+                continue;
+            flat.push_back(c == u'\n' ? u' ' : c);
+        }
+        std::fprintf(error ? m_options.err : m_options.out, "%s%s\n", error ? "error: " : "",
+                     TerminalText(flat).c_str());
+        std::fflush(error ? m_options.err : m_options.out);
+    }
+    std::uint64_t Blocks() const { return m_blocks; }
+    double TransferSeconds() const {
+        return m_blocks == 0
+                   ? 0.0
+                   : std::chrono::duration<double>(Clock::now() - m_transferStart).count();
+    }
+    void DrawProgress() { DrawBar(true); }
+    // While the receiver has not answered: how long, and how many handshakes went out, so an
+    // operator sees the updater is alive and what it waits for (a terminal only).
+    void DrawWaiting(double seconds, std::uint64_t handshakes) {
+        if (!m_bar || quiet || m_blocks != 0)
+            return;
+        std::fprintf(m_options.out,
+                     "\r\033[KWaiting for the receiver's boot loader: %s, %llu handshake%s sent",
+                     FormatDuration(seconds).c_str(), static_cast<unsigned long long>(handshakes),
+                     handshakes == 1 ? "" : "s");
+        std::fflush(m_options.out);
+        m_barShown = true;
+    }
+    void ClearBar() {
+        if (m_barShown) {
+            std::fprintf(m_options.out, "\r\033[K");
+            m_barShown = false;
+        }
+    }
+
+private:
+    void DrawBar(bool force) {
+        const auto now = Clock::now();
+        if (m_options.machine) {
+            if (force || now - m_lastDraw >= std::chrono::milliseconds(100)) {
+                m_lastDraw = now;
+                std::fprintf(m_options.out, "progress %d %d %llu\n", m_pos, m_upper,
+                             static_cast<unsigned long long>(m_blocks));
+                std::fflush(m_options.out);
+            }
+            return;
+        }
+        if (!m_bar || m_upper <= 0 || m_blocks == 0)
+            return;
+        if (!force && now - m_lastDraw < std::chrono::milliseconds(100))
+            return;
+        m_lastDraw = now;
+        const double fraction = std::clamp(static_cast<double>(m_pos) / m_upper, 0.0, 1.0);
+        const double elapsed = std::chrono::duration<double>(now - m_transferStart).count();
+        const double rate = elapsed > 0.2 ? static_cast<double>(m_blocks) / elapsed : 0.0;
+        const double bytesPerSecond = elapsed > 0.2 ? m_pos / elapsed : 0.0;
+        const std::string left =
+            bytesPerSecond > 0 ? FormatDuration((m_upper - m_pos) / bytesPerSecond) : "--:--";
+        constexpr int kWidth = 28;
+        const int filled = static_cast<int>(fraction * kWidth);
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(kWidth, '.');
+        std::fprintf(m_options.out, "\r\033[K[%s] %5.1f%% %d/%d bytes %6.0f blocks/s %s left",
+                     bar.c_str(), fraction * 100.0, m_pos, m_upper, rate, left.c_str());
+        std::fflush(m_options.out);
+        m_barShown = true;
+    }
+
+    const CliOptions& m_options;
+    bool m_bar;
+    const ui::CUpdateView& m_view;
+    bool m_barShown = false;
+    int m_upper = 0;
+    int m_pos = 0;
+    std::uint64_t m_blocks = 0;
+    std::u16string m_lastAddress;
+    bool m_lastAddressPrinted = true;
+    Clock::time_point m_transferStart{};
+    Clock::time_point m_lastDraw{};
+};
+
+// The run's own listener of the update: what moves it on, and how it ended.
+class UpdateListener final : public ui::IUpdateObserver {
+public:
+    std::function<void()> answered, blockSent, awaiting;
+    std::function<void(const ui::UpdateEnd&)> ended;
+
+    void OnReceiverAnswered(const ui::ReceiverAnswer&) override { Call(answered); }
+    void OnBlockSent(const ui::BlockEvent&) override { Call(blockSent); }
+    void OnAwaitingCompletion(const ui::TransferState&) override { Call(awaiting); }
+    void OnUpdateEnded(const ui::UpdateEnd& end) override {
+        if (ended)
+            ended(end);
+    }
+
+private:
+    static void Call(const std::function<void()>& f) {
+        if (f)
+            f();
+    }
+};
+
+int ExitCodeOf(const ui::UpdateEnd& end) {
+    // Blocks went out and the transfer did not complete: the receiver may be left without
+    // firmware, whatever ended it, and the code says so.
+    const bool cut = end.state.blocksSent > 0;
+    switch (end.outcome) {
+    case ui::UpdateOutcome::Complete:
+        return kExitComplete;
+    case ui::UpdateOutcome::UnknownIdentifier:
+        return cut ? kExitStalled : kExitUnknownId;
+    case ui::UpdateOutcome::ImageMissing:
+    case ui::UpdateOutcome::FirmwareRefused:
+        return cut ? kExitStalled : kExitFirmware;
+    case ui::UpdateOutcome::Stalled:
+        return kExitStalled;
+    case ui::UpdateOutcome::DeviceLost:
+        return cut ? kExitLostInTransfer : kExitLinkFailed;
+    case ui::UpdateOutcome::WriteRefused:
+        break;
+    }
+    return kExitLinkFailed;
+}
+
+// "block 12 (Address: 580)": where a transfer stood, from the typed state.
+std::string BlockAt(std::uint64_t index, std::uint32_t address) {
+    return FormatAnsi("block %llu (Address: %X)", static_cast<unsigned long long>(index), address);
+}
+
+// --wait: tries the link again every 300 ms until the device is there, the time is up or the
+// run is interrupted; says once why it waits, and again only when the reason changes.
+void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::string& port) {
+    const auto deadline =
+        options.timeout.count() > 0 ? Clock::now() + options.timeout : Clock::time_point::max();
+    std::string said;
+    while (!frame.IsLinked() && !frame.PlaceholderRefused() && Clock::now() < deadline &&
+           !StopRequested()) {
+        if (frame.LastOpenFailure() != said) {
+            said = frame.LastOpenFailure();
+            if (!options.machine)
+                std::fprintf(options.out, "Waiting for %s: %s\n", port.c_str(), said.c_str());
+            std::fflush(options.out);
+        }
+        // 300 ms between tries, in slices so that a stop is not kept waiting.
+        for (int slice = 0; slice < 10 && !StopRequested(); ++slice)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        frame.OpenLink();
+    }
+}
+
+} // namespace
+
+CliResult RunUpdate(const CliOptions& options) {
+    // A time-out of an earlier run in this process was a stop of its own, not of this one; a
+    // signal's request stays and ends this run at once.
+    if (StopSignal() == kOwnStop)
+        ClearStopRequest();
+    fw::CWinApp app;
+    app.SetAppName(u"Orvane Update");
+    const bool terminal = IsTerminal(options.out);
+    ui::CUpdateView view;
+    Console console(options, terminal, view);
+
+    CliResult result;
+    // The first typed outcome the updater raised; later ones (the end repeated by a surplus
+    // acknowledgement) are not news.
+    std::optional<ui::UpdateEnd> ended;
+    fw::headless::MessageBoxOptions boxOptions;
+    boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
+        // A box after the outcome or after a stop was asked is not news; a question is the
+        // window's to ask (answered here the cautious way), and what it is about comes with
+        // the outcome.
+        if (ended || StopRequested() || (box.style & fw::MB_YESNO) != 0)
+            return;
+        console.PrintBox(box.text, (box.style & fw::MB_ICONERROR) != 0);
+    };
+    auto boxes = fw::headless::Install(boxOptions);
+
+    ui::MainFrameServices services;
+    const std::u16string portName = options.portName;
+    services.storedPortName = [portName] {
+        return portName.empty() ? GetPortOfMonitor() : portName;
+    };
+    services.firmware = options.firmware;
+    services.allowPlaceholderOnAnyDevice = options.allowPlaceholder;
+    const auto counts = std::make_shared<LineCounts>();
+    services.openPort = ObservingOpener(ui::SerialPortOpener(), options.trace, counts);
+    ui::CMainFrame frame(std::move(services));
+    if (!options.devicePath.empty())
+        frame.SetDevicePath(frame.m_nPort, options.devicePath);
+    frame.m_bReopenLostDevice = options.wait;
+    frame.m_stallLimit = options.stallTimeout;
+    frame.SetWindowTextW(u"OrvaneUpdate");
+    frame.SetActiveView(&view);
+    view.UpdateData(false);
+    app.m_pMainWnd = &frame;
+
+    // Progress is a reply that moves the update on (the boot loader's answer, a block
+    // acknowledged) while every frame since the previous one left whole: acknowledgements
+    // for blocks that never went out (a line that stopped draining) are no progress.
+    using Clock = std::chrono::steady_clock;
+    auto lastProgress = Clock::now();
+    std::uint64_t failuresSeen = 0;
+    // The time-out, once passed, is a stop of our own: every wait gives up at once, as for a
+    // signal, also deep inside a notification that carries hundreds of acknowledgements.
+    bool timedOut = false;
+    // After the two-stage receiver's last block: when its completion reply is overdue.
+    std::optional<Clock::time_point> completionDue;
+    const auto overdue = [&] {
+        const auto now = Clock::now();
+        if (!timedOut && !StopRequested() &&
+            ((options.timeout.count() > 0 && now - lastProgress >= options.timeout) ||
+             (completionDue && now >= *completionDue))) {
+            timedOut = true;
+            RequestStop(kOwnStop);
+        }
+        return timedOut;
+    };
+    // Acknowledgements still handled after a stop (the rest of a notification) are no
+    // surplus: only those before it count, or, after completion, every one.
+    std::optional<std::uint64_t> surplusAtStop;
+    console.onStopSeen = [&] { surplusAtStop = view.m_nSurplusAcks; };
+    const auto reply = [&] {
+        const std::uint64_t failures = frame.Port() ? frame.Port()->WriteFailures() : 0;
+        if (failures == failuresSeen)
+            lastProgress = Clock::now();
+        failuresSeen = failures;
+        overdue();
+    };
+    UpdateListener listener;
+    listener.answered = reply;
+    listener.blockSent = reply;
+    listener.awaiting = [&] {
+        reply();
+        if (options.completionTimeout.count() > 0)
+            completionDue = Clock::now() + options.completionTimeout;
+        if (!options.machine) {
+            console.ClearBar();
+            std::fprintf(options.out,
+                         "The receiver is writing its firmware now, which may take "
+                         "minutes: keep it switched on until it reports completion.\n");
+            std::fflush(options.out);
+        }
+    };
+    listener.ended = [&](const ui::UpdateEnd& end) {
+        // After a stop (a signal, the time-out) every wait gives up at once: a frame refused
+        // then is the stop's doing, not the line's.
+        if (ended || StopRequested())
+            return;
+        ended = end;
+        console.quiet = true;
+        if (result.reason.empty())
+            result.reason = TerminalText(end.message);
+    };
+    frame.Events().Add(&listener);
+    frame.Events().Add(&console);
+
+    const auto finish = [&](int code) {
+        console.quiet = true;
+        if (options.machine)
+            console.DrawProgress();
+        result.identifier = ToUtf8(view.m_strIdentifier);
+        const auto& used =
+            view.m_bSelected && view.m_pFirmwareInUse ? view.m_pFirmwareInUse : frame.Firmware();
+        result.firmware = used->Origin();
+        if (const auto* entry = used->Find(view.m_strIdentifier)) {
+            result.image = entry->mode == firmware::ImageMode::TwoStage
+                               ? std::string("PXA271+FPGA")
+                               : std::string(1, entry->image);
+            result.image += " (" +
+                            ToUtf8(view.m_bSelected ? std::u16string_view(view.m_strDisplayName)
+                                                    : entry->displayName) +
+                            ")";
+            for (const std::string& name : firmware::FirmwareSet::ImagesOf(*entry)) {
+                if (const auto* image = used->Image(name))
+                    result.images.push_back({name, image->length, image->sha256});
+            }
+        }
+        console.FlushAddress();
+        console.ClearBar();
+        view.m_list.SetPeer(nullptr);
+        view.m_progress.SetPeer(nullptr);
+        frame.SetActiveView(nullptr);
+        result.exitCode = code;
+        result.deviceLost = ended && ended->outcome == ui::UpdateOutcome::DeviceLost;
+        result.blocks = view.Transfer().blocksSent;
+        result.blocksAcknowledged = view.Transfer().blocksAcknowledged;
+        result.surplusAcks = code == kExitComplete ? view.m_nSurplusAcks
+                                                   : surplusAtStop.value_or(view.m_nSurplusAcks);
+        result.transferSeconds = console.TransferSeconds();
+        if (result.surplusAcks > 0 && !options.machine)
+            std::fprintf(options.out,
+                         "Note: %llu acknowledgement%s arrived after the last block; ignored.\n",
+                         static_cast<unsigned long long>(result.surplusAcks),
+                         result.surplusAcks == 1 ? "" : "s");
+        return result;
+    };
+
+    frame.OnCreate();
+    // The list is printed from here on: the reason for a failed open is printed below.
+    view.m_list.SetPeer(&console);
+    view.m_progress.SetPeer(&console);
+    const std::string port =
+        options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
+    result.port = port;
+    // A refusal at start has been printed already, as the window's box would show it.
+    const bool refusedAtStart = frame.PlaceholderRefused();
+    if (!frame.IsLinked() && options.wait && !refusedAtStart) {
+        WaitForDevice(frame, options, port);
+        if (!frame.IsLinked() && StopRequested()) {
+            result.signal = StopSignal();
+            result.reason = FormatAnsi("stopped by %s while waiting for %s; nothing was sent",
+                                       SignalName(result.signal), port.c_str());
+            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+            return finish(StopExitCode(result.signal));
+        }
+    }
+    if (!frame.IsLinked() && frame.PlaceholderRefused()) {
+        result.reason = frame.LastOpenFailure();
+        if (!refusedAtStart)
+            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        return finish(kExitFirmware);
+    }
+    if (!frame.IsLinked()) {
+        result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
+        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        return finish(kExitLinkFailed);
+    }
+    if (!options.machine)
+        std::fprintf(options.out, "Linked to %s at 9600 baud. Starting the update.\n",
+                     port.c_str());
+
+    const auto start = Clock::now();
+    lastProgress = start;
+    frame.ExecuteCommand(ui::ID_UPDATE);
+    // Looked at every 100 ms at the latest, however busy the line: a stop or the time-out
+    // always wins.
+    constexpr auto kLookEvery = std::chrono::milliseconds(100);
+    while (!ended && !StopRequested() && !overdue()) {
+        app.RunUntil([&] { return ended.has_value() || StopRequested(); }, kLookEvery);
+        if (view.m_strIdentifier.empty())
+            console.DrawWaiting(std::chrono::duration<double>(Clock::now() - start).count(),
+                                counts->handshakes);
+    }
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    if (ended) {
+        // What the window tells in its list (a loss) or in a question (a stall): here it is the
+        // run's error.
+        if (ended->outcome == ui::UpdateOutcome::DeviceLost ||
+            ended->outcome == ui::UpdateOutcome::Stalled)
+            console.PrintBox(ended->message, true);
+        return finish(ExitCodeOf(*ended));
+    }
+    console.quiet = true;
+    console.FlushAddress();
+    console.ClearBar();
+    const ui::TransferState& state = view.Transfer();
+    const std::uint64_t sent = state.blocksSent;
+    std::string where;
+    if (frame.m_bAwaitingCompletion)
+        where = "after the last block, while waiting for the receiver's completion reply";
+    else if (sent == 0)
+        where = "before the transfer began (no answer from the boot loader yet)";
+    else if (state.blocksAcknowledged == 0)
+        where = FormatAnsi("during the transfer: no block acknowledged yet (block 1, Address: %X, "
+                           "was sent)",
+                           state.lastSentAddress);
+    else
+        where = "during the transfer: the last block acknowledged was " +
+                BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress);
+    if (!timedOut) {
+        result.signal = StopSignal();
+        result.reason = FormatAnsi("stopped by %s %s", SignalName(result.signal), where.c_str());
+        if (sent > 0 && !frame.m_bAwaitingCompletion)
+            result.reason += "; the receiver may be left without firmware: switch it off and "
+                             "on and update it again";
+        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+        std::fflush(options.err);
+        return finish(StopExitCode(result.signal));
+    }
+    const auto limit = static_cast<long long>(options.timeout.count());
+    if (completionDue && Clock::now() >= *completionDue)
+        result.reason = FormatAnsi(
+            "no completion reply %lld s after the last block (--completion-timeout); the "
+            "receiver may still be writing its firmware: leave it switched on",
+            static_cast<long long>(options.completionTimeout.count()));
+    else if (frame.IsWaitingForDevice())
+        result.reason =
+            FormatAnsi("timed out after %lld s waiting for %s to come back", limit, port.c_str());
+    else if (frame.m_bAwaitingCompletion)
+        result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
+                                   "receiver's completion reply after the last block",
+                                   limit);
+    else if (sent == 0)
+        result.reason = FormatAnsi("timed out after %lld s without progress: no answer from the "
+                                   "receiver's boot loader (is it switched on, and on %s?)",
+                                   limit, port.c_str());
+    else
+        result.reason =
+            FormatAnsi("timed out after %lld s without progress, waiting for the "
+                       "acknowledgement of %s; %s; the receiver may be left without firmware: "
+                       "switch it off and on and update it again",
+                       limit, BlockAt(sent, state.lastSentAddress).c_str(),
+                       state.blocksAcknowledged == 0
+                           ? "no block was acknowledged"
+                           : ("the last block acknowledged was " +
+                              BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress))
+                                 .c_str());
+    if (frame.Port() && frame.Port()->WriteFailures() > 0)
+        result.reason += FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
+                                    static_cast<unsigned long long>(frame.Port()->WriteFailures()),
+                                    frame.Port()->WriteFailures() == 1 ? "" : "s");
+    std::fprintf(options.err, "error: %s\n", result.reason.c_str());
+    return finish(kExitTimeout);
+}
+
+namespace {
+nlohmann::ordered_json ResultObject(const CliResult& r) {
+    const char* outcome = r.exitCode == kExitComplete         ? "complete"
+                          : r.exitCode == kExitLinkFailed     ? "link failed"
+                          : r.exitCode == kExitUnknownId      ? "unknown identifier"
+                          : r.exitCode == kExitTimeout        ? "timeout"
+                          : r.exitCode == kExitFirmware       ? "firmware refused"
+                          : r.exitCode == kExitStalled        ? "transfer stopped"
+                          : r.exitCode == kExitLostInTransfer ? "device lost during the transfer"
+                          : r.signal != 0                     ? "interrupted"
+                                                              : "failed";
+    // Keys in a fixed order, so that people comparing two results read them side by side.
+    nlohmann::ordered_json j;
+    j["version"] = kVersion;
+    j["port"] = r.port;
+    j["identifier"] = r.identifier;
+    j["image"] = r.image;
+    j["firmware"] = r.firmware;
+    j["images"] = nlohmann::ordered_json::array();
+    for (const CliImage& image : r.images)
+        j["images"].push_back(
+            {{"name", image.name}, {"length", image.length}, {"sha256", image.sha256}});
+    j["blocks"] = r.blocks;
+    j["blocksAcknowledged"] = r.blocksAcknowledged;
+    j["surplusAcknowledgements"] = r.surplusAcks;
+    // Milliseconds are all a person or a script needs of the durations.
+    j["seconds"] = std::round(r.seconds * 1000) / 1000;
+    j["transferSeconds"] = std::round(r.transferSeconds * 1000) / 1000;
+    j["result"] = outcome;
+    j["exitCode"] = r.exitCode;
+    if (r.signal != 0)
+        j["signal"] = SignalName(r.signal);
+    j["reason"] = r.reason;
+    if (!r.tries.empty()) {
+        j["tries"] = nlohmann::ordered_json::array();
+        for (const CliResult& t : r.tries)
+            j["tries"].push_back(ResultObject(t));
+    }
+    return j;
+}
+} // namespace
+
+std::string ResultJson(const CliResult& r) {
+    // The texts come from the receiver: a byte that is no UTF-8 becomes U+FFFD rather than
+    // losing the whole record.
+    return ResultObject(r).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+bool WorthAnotherTry(const CliResult& r) {
+    // What a power cycle may mend: a receiver that went silent or restarted, a device lost with
+    // it, an identifier that noise garbled. Not a stop, a refused firmware or a port that never
+    // opened.
+    return r.signal == 0 && (r.exitCode == kExitStalled || r.exitCode == kExitLostInTransfer ||
+                             r.exitCode == kExitUnknownId || r.deviceLost);
+}
+
+CliResult RunUpdateWithRetries(const CliOptions& options) {
+    std::vector<CliResult> tries;
+    CliOptions each = options;
+    const int total = 1 + std::max(0, options.retries);
+    for (int n = 1;; ++n) {
+        tries.push_back(RunUpdate(each));
+        const bool signalled = StopRequested() && StopSignal() != kOwnStop;
+        if (n == total || signalled || !WorthAnotherTry(tries.back()))
+            break;
+        const std::string note =
+            FormatAnsi("Switch the receiver off and on again; try %d of %d.", n + 1, total);
+        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        std::fflush(options.out);
+        // Many receivers take their USB port with them when switched off: the same device is
+        // waited for, as --wait does.
+        each.wait = true;
+    }
+    CliResult last = tries.back();
+    if (options.retries > 0)
+        last.tries = std::move(tries);
+    return last;
+}
+
+RepeatOutcome RunEveryReceiver(const CliOptions& options,
+                               const std::function<void(const CliResult&, int n)>& record) {
+    RepeatOutcome outcome;
+    CliOptions each = options;
+    for (int n = 1;; ++n) {
+        CliResult r = RunUpdateWithRetries(each);
+        const bool betweenReceivers = r.signal != 0 && r.blocks == 0;
+        if (betweenReceivers)
+            break; // stopped while waiting for the next receiver: not a receiver of its own
+        if (record)
+            record(r, n);
+        outcome.receivers.push_back(r);
+        if (r.signal != 0)
+            break;
+        const std::string note =
+            r.exitCode == kExitComplete
+                ? FormatAnsi("Receiver %d done; connect the next receiver and switch it on.", n)
+                : FormatAnsi("Receiver %d failed (exit code %d); connect the next receiver and "
+                             "switch it on.",
+                             n, r.exitCode);
+        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        std::fflush(options.out);
+        // The next receiver's adapter may not be plugged in yet.
+        each.wait = true;
+    }
+    std::map<std::string, std::pair<int, int>> byId; // done, failed
+    int done = 0;
+    int worst = kExitComplete;
+    for (const CliResult& r : outcome.receivers) {
+        auto& [d, f] = byId[r.identifier.empty() ? std::string("no answer") : r.identifier];
+        if (r.exitCode == kExitComplete) {
+            ++done;
+            ++d;
+        } else {
+            ++f;
+            worst = std::max(worst, r.exitCode);
+        }
+    }
+    const auto count = outcome.receivers.size();
+    std::string ids;
+    for (const auto& [id, tally] : byId) {
+        ids += (ids.empty() ? "" : "; ") + id;
+        if (tally.first > 0)
+            ids += FormatAnsi(" %d done", tally.first);
+        if (tally.second > 0)
+            ids += FormatAnsi("%s %d failed", tally.first > 0 ? "," : "", tally.second);
+    }
+    outcome.summary =
+        FormatAnsi("%zu receiver%s: %d done, %zu failed", count, count == 1 ? "" : "s", done,
+                   count - static_cast<std::size_t>(done));
+    if (!ids.empty())
+        outcome.summary += " (" + ids + ")";
+    const bool midTransfer = !outcome.receivers.empty() && outcome.receivers.back().signal != 0;
+    outcome.exitCode = midTransfer ? outcome.receivers.back().exitCode : worst;
+    return outcome;
+}
+
+bool CanWriteFile(const std::string& path, std::string* why) {
+    if (path.empty()) {
+        if (why)
+            *why = "no file name";
+        return false;
+    }
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(PathFromUtf8(path), ec);
+    std::FILE* file = OpenFile(path, "ab");
+    if (!file) {
+        if (why)
+            *why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    if (!existed)
+        std::filesystem::remove(PathFromUtf8(path), ec);
+    return true;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text, std::string* why) {
+    std::FILE* file = OpenFile(path, "wb");
+    if (!file) {
+        if (why)
+            *why = std::strerror(errno);
+        return false;
+    }
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        error = errno ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    if (error != 0 && why)
+        *why = std::strerror(error);
+    return error == 0;
+}
+
+std::string TerminalText(std::u16string_view text) {
+    return ToUtf8(EscapeControls(text));
+}
+
+} // namespace orvane::app

@@ -1,0 +1,429 @@
+#include "cli/station.h"
+
+#include "cli/runner.h"
+#include "platform/child_process.h"
+#include "platform/console.h"
+#include "platform/stop_request.h"
+#include "platform/text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <system_error>
+
+namespace orvane::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// Most bytes kept of a receiver process's unfinished output line and of its errors.
+constexpr std::size_t kMaxKept = 1 << 20;
+
+struct Receiver {
+    StationJob job;
+    std::string reportFile;
+    ChildProcess process;
+    std::string pending; // a partial output line
+    std::string errors;  // what the process wrote to its standard error
+    std::string lastLine;
+    long long pos = 0, upper = 0, blocks = 0;
+    bool finished = false;
+    int exitCode = -1;
+    json result = json::object(); // what the receiver's process reported, or what we know of it
+    std::string reportError;      // why its report could not be written; empty when it was
+};
+
+std::string SafeName(const std::string& label) {
+    std::u16string name = FromUtf8(label);
+    for (char16_t& c : name) {
+        const bool letterOrDigit =
+            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        if (!letterOrDigit)
+            c = u'_';
+    }
+    return ToUtf8(name);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Text from a receiver's process (its identifier, its reasons) or from the command line,
+// for the terminal: control characters escaped.
+std::string Safe(const std::string& text) {
+    return TerminalText(FromUtf8(text));
+}
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n\f\v");
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n\f\v");
+    return text.substr(first, last - first + 1);
+}
+
+// A receiver's process reports what it likes: a field of another type reads as missing.
+std::string StringField(const json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+double NumberField(const json& j, const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_number() ? it->get<double>() : 0.0;
+}
+
+int IntField(const json& j, const char* key, int otherwise) {
+    const auto it = j.find(key);
+    if (it == j.end() || !it->is_number())
+        return otherwise;
+    const double value = it->get<double>();
+    if (value != static_cast<double>(static_cast<long long>(value)) || value < -2147483648.0 ||
+        value > 2147483647.0)
+        return otherwise;
+    return static_cast<int>(value);
+}
+
+long long Number(const std::string& text) {
+    long long value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && ptr == text.data() + text.size() ? value : 0;
+}
+
+std::string StatusText(const Receiver& r) {
+    if (r.finished) {
+        const std::string outcome = StringField(r.result, "result");
+        return outcome.empty() ? "exit " + std::to_string(r.exitCode) : outcome;
+    }
+    if (r.upper > 0)
+        return FormatAnsi("%5.1f%%  %lld blocks",
+                          100.0 * static_cast<double>(r.pos) / static_cast<double>(r.upper),
+                          r.blocks);
+    return r.lastLine.empty() ? std::string("starting") : r.lastLine;
+}
+
+// A name no other file in the folder is likely to have.
+std::string UniqueSuffix() {
+    static std::mt19937_64 random{std::random_device{}()};
+    return std::to_string(random());
+}
+
+// Whether files can be created in the folder (made first when missing); the reason if not.
+bool CanWriteIn(const std::string& dir, std::string* why) {
+    std::error_code ec;
+    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+        *why = "it is not a folder";
+        return false;
+    }
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir, ec)) {
+        *why = "the folder cannot be made";
+        return false;
+    }
+    const fs::path probe = fs::path(dir) / (".station-probe-" + UniqueSuffix());
+    std::FILE* file = std::fopen(probe.string().c_str(), "wb");
+    if (!file) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    fs::remove(probe, ec);
+    return true;
+}
+
+// Writes the document whole or not at all: into a new file beside `path`, which then takes
+// its name, so a reader never sees half a report and a failure keeps the old one.
+bool WriteJson(const std::string& path, const json& doc, std::string* why) {
+    const std::string text = doc.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
+    const fs::path target(path);
+    const fs::path temporary =
+        target.parent_path() / ("." + target.filename().string() + "." + UniqueSuffix() + ".tmp");
+    std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
+    if (!file) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        error = errno != 0 ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    std::error_code ec;
+    if (error == 0) {
+        fs::rename(temporary, target, ec);
+        if (!ec)
+            return true;
+        *why = ec.message();
+    } else {
+        *why = std::strerror(error);
+    }
+    fs::remove(temporary, ec);
+    return false;
+}
+
+} // namespace
+
+std::vector<StationJob> UniqueJobs(const std::vector<StationJob>& jobs,
+                                   std::vector<std::string>* notes) {
+    std::vector<StationJob> unique;
+    for (const StationJob& job : jobs) {
+        const auto same = std::find_if(unique.begin(), unique.end(), [&](const StationJob& u) {
+            return !job.device.empty() && u.device == job.device;
+        });
+        if (same == unique.end()) {
+            unique.push_back(job);
+        } else if (notes) {
+            notes->push_back(same->label == job.label
+                                 ? job.label + " is given twice; it is updated once."
+                                 : job.label + " is the same port as " + same->label +
+                                       "; it is updated once.");
+        }
+    }
+    return unique;
+}
+
+std::vector<std::string> ReportNames(const std::vector<StationJob>& jobs) {
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (const StationJob& job : jobs) {
+        const std::string base = SafeName(job.label);
+        std::string name = base;
+        for (int n = 2; taken.count(Lower(name)) > 0; ++n)
+            name = base + "-" + std::to_string(n);
+        taken.insert(Lower(name));
+        names.push_back(name + ".json");
+    }
+    return names;
+}
+
+int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& options) {
+    std::vector<std::string> notes;
+    const std::vector<StationJob> jobs = UniqueJobs(allJobs, &notes);
+    for (const std::string& note : notes)
+        std::fprintf(options.out, "Note: %s\n", Safe(note).c_str());
+
+    // Every record is promised before the first receiver is touched.
+    if (std::string why; !CanWriteIn(options.reportDir, &why)) {
+        std::fprintf(options.err, "error: cannot write the reports to %s: %s\n",
+                     Safe(options.reportDir).c_str(), Safe(why).c_str());
+        return kExitReportLost;
+    }
+
+    const bool terminal = IsTerminal(options.out);
+    std::vector<Receiver> receivers(jobs.size());
+    std::size_t running = jobs.size();
+    int drawnLines = 0;
+    bool stopping = false;
+
+    const auto draw = [&] {
+        if (!terminal)
+            return;
+        if (drawnLines > 0)
+            std::fprintf(options.out, "\033[%dA", drawnLines);
+        for (const Receiver& r : receivers)
+            std::fprintf(options.out, "\r\033[K%-22s %s\n", Safe(r.job.label).c_str(),
+                         Safe(StatusText(r)).c_str());
+        drawnLines = static_cast<int>(receivers.size());
+        std::fflush(options.out);
+    };
+
+    const auto finishReceiver = [&](Receiver& r, int exitCode, const std::string& failure) {
+        if (r.finished)
+            return;
+        r.finished = true;
+        r.exitCode = exitCode;
+        if (r.result.empty()) {
+            // The process said nothing of its result (killed, crashed, could not start):
+            // keep what we saw of it.
+            std::string reason = Trimmed(failure);
+            if (reason.empty())
+                reason = Trimmed(r.errors);
+            r.result = {{"port", r.job.label},
+                        {"result", stopping ? "stopped" : "failed"},
+                        {"blocks", r.blocks},
+                        {"exitCode", r.exitCode},
+                        {"reason", reason}};
+        } else if (r.result.contains("exitCode")) {
+            // The receiver's own outcome; a process code of 5 only says its own report file
+            // failed, which the station's copy below makes good.
+            r.exitCode = IntField(r.result, "exitCode", r.exitCode);
+        }
+        if (!terminal)
+            std::fprintf(options.out, "%s: %s\n", Safe(r.job.label).c_str(),
+                         Safe(StatusText(r)).c_str());
+        draw();
+        --running;
+    };
+
+    // Takes the complete lines the process has written: "progress POS UPPER BLOCKS",
+    // "line TEXT" and "result JSON".
+    const auto readOutput = [](Receiver& r) {
+        r.process.ReadOutput(r.pending);
+        // Its errors are kept for the table; a process that writes without end cannot make
+        // the station hold it all.
+        std::string errors;
+        r.process.ReadErrors(errors);
+        r.errors.append(errors, 0, kMaxKept - std::min(kMaxKept, r.errors.size()));
+        bool changed = false;
+        std::size_t nl;
+        while ((nl = r.pending.find('\n')) != std::string::npos) {
+            // A Windows updater ends its lines with CR LF.
+            std::string line = r.pending.substr(0, nl);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            r.pending.erase(0, nl + 1);
+            changed = true;
+            if (line.rfind("progress ", 0) == 0) {
+                std::vector<std::string> f;
+                for (std::size_t at = 0, blank; at <= line.size(); at = blank + 1) {
+                    blank = std::min(line.find(' ', at), line.size());
+                    f.push_back(line.substr(at, blank - at));
+                }
+                if (f.size() == 4) {
+                    r.pos = Number(f[1]);
+                    r.upper = Number(f[2]);
+                    r.blocks = Number(f[3]);
+                }
+            } else if (line.rfind("line ", 0) == 0) {
+                r.lastLine = line.substr(5);
+            } else if (line.rfind("result ", 0) == 0) {
+                json result = json::parse(line.substr(7), nullptr, /*allow_exceptions=*/false);
+                r.result = result.is_object() ? std::move(result) : json::object();
+            }
+        }
+        if (r.pending.size() > kMaxKept)
+            r.pending.clear(); // no line the station reads is that long
+        return changed;
+    };
+
+    const std::vector<std::string> names = ReportNames(jobs);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Receiver& r = receivers[i];
+        r.job = jobs[i];
+        r.reportFile = (fs::path(options.reportDir) / names[i]).string();
+        std::vector<std::string> args = r.job.args;
+        args.insert(args.end(), options.commonArgs.begin(), options.commonArgs.end());
+        args.insert(args.end(), {"--machine", "--result-json", r.reportFile});
+        if (options.trace) {
+            // One trace per receiver, beside its report: "COM3.json", "COM3.trace".
+            std::string trace = r.reportFile;
+            if (trace.size() >= 5 && trace.compare(trace.size() - 5, 5, ".json") == 0)
+                trace.resize(trace.size() - 5);
+            args.insert(args.end(), {"--trace", trace + ".trace"});
+        }
+        if (std::string error; !r.process.Start(options.program, args, &error))
+            finishReceiver(r, 1, "cannot start " + options.program + ": " + error);
+    }
+
+    // A signal to the station stops every receiver's process; each ends by itself within a
+    // second, saying where it stood, and is killed if it has not after the grace time.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point killAt;
+    bool killed = false;
+    std::vector<ChildProcess*> children;
+    children.reserve(receivers.size());
+    for (Receiver& r : receivers)
+        children.push_back(&r.process);
+    draw();
+    while (running > 0) {
+        WaitForChildren(children, 50);
+        bool changed = false;
+        for (Receiver& r : receivers) {
+            if (r.finished)
+                continue;
+            changed = readOutput(r) || changed;
+            if (ChildExit end; r.process.TryWait(&end)) {
+                // What it wrote before it ended is all in the pipe now.
+                readOutput(r);
+                finishReceiver(r, end.normal ? end.code : 1, {});
+            }
+        }
+        if (changed)
+            draw();
+        if (!stopping && StopRequested()) {
+            stopping = true;
+            for (Receiver& r : receivers)
+                if (!r.finished)
+                    r.process.Terminate();
+            killAt = Clock::now() + std::chrono::milliseconds(options.stopGraceMs);
+        }
+        if (stopping && !killed && Clock::now() >= killAt) {
+            killed = true;
+            for (Receiver& r : receivers)
+                if (!r.finished)
+                    r.process.Kill();
+        }
+    }
+
+    // The station's copy of every report, from what each process said; the table below
+    // tells the truth whether or not it could be written.
+    int lost = 0;
+    json all = json::array();
+    for (Receiver& r : receivers) {
+        std::string why;
+        if (!WriteJson(r.reportFile, r.result, &why)) {
+            r.reportError = why;
+            ++lost;
+        }
+        all.push_back(r.result);
+    }
+    if (!options.resultFile.empty()) {
+        if (std::string why; !WriteJson(options.resultFile, json{{"receivers", all}}, &why)) {
+            std::fprintf(options.err, "error: cannot write %s: %s\n",
+                         Safe(options.resultFile).c_str(), Safe(why).c_str());
+            ++lost;
+        }
+    }
+
+    if (!options.firmware.empty())
+        std::fprintf(options.out, "\nFirmware: %s", options.firmware.c_str());
+    if (stopping)
+        std::fprintf(options.out, "\nStopped by %s. Where each receiver stood:\n",
+                     SignalName(StopSignal()));
+    std::fprintf(options.out, "\n%-22s %-10s %-26s %8s %9s  %s\n", "receiver", "identifier",
+                 "image", "blocks", "seconds", "result");
+    int worst = 0;
+    for (const Receiver& r : receivers) {
+        const json& j = r.result;
+        std::string outcome = Safe(StringField(j, "result"));
+        if (r.exitCode != 0)
+            outcome += ": " + Safe(StringField(j, "reason"));
+        if (!r.reportError.empty())
+            outcome += " [report NOT written: " + Safe(r.reportError) + "]";
+        std::fprintf(options.out, "%-22s %-10s %-26s %8lld %9.1f  %s\n", Safe(r.job.label).c_str(),
+                     Safe(StringField(j, "identifier")).c_str(),
+                     Safe(StringField(j, "image")).c_str(),
+                     static_cast<long long>(NumberField(j, "blocks")), NumberField(j, "seconds"),
+                     outcome.c_str());
+        worst = std::max(worst, r.exitCode);
+    }
+    std::error_code ec;
+    fs::path reports = fs::absolute(options.reportDir, ec).lexically_normal();
+    if (!reports.has_filename() && reports.has_relative_path())
+        reports = reports.parent_path(); // "reports/" as "reports"
+    std::fprintf(options.out, "Reports: %s\n", Safe(reports.string()).c_str());
+    std::fflush(options.out);
+    if (lost > 0) {
+        std::fprintf(options.err,
+                     "error: %d report%s could not be written; the table above is the record\n",
+                     lost, lost == 1 ? "" : "s");
+        worst = std::max(worst, static_cast<int>(kExitReportLost));
+    }
+    if (stopping)
+        return StopExitCode(StopSignal());
+    return worst;
+}
+
+} // namespace orvane::app
