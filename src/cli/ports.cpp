@@ -11,12 +11,6 @@ namespace orvane::app {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // Anything a device says about itself is printed with control characters shown as "?", so a
 // product string cannot move the cursor or retitle the terminal.
 std::string Printable(const std::string& text) {
@@ -107,7 +101,7 @@ int ForgetPorts(CPortDirectory& directory, std::FILE* out, std::FILE* err) {
 bool PortMatches(const SerialPortInfo& port, const std::string& pattern) {
     if (pattern.empty())
         return false;
-    if (!port.VendorProduct().empty() && Lower(pattern) == Lower(port.VendorProduct()))
+    if (!port.VendorProduct().empty() && AsciiLower(pattern) == AsciiLower(port.VendorProduct()))
         return true;
     if (!port.serial.empty() && pattern == port.serial)
         return true;
@@ -139,7 +133,7 @@ bool ConfirmPorts(const std::vector<NumberedPort>& ports, std::FILE* in, std::FI
     std::array<char, 64> answer{};
     if (std::fgets(answer.data(), static_cast<int>(answer.size()), in) == nullptr)
         return false;
-    std::string text = Lower(answer.data());
+    std::string text = AsciiLower(answer.data());
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.pop_back();
     return text == "yes" || text == "y";

@@ -53,13 +53,6 @@ std::string SafeName(const std::string& label) {
     return ToUtf8(name);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // Text from a receiver's process (its identifier, its reasons) or from the command line,
 // for the terminal: control characters escaped.
 std::string Safe(const std::string& text) {
@@ -200,9 +193,9 @@ std::vector<std::string> ReportNames(const std::vector<StationJob>& jobs) {
     for (const StationJob& job : jobs) {
         const std::string base = SafeName(job.label);
         std::string name = base;
-        for (int n = 2; taken.count(Lower(name)) > 0; ++n)
+        for (int n = 2; taken.count(AsciiLower(name)) > 0; ++n)
             name = base + "-" + std::to_string(n);
-        taken.insert(Lower(name));
+        taken.insert(AsciiLower(name));
         names.push_back(name + ".json");
     }
     return names;

@@ -64,10 +64,6 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view line) {
                                      buffer.begin() + static_cast<std::ptrdiff_t>(decoded));
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 // The encodings of the Ed25519 points of small order (the sign bit aside). No signing key
 // makes them and minisign refuses them as keys. libgcrypt 1.10 even aborts the whole process
 // when asked to verify with some of them, or with any key whose y coordinate has its top 64

@@ -102,12 +102,6 @@ bool IsSha256Text(const std::string& text) {
            });
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
-
 // nlohmann's messages start with "[json.exception.parse_error.101] "; people need the rest.
 std::string PlainJsonError(const std::string& what) {
     const std::size_t close = what.find("] ");
@@ -215,7 +209,7 @@ private:
             return false;
         }
         const std::string actual = Sha256Hex(view->data, view->length);
-        if (actual != Lower(sha->get<std::string>())) {
+        if (actual != AsciiLower(sha->get<std::string>())) {
             error = Where(fileName) + ": its SHA-256 is not the one manifest.json gives: the file "
                                       "was changed or damaged";
             return false;

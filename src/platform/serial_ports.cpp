@@ -1,4 +1,5 @@
 #include "platform/serial_ports.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,10 +9,6 @@
 namespace orvane {
 
 namespace {
-
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
 
 bool AllDigits(std::string_view s) {
     return !s.empty() &&

@@ -45,4 +45,8 @@ std::u16string EscapeControls(std::u16string_view text);
 std::u16string FormatText(const char* format, ...) ORVANE_PRINTF_FORMAT(1, 2);
 std::string FormatAnsi(const char* format, ...) ORVANE_PRINTF_FORMAT(1, 2);
 
+// ASCII letters in lower case; every other byte (UTF-8 included) is kept.
+std::string AsciiLower(std::string text);
+bool StartsWith(std::string_view text, std::string_view prefix);
+
 } // namespace orvane

@@ -5,6 +5,7 @@
 #include "platform/system_error.h"
 #include "platform/text.h"
 #include "platform/win32/stop_event.h"
+#include "platform/win32/text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,11 +20,6 @@ constexpr DWORD kReadLimit = 1 << 20;
 constexpr int kPollSliceMs = 20;
 // The pipes' buffer: a child that writes much between two looks need not wait for each one.
 constexpr DWORD kPipeBuffer = 64 * 1024;
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = FromUtf8(utf8);
-    return std::wstring(text.begin(), text.end());
-}
 
 // One argument as the child's C run-time splits its command line: quoted when it has blanks,
 // tabs or quotes (or is empty); backslashes doubled only before a quote.
@@ -166,9 +162,9 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
                              OPEN_EXISTING, 0, nullptr);
 
     std::wstring line;
-    AppendArgument(line, Wide(program));
+    AppendArgument(line, win32::Wide(program));
     for (const std::string& arg : args)
-        AppendArgument(line, Wide(arg));
+        AppendArgument(line, win32::Wide(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

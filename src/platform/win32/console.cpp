@@ -2,18 +2,12 @@
 
 #include "platform/console.h"
 #include "platform/text.h"
+#include "platform/win32/text.h"
 
 #include <io.h>
 #include <shellapi.h>
 
 namespace orvane {
-
-namespace {
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = FromUtf8(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-} // namespace
 
 bool IsTerminal(std::FILE* stream) {
     return stream && _isatty(_fileno(stream)) != 0;
@@ -40,7 +34,7 @@ void PrepareConsole() {
 }
 
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
-    return _wfopen(Wide(utf8Path).c_str(), Wide(mode).c_str());
+    return _wfopen(win32::Wide(utf8Path).c_str(), win32::Wide(mode).c_str());
 }
 
 } // namespace orvane
