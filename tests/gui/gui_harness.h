@@ -55,8 +55,11 @@ struct Options {
     bool portAvailable = true;       // the scripted port opens
     std::u16string storedPort = u"COM3";
     std::vector<std::u16string> ports{u"\\\\.\\COM1", u"\\\\.\\COM3", u"\\\\.\\COM12"};
-    std::string identifier;        // answered to the handshake when not empty
-    bool pseudoTerminal = true;    // the scripted line stands for the simulated receiver's
+    std::string identifier;     // answered to the handshake when not empty
+    bool pseudoTerminal = true; // the scripted line stands for the simulated receiver's
+    // Another frame right behind every acknowledgement, its first byte delivered with the
+    // acknowledgement and the rest with the next one.
+    bool extraFrames = false;
     std::function<void()> prepare; // runs in the settings folder, before the start
 
     Options& PseudoTerminal(bool v) {
@@ -92,6 +95,10 @@ struct Options {
         identifier = std::move(v);
         return *this;
     }
+    Options& ExtraFrames(bool v) {
+        extraFrames = v;
+        return *this;
+    }
 };
 
 class Gui {
@@ -123,7 +130,7 @@ public:
             ++opens;
             openedPort = port;
             rx.port = port;
-            return std::make_unique<Worker>(rx, owner);
+            return std::make_unique<Worker>(rx, owner, m_options.extraFrames);
         };
         a.frame.listPorts = [this] { return m_options.ports; };
         a.frame.describePort = [](int n) {
@@ -205,8 +212,8 @@ public:
 private:
     class Worker final : public ui::IPortWorker {
     public:
-        Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner)
-            : m_rx(rx), m_inner(rx), m_target(owner) {}
+        Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner, bool extraFrames)
+            : m_rx(rx), m_inner(rx), m_target(owner), m_extraFrames(extraFrames) {}
         bool QueueWrite(const std::uint8_t* bytes, int length) override {
             // The scripted receiver answers through the frame's posting target (the one the
             // serial reader would use), so the Qt loop is woken as in a real run.
@@ -214,9 +221,21 @@ private:
             m_rx.written.push_back(frame);
             if (frame[3] == 'S' && !m_rx.identifier.empty())
                 Reply(ui::testing::ReplyFrame('S', 'S', m_rx.identifier));
+            else if (frame[3] == 'X' && m_rx.autoAck && m_extraFrames)
+                ReplyWithExtra();
             else if (frame[3] == 'X' && m_rx.autoAck)
                 Reply(ui::testing::ReplyFrame('S', 'X'));
             return true;
+        }
+        void ReplyWithExtra() {
+            ui::testing::Bytes out = std::move(m_carry);
+            const auto ack = ui::testing::ReplyFrame('S', 'X');
+            const char code = "TVC"[m_extras++ % 3]; // ST, SV, SC in turn
+            const auto extra = ui::testing::ReplyFrame('S', code);
+            out.insert(out.end(), ack.begin(), ack.end());
+            out.push_back(extra.front());
+            m_carry.assign(extra.begin() + 1, extra.end());
+            Reply(out);
         }
         bool SetBaudRate(int baud) override {
             m_rx.baudChanges.push_back(baud);
@@ -233,6 +252,9 @@ private:
         ui::testing::ScriptedReceiver& m_rx;
         ui::testing::ScriptedWorker m_inner;
         IMessageTarget* m_target = nullptr;
+        bool m_extraFrames = false;
+        ui::testing::Bytes m_carry;
+        unsigned m_extras = 0;
     };
 
     void Watch() {

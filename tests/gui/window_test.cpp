@@ -323,6 +323,25 @@ TEST(Update, WholeTransferThroughTheWindowsCommands) {
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::NoSelection);
 }
 
+// A receiver that sends another frame right behind every acknowledgement, split across two
+// notifications: the window's loop nests the reply path, and every block is still acknowledged.
+// ORVANE_WINDOW_RUNS repeats it (50 for the figures in the reliability notes).
+TEST(Update, ExtraFramesAfterEveryAcknowledgementStillComplete) {
+    const char* runs = std::getenv("ORVANE_WINDOW_RUNS");
+    const int total = runs ? std::max(1, std::atoi(runs)) : 1;
+    int completed = 0;
+    for (int run = 0; run < total; ++run) {
+        Gui gui(Options().Identifier("K37E").ExtraFrames(true));
+        gui.Button(ID_UPDATE)->trigger();
+        ASSERT_TRUE(gui.WaitFor([&] { return !gui.boxes.empty(); }, 20000))
+            << "run " << run << ": stalled after " << gui.rx.Blocks().size() << " blocks";
+        EXPECT_EQ(gui.boxes[0].text, "Firmware update complete.\nPlease turn off the receiver.");
+        EXPECT_EQ(gui.rx.Blocks().size(), 448u);
+        completed += gui.rx.Blocks().size() == 448u;
+    }
+    std::printf("extra frames (window): %d of %d runs complete\n", completed, total);
+}
+
 TEST(Update, UnknownReceiverShowsTheErrorBox) {
     Gui gui(Options().Identifier("ZZZZ"));
     gui.Menu(ID_UPDATE)->trigger();
