@@ -1,5 +1,7 @@
 #include "serial/serial_port.h"
 
+#include "platform/system_error.h"
+
 #include "platform/port_directory.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
@@ -481,9 +483,21 @@ void CSerialPort::WritePending() {
     if (!IsLost()) {
         std::size_t waiting = 0;
         m_hPort->ClearErrors(waiting);
-        const IoResult sent =
-            m_hPort->Write(m_pWriteBuffer.get(), static_cast<std::size_t>(m_nWriteLength));
-        if (sent.error != 0 || sent.count < static_cast<std::size_t>(m_nWriteLength))
+        // A write the driver's time-outs cut short leaves the rest of the frame behind: the
+        // receiver would get half a frame and never answer. The rest goes after it, a few times
+        // at most (each try is bounded by the write time-outs); a frame that still did not leave
+        // whole is counted, and the updater says so.
+        const auto length = static_cast<std::size_t>(m_nWriteLength);
+        std::size_t done = 0;
+        IoResult sent;
+        for (int attempt = 0; attempt <= kWriteRetries && done < length; ++attempt) {
+            sent = m_hPort->Write(m_pWriteBuffer.get() + done, length - done);
+            done += std::min(sent.count, length - done);
+            const bool cutShort = sent.error == 0 || sent.error == kErrorTimedOut;
+            if (!cutShort || m_bKillWriter.load() != 0)
+                break;
+        }
+        if (done < length)
             m_nWriteFailures.fetch_add(1, std::memory_order_acq_rel);
         if (sent.error != 0 && IsDeviceLost(sent.error))
             MarkLost();

@@ -64,6 +64,8 @@ public:
     static constexpr std::size_t kTakeCapacity = kRingSize + 1;
     // A queued frame waits at most this long for the previous one to leave.
     static constexpr int kQueueWaitMs = 4000;
+    // How many times the rest of a frame that a write time-out cut short is written again.
+    static constexpr int kWriteRetries = 3;
     // Each stop pass waits this long for a thread to notice.
     static constexpr int kStopPassMs = 100;
     // A speed change waits at most this long for the output queue to empty: the longest frame

@@ -3,10 +3,12 @@
 #include "serial_test_support.h"
 
 #include "platform/port_directory.h"
+#include "platform/system_error.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -30,6 +32,7 @@ struct FakeState {
     std::vector<std::uint8_t> written;
     std::atomic<bool> lost{false};           // the device has gone: every wait says so
     std::chrono::milliseconds writeTakes{0}; // how long each write keeps the writer busy
+    std::size_t writeAtMost = 0; // a write time-out cuts every write after this many bytes
 
     int Call(const std::string& name) {
         std::lock_guard lock(mutex);
@@ -79,8 +82,10 @@ public:
         }
         std::this_thread::sleep_for(takes);
         std::lock_guard lock(m_state->mutex);
-        m_state->written.insert(m_state->written.end(), bytes, bytes + length);
-        return {length, 0};
+        const std::size_t n =
+            m_state->writeAtMost > 0 ? std::min(length, m_state->writeAtMost) : length;
+        m_state->written.insert(m_state->written.end(), bytes, bytes + n);
+        return {n, n < length ? kErrorTimedOut : 0};
     }
     WaitResult WaitInput(const ManualResetEvent& wake, std::chrono::milliseconds timeout) override {
         if (m_state->lost)
@@ -237,6 +242,38 @@ TEST_F(WorkerWithFakeDevice, SpeedChangesOnlyAfterTheQueuedFrameHasLeft) {
     EXPECT_EQ(state->Calls(), (std::vector<std::string>{"Write", "Drain", "GetState", "SetState"}));
     std::lock_guard lock(state->mutex);
     EXPECT_EQ(state->line.BaudRate, 115200u);
+}
+
+// A write that the driver's time-outs cut short: the rest of the frame follows it, so the frame
+// leaves whole; one that still does not leave whole after the retries is counted, never lost
+// without a word.
+TEST_F(WorkerWithFakeDevice, AFrameCutShortByTheWriteTimeOutLeavesWholeOrIsCounted) {
+    struct Case {
+        std::size_t atMost;
+        std::size_t written; // bytes of the 17-byte frame that reach the line
+        std::uint64_t failures;
+    };
+    const Case cases[] = {{0, 17, 0}, {9, 17, 0}, {5, 17, 0}, {2, 8, 1}};
+    for (const Case& c : cases) {
+        CSerialPort worker;
+        {
+            std::lock_guard lock(state->mutex);
+            state->written.clear();
+            state->writeAtMost = c.atMost;
+        }
+        ASSERT_TRUE(worker.OpenPort(&target, port, 9600, 'N', 8, 1, 9, 512));
+        ASSERT_TRUE(worker.StartThreads());
+        std::vector<std::uint8_t> frame(17);
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            frame[i] = static_cast<std::uint8_t>(i);
+        ASSERT_TRUE(worker.QueueWrite(frame.data(), 17));
+        ASSERT_TRUE(worker.QueueWrite(frame.data(), 0)); // waits until the first has gone
+        std::lock_guard lock(state->mutex);
+        ASSERT_EQ(state->written.size(), c.written) << c.atMost;
+        EXPECT_TRUE(std::equal(state->written.begin(), state->written.end(), frame.begin()))
+            << c.atMost;
+        EXPECT_EQ(worker.WriteFailures(), c.failures) << c.atMost;
+    }
 }
 
 TEST_F(WorkerWithFakeDevice, NewSpeedIsKeptInTheLineSettingsEvenWhenRefused) {
