@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption& keyOption = cl.keyOption;
     // Qt's own handling of a wrong command line ends with 1, which the window means for "could
     // not start": the usage code is the one every program of the project uses.
-    if (!parser.parse(qapp.arguments())) {
+    if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "orvane-update: %s (see --help)\n",
                      parser.errorText().toLocal8Bit().constData());
         return orvane::kExitUsage;

@@ -222,7 +222,7 @@ std::u16string CUpdateView::EndLostTransfer() {
     if (!m_bTransferring || m_transfer.awaitingCompletion)
         return {};
     m_bTransferring = false;
-    const std::u16string advice = Advice();
+    std::u16string advice = Advice();
     AddLine(advice);
     ShowNewestLine();
     return advice;
