@@ -461,15 +461,37 @@ void CMainFrame::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
 }
 
 void CMainFrame::WatchTransfer(bool on) {
-    if (on && m_stallLimit.count() > 0)
+    auto* app = fw::AfxGetApp();
+    if (!app)
+        return;
+    const bool set = app->IsTimerSet(GetSafeHwnd(), kStallTimerId);
+    if (!on || m_stallLimit.count() <= 0) {
+        if (set)
+            KillTimer(kStallTimerId);
+        return;
+    }
+    // Every block moves the deadline; the timer itself is set once and, when it comes, looks
+    // at the time of the last block: setting a timer wakes the window's loop, which is not free
+    // thousands of times a second.
+    m_lastBlockAt = app->GetClock().Now();
+    if (!set)
         SetTimer(kStallTimerId, static_cast<fw::UINT>(m_stallLimit.count()));
-    else if (auto* app = fw::AfxGetApp(); app && app->IsTimerSet(GetSafeHwnd(), kStallTimerId))
-        KillTimer(kStallTimerId);
 }
 
 void CMainFrame::OnTimer(fw::UINT_PTR nIDEvent) {
     if (nIDEvent == kStallTimerId) {
         KillTimer(kStallTimerId);
+        if (auto* app = fw::AfxGetApp()) {
+            const auto silent = app->GetClock().Now() - m_lastBlockAt;
+            if (silent < m_stallLimit) {
+                // A block went out since the timer was set: wait for the rest of the limit.
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(m_stallLimit - silent);
+                SetTimer(kStallTimerId,
+                         static_cast<fw::UINT>(std::max<long long>(1, left.count())));
+                return;
+            }
+        }
         if (CUpdateView* view = GetUpdateView())
             view->OnStalled(m_stallLimit);
         return;

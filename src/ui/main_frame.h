@@ -10,6 +10,7 @@
 #include "firmware/decoder.h"
 #include "firmware/firmware_set.h"
 #include "framework/wnd.h"
+#include "platform/clock.h"
 #include "ui/port_worker.h"
 #include "ui/update_events.h"
 
@@ -197,6 +198,7 @@ private:
 
     UpdateEvents m_events;
     std::uint32_t m_nBaud = firmware::kSlowBaud;
+    orvane::Clock::time_point m_lastBlockAt{}; // when the last block went out (see WatchTransfer)
     bool m_bCompletionShowing = false;
     int m_nPortCalls = 0;
     bool m_bOpening = false;

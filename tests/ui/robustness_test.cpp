@@ -176,7 +176,7 @@ TEST(ExtraFrames, EveryBlockIsAcknowledgedWhateverFollowsTheAcknowledgement) {
 // to do, the transfer no longer running, the link still open unless the device went. The wait
 // for a two-stage receiver's completion reply is no stall.
 TEST(TransferCutShort, EndsWithWhereItStoodAndWhatToDo) {
-    enum class Cut { Silence, Loss, UnknownRestart, CompletionWait, NoLimit };
+    enum class Cut { Silence, Loss, UnknownRestart, CompletionWait, SlowAcks };
     struct Case {
         const char* name;
         Cut cut;
@@ -203,6 +203,8 @@ TEST(TransferCutShort, EndsWithWhereItStoodAndWhatToDo) {
          CMainFrame::kDefaultStallLimit, fw::IDNO, std::nullopt},
         {"no stall limit", Cut::Silence, "K64E", std::chrono::milliseconds(0), fw::IDNO,
          std::nullopt},
+        {"an acknowledgement every 15 s", Cut::SlowAcks, "K64E", CMainFrame::kDefaultStallLimit,
+         fw::IDNO, std::nullopt},
     };
     for (const Case& c : cases) {
         Updater u;
@@ -226,7 +228,14 @@ TEST(TransferCutShort, EndsWithWhereItStoodAndWhatToDo) {
         } else if (c.cut == Cut::UnknownRestart) {
             u.rx.Send(ReplyFrame('S', 'S', "ZZZZ"));
         }
-        u.Run(std::chrono::milliseconds(120000));
+        if (c.cut == Cut::SlowAcks) {
+            // Slow but steady: each acknowledgement comes well within the limit.
+            for (int i = 0; i < 8; ++i) {
+                u.Run(std::chrono::milliseconds(15000));
+                u.rx.Send(ReplyFrame('S', 'X'));
+            }
+        }
+        u.Run(std::chrono::milliseconds(c.cut == Cut::SlowAcks ? 10000 : 120000));
         const std::string name = c.name;
 
         ASSERT_EQ(u.events.ends.size(), c.outcome ? 1u : 0u) << name;
