@@ -492,9 +492,12 @@ void CSerialPort::WritePending() {
         IoResult sent;
         for (int attempt = 0; attempt <= kWriteRetries && done < length; ++attempt) {
             sent = m_hPort->Write(m_pWriteBuffer.get() + done, length - done);
-            done += std::min(sent.count, length - done);
+            const std::size_t moved = std::min(sent.count, length - done);
+            done += moved;
+            // Only a line that still moves is worth another try: one that took nothing in a
+            // whole time-out is jammed, and the updater must hear of it without more waiting.
             const bool cutShort = sent.error == 0 || sent.error == kErrorTimedOut;
-            if (!cutShort || m_bKillWriter.load() != 0)
+            if (!cutShort || moved == 0 || m_bKillWriter.load() != 0)
                 break;
         }
         if (done < length)
