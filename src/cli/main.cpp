@@ -24,6 +24,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -149,96 +150,127 @@ std::string NewReportDir() {
     return dir;
 }
 
-} // namespace
-
-int Run(int argc, char** argv) {
-    orvane::PrepareConsole();
-    const std::vector<std::string> args = orvane::Utf8Arguments(argc, argv);
-    std::vector<const char*> argPointers;
-    argPointers.reserve(args.size());
-    for (const std::string& arg : args)
-        argPointers.push_back(arg.c_str());
-    CLI::App parser(kDescription, "orvane-update-cli");
-    const orvane::StandardOptions standard = orvane::SetUpCommandLine(parser);
-    // An option that may be given several times keeps every value; the others keep the last.
-    const auto many = [](CLI::Option* option) {
-        return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-            ->allow_extra_args(false);
-    };
+// What the command line said, as given; the checks come after the parse.
+struct Arguments {
+    orvane::StandardOptions standard;
     std::vector<std::string> ports, patterns, sims, keys;
     std::string reportDir, resultJson, tracePath, simReport,
         timeoutText = "0", frameText, stallText = "20", completionText = "0", retriesText = "0",
         frameTypeText = "24", package;
-    const auto* portOpt =
-        many(parser.add_option(
-                 "--port", ports,
-                 "Serial port: a COM name such as COM3, or a device path such as /dev/ttyUSB0. "
-                 "Default: the stored port, as the window uses it."))
+    const CLI::Option* portOpt = nullptr;
+    const CLI::Option* allOpt = nullptr;
+    const CLI::Option* matchOpt = nullptr;
+    const CLI::Option* waitOpt = nullptr;
+    const CLI::Option* reportDirOpt = nullptr;
+    const CLI::Option* machineOpt = nullptr;
+    const CLI::Option* resultOpt = nullptr;
+    const CLI::Option* traceOpt = nullptr;
+    const CLI::Option* simulateOpt = nullptr;
+    const CLI::Option* simPaceOpt = nullptr;
+    const CLI::Option* simReportOpt = nullptr;
+    const CLI::Option* repeatOpt = nullptr;
+    const CLI::Option* verboseOpt = nullptr;
+    const CLI::Option* noBarOpt = nullptr;
+    const CLI::Option* listOpt = nullptr;
+    const CLI::Option* forgetOpt = nullptr;
+    const CLI::Option* catalogueOpt = nullptr;
+    const CLI::Option* frameOpt = nullptr;
+    const CLI::Option* firmwareOpt = nullptr;
+    const CLI::Option* allowPlaceholderOpt = nullptr;
+};
+
+// The numbers of the command line, checked.
+struct Limits {
+    long timeout = 0;
+    long stall = 0;
+    long completion = 0;
+    long retries = 0;
+};
+
+bool IsSet(const CLI::Option* option) {
+    return option->count() > 0;
+}
+
+// An option that may be given several times keeps every value; the others keep the last.
+CLI::Option* Many(CLI::Option* option) {
+    return option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->allow_extra_args(false);
+}
+
+// Which receivers, and what is written of their run.
+void AddPortOptions(CLI::App& parser, Arguments& a) {
+    a.portOpt =
+        Many(parser.add_option("--port", a.ports,
+                               "Serial port: a COM name such as COM3, or a device path such as "
+                               "/dev/ttyUSB0. Default: the stored port, as the window uses it."))
             ->type_name("PORT");
-    const auto* allOpt = orvane::AddFlag(
+    a.allOpt = orvane::AddFlag(
         parser, "--all",
         "Station mode on every serial port found that no other program holds (see --match).");
-    const auto* matchOpt =
-        many(parser.add_option(
-                 "--match", patterns,
+    a.matchOpt =
+        Many(parser.add_option(
+                 "--match", a.patterns,
                  "With --all: only the ports whose USB vendor:product (0403:6001), serial "
                  "number or /dev/serial/by-id name part is PATTERN; may be given several times."))
             ->type_name("PATTERN");
-    const auto* waitOpt = orvane::AddFlag(
+    a.waitOpt = orvane::AddFlag(
         parser, "--wait",
         "Wait for a device that is not there yet, and for one that goes away and comes back "
         "while the handshake waits for the receiver (a receiver that switches its USB port off "
         "with it).");
-    const auto* reportDirOpt =
+    a.reportDirOpt =
         parser
-            .add_option("--report-dir", reportDir,
+            .add_option("--report-dir", a.reportDir,
                         "Station mode: write the per-receiver JSON reports to DIR (default: "
                         "station-<date>-<time> in the current folder).")
             ->type_name("DIR");
-    const auto* machineOpt = orvane::AddFlag(
+    a.machineOpt = orvane::AddFlag(
         parser, "--machine",
         "Progress for another program instead of the human output, one line each: "
         "\"progress POS UPPER BLOCKS\" (the progress bar's position and range, blocks sent), "
         "\"line TEXT\" (a line of the message list, control characters escaped) and, at the "
         "end, \"result JSON\" (as --result-json writes it). Station mode reads this.");
-    const auto* resultOpt =
+    a.resultOpt =
         parser
-            .add_option("--result-json", resultJson,
+            .add_option("--result-json", a.resultJson,
                         "Write the result (port, identifier, image, blocks, duration, result) as "
                         "JSON to FILE; in station mode every receiver's result. Refused before "
                         "any receiver is touched when FILE cannot be written.")
             ->type_name("FILE");
-    const auto* traceOpt =
+    a.traceOpt =
         parser
-            .add_option("--trace", tracePath,
+            .add_option("--trace", a.tracePath,
                         "Write every byte sent and received, with its time, its direction and "
                         "the frames it makes, to FILE (- for standard error): one file to send "
                         "to support. In station mode each receiver's trace goes beside its "
                         "report (<receiver>.trace).")
             ->type_name("FILE");
-    const auto* simulateOpt =
-        many(parser.add_option("--simulate", sims,
+}
+
+// The simulated receiver, and how long the run may wait and try.
+void AddRunOptions(CLI::App& parser, Arguments& a) {
+    a.simulateOpt =
+        Many(parser.add_option("--simulate", a.sims,
                                "Update a simulated receiver that reports identifier ID (for "
                                "example K64U, K64E, 11S2), on a pseudo-terminal inside this "
                                "process."))
             ->type_name("ID");
-    const auto* simPaceOpt =
+    a.simPaceOpt =
         orvane::AddFlag(parser, "--simulate-pace",
                         "With --simulate: every byte takes its real wire time at the line speed.");
-    const auto* simReportOpt =
+    a.simReportOpt =
         parser
-            .add_option("--simulate-report", simReport,
+            .add_option("--simulate-report", a.simReport,
                         "With --simulate: write the simulated receiver's JSON report to FILE.")
             ->type_name("FILE");
     parser
-        .add_option("--timeout", timeoutText,
+        .add_option("--timeout", a.timeoutText,
                     "Give up with exit code 3 when the update makes no progress for SECONDS: no "
                     "answer from the boot loader to the handshake, or no acknowledgement of the "
                     "block sent (a slow but steady update never times out). Default 0: wait for "
                     "ever, as the window does.")
         ->type_name("SECONDS");
     parser
-        .add_option("--stall-timeout", stallText,
+        .add_option("--stall-timeout", a.stallText,
                     "Once the first block has gone out, end the transfer with exit code 6 when "
                     "the receiver acknowledges nothing for SECONDS: its boot loader never sends "
                     "a block again, so no progress can come. Default 20, well above the pause "
@@ -247,13 +279,13 @@ int Run(int argc, char** argv) {
                     "--completion-timeout).")
         ->type_name("SECONDS");
     parser
-        .add_option("--retries", retriesText,
+        .add_option("--retries", a.retriesText,
                     "After a stall, a device lost or an unknown identifier (noise on the line), "
                     "start again from the handshake up to N times: switch the receiver off and "
                     "on again when asked. Every try is in the result JSON (\"tries\"); the exit "
                     "code is the last try's. Default 0.")
         ->type_name("N");
-    const auto* repeatOpt = orvane::AddFlag(
+    a.repeatOpt = orvane::AddFlag(
         parser, "--repeat",
         "Production line: after a receiver, update the next one on the same port (waiting for "
         "it as --wait does), until Ctrl-C or SIGTERM, which end cleanly between receivers "
@@ -261,306 +293,333 @@ int Run(int argc, char** argv) {
         "receiver gets its own record (--report-dir: receiver-001.json, ...; --result-json: "
         "all of them) and a summary line at the end.");
     parser
-        .add_option("--completion-timeout", completionText,
+        .add_option("--completion-timeout", a.completionText,
                     "After the last block of the two-stage receiver, give up with exit code 3 "
                     "when its completion reply has not come within SECONDS (it writes its flash "
                     "meanwhile, which may take minutes). Default 0: wait for it.")
         ->type_name("SECONDS");
-    const auto* verboseOpt =
-        orvane::AddFlag(parser, "--verbose", "Print every block's address line.");
-    const auto* noBarOpt =
-        orvane::AddFlag(parser, "--no-progress", "Do not draw the progress bar.");
-    const auto* listOpt = orvane::AddFlag(
+}
+
+// The output, the commands that only print, and the firmware.
+void AddOtherOptions(CLI::App& parser, Arguments& a) {
+    a.verboseOpt = orvane::AddFlag(parser, "--verbose", "Print every block's address line.");
+    a.noBarOpt = orvane::AddFlag(parser, "--no-progress", "Do not draw the progress bar.");
+    a.listOpt = orvane::AddFlag(
         parser, "--list-ports",
         "List the serial ports found: COM number, path, /dev/serial/by-id name, USB "
         "vendor:product, serial number, product.");
-    const auto* forgetOpt = orvane::AddFlag(
+    a.forgetOpt = orvane::AddFlag(
         parser, "--forget-ports",
         "Take back the COM numbers of devices that are not present now (the devices present "
         "keep theirs), and list the ports.");
-    const auto* catalogueOpt =
+    a.catalogueOpt =
         orvane::AddFlag(parser, "--catalogue", "Print the firmware catalogue and exit.");
-    const auto* frameOpt =
+    a.frameOpt =
         parser
-            .add_option("--frame", frameText,
+            .add_option("--frame", a.frameText,
                         "Print the frame bytes (hexadecimal) that command TEXT becomes, and exit.")
             ->type_name("TEXT");
-    parser.add_option("--frame-type", frameTypeText, "Frame type byte for --frame (default 24).")
+    parser.add_option("--frame-type", a.frameTypeText, "Frame type byte for --frame (default 24).")
         ->type_name("N");
-    const auto* firmwareOpt =
+    a.firmwareOpt =
         parser
-            .add_option("--firmware", package,
+            .add_option("--firmware", a.package,
                         "Send the firmware of the signed package in folder PACKAGE (or its "
                         "manifest.json). Every check is made before the first byte goes out.")
             ->type_name("PACKAGE");
-    many(parser.add_option(
-             "--trusted-key", keys,
+    Many(parser.add_option(
+             "--trusted-key", a.keys,
              "Also trust this minisign public key file for --firmware (may be given more than "
              "once). The keys installed in share/orvane-update/keys and in the keys folder of the "
              "user's configuration folder are always trusted."))
         ->type_name("FILE");
-    const auto* allowPlaceholderOpt = orvane::AddFlag(
+    a.allowPlaceholderOpt = orvane::AddFlag(
         parser, "--allow-placeholder-firmware",
         "Bench override: send this build's test images to any device, not only to the simulated "
         "receiver (for orvane-bootsim --device on a null-modem cable). Never use it with a real "
         "receiver.");
-    try {
-        parser.parse(static_cast<int>(argPointers.size()), argPointers.data());
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "error: %s (see --help)\n", e.what());
-        return orvane::app::kExitUsage;
+}
+
+// The firmware is settled first: a package that fails a check ends the run before any port
+// is opened.
+std::optional<int> LoadFirmware(const Arguments& a,
+                                std::shared_ptr<const orvane::firmware::FirmwareSet>& firmware) {
+    if (!IsSet(a.firmwareOpt))
+        return std::nullopt;
+    const auto loaded = orvane::app::LoadFirmwarePackage(a.package, a.keys);
+    if (!loaded.firmware) {
+        std::fprintf(stderr, "error: firmware package refused, nothing sent: %s\n",
+                     loaded.error.c_str());
+        return orvane::app::kExitFirmware;
     }
-    const auto isSet = [](const CLI::Option* option) { return option->count() > 0; };
-    // From here on a signal is a request to stop: the update ends promptly and says where.
-    orvane::InstallStopSignals();
-    if (isSet(standard.version)) {
-        std::printf("orvane-update-cli %s\n", orvane::kVersion);
+    firmware = loaded.firmware;
+    return std::nullopt;
+}
+
+// --catalogue, --frame, --forget-ports, --list-ports: a command of its own, and its exit code.
+std::optional<int> RunOneOffCommand(const Arguments& a,
+                                    const orvane::firmware::FirmwareSet& firmware) {
+    if (IsSet(a.catalogueOpt)) {
+        PrintCatalogue(firmware);
         return 0;
     }
-    if (isSet(standard.help)) {
-        std::printf("%s", parser.help().c_str());
-        return 0;
-    }
-    // The firmware is settled first: a package that fails a check ends the run before any
-    // port is opened.
-    std::shared_ptr<const orvane::firmware::FirmwareSet> firmware =
-        orvane::firmware::BuiltInFirmware();
-    const std::vector<std::string>& keyFiles = keys;
-    if (isSet(firmwareOpt)) {
-        const auto loaded = orvane::app::LoadFirmwarePackage(package, keyFiles);
-        if (!loaded.firmware) {
-            std::fprintf(stderr, "error: firmware package refused, nothing sent: %s\n",
-                         loaded.error.c_str());
-            return orvane::app::kExitFirmware;
-        }
-        firmware = loaded.firmware;
-    }
-    if (isSet(catalogueOpt)) {
-        PrintCatalogue(*firmware);
-        return 0;
-    }
-    if (isSet(frameOpt)) {
+    if (IsSet(a.frameOpt)) {
         int frameType = 0;
-        if (!ParseNumber(frameTypeText, frameType) || frameType < 0 || frameType > 255) {
+        if (!ParseNumber(a.frameTypeText, frameType) || frameType < 0 || frameType > 255) {
             std::fprintf(stderr, "error: --frame-type takes a number from 0 to 255\n");
             return orvane::app::kExitUsage;
         }
-        PrintFrame(frameText, frameType);
+        PrintFrame(a.frameText, frameType);
         return 0;
     }
-    if (isSet(forgetOpt))
+    if (IsSet(a.forgetOpt))
         return orvane::app::ForgetPorts(orvane::PortDirectory(), stdout, stderr);
-    if (isSet(listOpt))
+    if (IsSet(a.listOpt))
         return orvane::app::ListPorts(orvane::PortDirectory(), stdout, stderr);
-    if (isSet(matchOpt) && !isSet(allOpt)) {
+    return std::nullopt;
+}
+
+// The values an update needs, checked; the exit code of the first that is wrong.
+std::optional<int> CheckValues(const Arguments& a, Limits& limits) {
+    if (IsSet(a.matchOpt) && !IsSet(a.allOpt)) {
         std::fprintf(stderr, "error: --match chooses among the ports of --all\n");
         return 64;
     }
-    for (const std::string& port : ports) {
+    for (const std::string& port : a.ports) {
         const auto arg = orvane::ParsePortArgument(port);
         if (arg.kind == orvane::PortArgument::Kind::Invalid) {
             std::fprintf(stderr, "error: %s\n", arg.error.c_str());
             return 64;
         }
     }
-    long timeout = 0;
-    if (!ParseNumber(timeoutText, timeout) || timeout < 0) {
+    if (!ParseNumber(a.timeoutText, limits.timeout) || limits.timeout < 0) {
         std::fprintf(stderr, "error: --timeout takes a number of seconds\n");
         return orvane::app::kExitUsage;
     }
-    long stall = 0;
-    long completion = 0;
-    if (!ParseNumber(stallText, stall) || stall < 0 || stall > 86400) {
+    if (!ParseNumber(a.stallText, limits.stall) || limits.stall < 0 || limits.stall > 86400) {
         std::fprintf(stderr, "error: --stall-timeout takes a number of seconds (0 to 86400)\n");
         return orvane::app::kExitUsage;
     }
-    long retries = 0;
-    if (!ParseNumber(retriesText, retries) || retries < 0 || retries > 1000) {
+    if (!ParseNumber(a.retriesText, limits.retries) || limits.retries < 0 ||
+        limits.retries > 1000) {
         std::fprintf(stderr, "error: --retries takes a number from 0 to 1000\n");
         return orvane::app::kExitUsage;
     }
-    if (!ParseNumber(completionText, completion) || completion < 0) {
+    if (!ParseNumber(a.completionText, limits.completion) || limits.completion < 0) {
         std::fprintf(stderr, "error: --completion-timeout takes a number of seconds\n");
         return orvane::app::kExitUsage;
     }
-    // The result is promised before any receiver is touched: a run whose record cannot be
-    // kept does not start.
-    const std::string resultPath = isSet(resultOpt) ? resultJson : std::string();
-    if (std::string why; !resultPath.empty() && !orvane::app::CanWriteFile(resultPath, &why)) {
-        std::fprintf(stderr, "error: cannot write the result to %s: %s\n",
-                     orvane::app::TerminalText(orvane::FromUtf8(resultPath)).c_str(), why.c_str());
-        return orvane::app::kExitReportLost;
-    }
+    return std::nullopt;
+}
 
-    // Several receivers: one updater process each.
-    const std::vector<std::string> stationPorts =
-        isSet(allOpt) ? std::vector<std::string>() : ports;
-    if (isSet(allOpt) || stationPorts.size() + sims.size() > 1) {
-        std::vector<orvane::app::StationJob> jobs;
-        if (isSet(allOpt)) {
-            // Without --match every port found would get handshakes: only a person at a
-            // terminal may say yes to that.
-            const bool canAsk = orvane::IsTerminal(stdin) && orvane::IsTerminal(stdout);
-            if (patterns.empty() && !canAsk) {
-                std::fprintf(stderr,
-                             "error: --all without --match would send handshakes to every port "
+// --all: the ports --match names (or that a person at the terminal confirms), as jobs.
+std::optional<int> AddChosenPorts(const Arguments& a, std::vector<orvane::app::StationJob>& jobs) {
+    // Without --match every port found would get handshakes: only a person at a terminal may
+    // say yes to that.
+    const bool canAsk = orvane::IsTerminal(stdin) && orvane::IsTerminal(stdout);
+    if (a.patterns.empty() && !canAsk) {
+        std::fprintf(stderr, "error: --all without --match would send handshakes to every port "
                              "found; name the receivers' adapters with --match (vendor:product, "
                              "serial number or by-id name part), or run it on a terminal to "
                              "confirm\n");
-                return 64;
-            }
-            const auto chosen =
-                orvane::app::SelectPorts(orvane::PortDirectory().ListPorts(), patterns);
-            if (chosen.empty()) {
-                std::fprintf(stderr, "error: no serial ports found%s (see --list-ports)\n",
-                             patterns.empty() ? "" : " that --match names");
-                return orvane::app::kExitLinkFailed;
-            }
-            if (patterns.empty() && !orvane::app::ConfirmPorts(chosen, stdin, stdout)) {
-                std::printf("Nothing was sent.\n");
-                return orvane::app::kExitLinkFailed;
-            }
-            // The path, not the number, goes to each updater: what the number means is
-            // settled here, once.
-            for (const auto& p : chosen)
-                jobs.push_back({"COM" + std::to_string(p.number), {"--port", p.info.path}, {}});
-        }
-        if (isSet(repeatOpt)) {
-            std::fprintf(stderr, "error: --repeat takes one port: start one updater per port "
-                                 "for a line of receivers on each\n");
-            return orvane::app::kExitUsage;
-        }
-        for (const std::string& port : stationPorts)
-            jobs.push_back({port, {"--port", port}, {}});
-        for (std::size_t i = 0; i < sims.size(); ++i)
-            jobs.push_back(
-                {"sim" + std::to_string(i + 1) + " " + sims[i], {"--simulate", sims[i]}, {}});
-        // The device behind each port, so that one given twice (or as COMn and as its path)
-        // is updated once.
-        for (auto& job : jobs) {
-            if (job.args.size() < 2 || job.args[0] != "--port")
-                continue;
-            std::string device = job.args[1];
-            if (int n = 0; device.rfind("COM", 0) == 0 && ParseNumber(device.substr(3), n)) {
-                if (const std::string path = orvane::DevicePathForPort(n); !path.empty())
-                    device = path;
-            }
-            std::error_code ec;
-            const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
-            job.device = ec ? device : canonical.string();
-        }
-        orvane::app::StationOptions station;
-        station.program = orvane::ProgramPath();
-        if (station.program.empty())
-            station.program = args.front();
-        auto& common = station.commonArgs;
-        common.insert(common.end(),
-                      {"--timeout", timeoutText, "--stall-timeout", stallText,
-                       "--completion-timeout", completionText, "--retries", retriesText});
-        if (isSet(waitOpt))
-            common.push_back("--wait");
-        if (isSet(simPaceOpt))
-            common.push_back("--simulate-pace");
-        if (isSet(firmwareOpt))
-            common.insert(common.end(), {"--firmware", package});
-        for (const std::string& key : keys)
-            common.insert(common.end(), {"--trusted-key", key});
-        if (isSet(allowPlaceholderOpt))
-            common.push_back("--allow-placeholder-firmware");
-        station.firmware = firmware->Description();
-        station.reportDir = isSet(reportDirOpt) ? reportDir : NewReportDir();
-        station.resultFile = resultPath;
-        station.trace = isSet(traceOpt);
-        return orvane::app::RunStation(jobs, station);
+        return 64;
     }
+    const auto chosen = orvane::app::SelectPorts(orvane::PortDirectory().ListPorts(), a.patterns);
+    if (chosen.empty()) {
+        std::fprintf(stderr, "error: no serial ports found%s (see --list-ports)\n",
+                     a.patterns.empty() ? "" : " that --match names");
+        return orvane::app::kExitLinkFailed;
+    }
+    if (a.patterns.empty() && !orvane::app::ConfirmPorts(chosen, stdin, stdout)) {
+        std::printf("Nothing was sent.\n");
+        return orvane::app::kExitLinkFailed;
+    }
+    // The path, not the number, goes to each updater: what the number means is settled here,
+    // once.
+    for (const auto& p : chosen)
+        jobs.push_back({"COM" + std::to_string(p.number), {"--port", p.info.path}, {}});
+    return std::nullopt;
+}
 
+// The device behind each port, so that one given twice (or as COMn and as its path) is
+// updated once.
+void FindDevices(std::vector<orvane::app::StationJob>& jobs) {
+    for (auto& job : jobs) {
+        if (job.args.size() < 2 || job.args[0] != "--port")
+            continue;
+        std::string device = job.args[1];
+        if (int n = 0; device.rfind("COM", 0) == 0 && ParseNumber(device.substr(3), n)) {
+            if (const std::string path = orvane::DevicePathForPort(n); !path.empty())
+                device = path;
+        }
+        std::error_code ec;
+        const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
+        job.device = ec ? device : canonical.string();
+    }
+}
+
+// What every receiver's updater process is started with, and where the station writes.
+orvane::app::StationOptions StationSettings(const Arguments& a, const std::string& self,
+                                            const orvane::firmware::FirmwareSet& firmware,
+                                            const std::string& resultPath) {
+    orvane::app::StationOptions station;
+    station.program = orvane::ProgramPath();
+    if (station.program.empty())
+        station.program = self;
+    auto& common = station.commonArgs;
+    common.insert(common.end(),
+                  {"--timeout", a.timeoutText, "--stall-timeout", a.stallText,
+                   "--completion-timeout", a.completionText, "--retries", a.retriesText});
+    if (IsSet(a.waitOpt))
+        common.push_back("--wait");
+    if (IsSet(a.simPaceOpt))
+        common.push_back("--simulate-pace");
+    if (IsSet(a.firmwareOpt))
+        common.insert(common.end(), {"--firmware", a.package});
+    for (const std::string& key : a.keys)
+        common.insert(common.end(), {"--trusted-key", key});
+    if (IsSet(a.allowPlaceholderOpt))
+        common.push_back("--allow-placeholder-firmware");
+    station.firmware = firmware.Description();
+    station.reportDir = IsSet(a.reportDirOpt) ? a.reportDir : NewReportDir();
+    station.resultFile = resultPath;
+    station.trace = IsSet(a.traceOpt);
+    return station;
+}
+
+// Several receivers: one updater process each.
+int RunStationMode(const Arguments& a, const std::string& self,
+                   const orvane::firmware::FirmwareSet& firmware, const std::string& resultPath) {
+    std::vector<orvane::app::StationJob> jobs;
+    if (IsSet(a.allOpt)) {
+        if (const auto failure = AddChosenPorts(a, jobs))
+            return *failure;
+    }
+    if (IsSet(a.repeatOpt)) {
+        std::fprintf(stderr, "error: --repeat takes one port: start one updater per port "
+                             "for a line of receivers on each\n");
+        return orvane::app::kExitUsage;
+    }
+    const std::vector<std::string> stationPorts =
+        IsSet(a.allOpt) ? std::vector<std::string>() : a.ports;
+    for (const std::string& port : stationPorts)
+        jobs.push_back({port, {"--port", port}, {}});
+    for (std::size_t i = 0; i < a.sims.size(); ++i)
+        jobs.push_back(
+            {"sim" + std::to_string(i + 1) + " " + a.sims[i], {"--simulate", a.sims[i]}, {}});
+    FindDevices(jobs);
+    return orvane::app::RunStation(jobs, StationSettings(a, self, firmware, resultPath));
+}
+
+// The options of a run on one port.
+orvane::app::CliOptions
+SingleOptions(const Arguments& a, const Limits& limits,
+              const std::shared_ptr<const orvane::firmware::FirmwareSet>& firmware) {
     orvane::app::CliOptions options;
-    options.machine = isSet(machineOpt);
+    options.machine = IsSet(a.machineOpt);
     if (options.machine)
         options.progressBar = false;
-    options.timeout = std::chrono::seconds(timeout);
-    options.stallTimeout = std::chrono::seconds(stall);
-    options.completionTimeout = std::chrono::seconds(completion);
-    options.retries = static_cast<int>(retries);
-    const bool repeat = isSet(repeatOpt);
-    options.verbose = isSet(verboseOpt);
-    options.wait = isSet(waitOpt);
-    options.progressBar = options.progressBar && !isSet(noBarOpt);
+    options.timeout = std::chrono::seconds(limits.timeout);
+    options.stallTimeout = std::chrono::seconds(limits.stall);
+    options.completionTimeout = std::chrono::seconds(limits.completion);
+    options.retries = static_cast<int>(limits.retries);
+    options.verbose = IsSet(a.verboseOpt);
+    options.wait = IsSet(a.waitOpt);
+    options.progressBar = options.progressBar && !IsSet(a.noBarOpt);
     options.firmware = firmware;
-    options.allowPlaceholder = isSet(allowPlaceholderOpt);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, &std::fclose);
-    if (isSet(traceOpt)) {
-        const std::string& path = tracePath;
-        std::FILE* out = stderr;
-        if (path != "-") {
-            traceFile.reset(orvane::OpenFile(path, "w"));
-            if (!traceFile) {
-                std::fprintf(stderr, "error: cannot write the trace to %s: %s\n",
-                             orvane::app::TerminalText(orvane::FromUtf8(path)).c_str(),
-                             std::strerror(errno));
-                return orvane::app::kExitReportLost;
-            }
-            out = traceFile.get();
-        }
-        options.trace = std::make_shared<orvane::app::PortTrace>(out);
-        options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion);
-    }
+    options.allowPlaceholder = IsSet(a.allowPlaceholderOpt);
+    return options;
+}
 
-    std::unique_ptr<orvane::app::RunningSimulator> simulator;
-    if (isSet(simulateOpt)) {
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// --trace: the trace goes to its file (or standard error), which stays open in traceFile.
+std::optional<int> OpenTrace(const Arguments& a, orvane::app::CliOptions& options,
+                             FilePtr& traceFile) {
+    if (!IsSet(a.traceOpt))
+        return std::nullopt;
+    const std::string& path = a.tracePath;
+    std::FILE* out = stderr;
+    if (path != "-") {
+        traceFile.reset(orvane::OpenFile(path, "w"));
+        if (!traceFile) {
+            std::fprintf(stderr, "error: cannot write the trace to %s: %s\n",
+                         orvane::app::TerminalText(orvane::FromUtf8(path)).c_str(),
+                         std::strerror(errno));
+            return orvane::app::kExitReportLost;
+        }
+        out = traceFile.get();
+    }
+    options.trace = std::make_shared<orvane::app::PortTrace>(out);
+    options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion);
+    return std::nullopt;
+}
+
+// The port to update: the simulated receiver (started here), the one given, or the stored one.
+std::optional<int> ChoosePort(const Arguments& a,
+                              const std::shared_ptr<const orvane::firmware::FirmwareSet>& firmware,
+                              orvane::app::CliOptions& options,
+                              std::unique_ptr<orvane::app::RunningSimulator>& simulator) {
+    if (IsSet(a.simulateOpt)) {
         std::string path, error;
-        simulator =
-            orvane::app::StartSimulator(sims.back(), isSet(simPaceOpt), firmware, &path, &error);
+        simulator = orvane::app::StartSimulator(a.sims.back(), IsSet(a.simPaceOpt), firmware, &path,
+                                                &error);
         if (!simulator) {
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
-        if (!isSet(machineOpt))
+        if (!IsSet(a.machineOpt))
             std::printf("Simulated receiver \"%s\" on %s\n",
-                        orvane::app::TerminalText(orvane::FromUtf8(sims.back())).c_str(),
+                        orvane::app::TerminalText(orvane::FromUtf8(a.sims.back())).c_str(),
                         path.c_str());
         if (const int code = orvane::app::UseDevicePath(path, options, stderr); code != 0)
             return code;
-    } else if (isSet(portOpt)) {
-        const int code = orvane::app::UsePortArgument(ports.back(), options, stderr);
+    } else if (IsSet(a.portOpt)) {
+        const int code = orvane::app::UsePortArgument(a.ports.back(), options, stderr);
         if (code != 0)
             return code;
     }
+    return std::nullopt;
+}
 
-    if (!options.machine)
-        std::printf("Firmware: %s\n", firmware->Description().c_str());
-    if (repeat) {
-        // One record per receiver, numbered, in the report folder; the result file holds them
-        // all.
-        const std::string dir = isSet(reportDirOpt) ? reportDir : std::string();
-        std::error_code ec;
-        if (!dir.empty())
-            std::filesystem::create_directories(orvane::PathFromUtf8(dir), ec);
-        std::string all = "[";
-        int code = orvane::app::kExitComplete;
-        const auto outcome =
-            orvane::app::RunEveryReceiver(options, [&](const orvane::app::CliResult& r, int n) {
-                const std::string json = orvane::app::ResultJson(r);
-                all += (n > 1 ? ",\n" : "\n") + json;
-                if (dir.empty())
-                    return;
-                const std::string file = dir + "/" + orvane::FormatAnsi("receiver-%03d.json", n);
-                if (std::string why; !orvane::app::WriteTextFile(file, json + "\n", &why)) {
-                    std::fprintf(stderr, "error: cannot write %s: %s\n", file.c_str(), why.c_str());
-                    code = orvane::app::kExitReportLost;
-                }
-            });
-        std::printf("%s%s\n", options.machine ? "line " : "", outcome.summary.c_str());
-        if (std::string why;
-            !resultPath.empty() && !orvane::app::WriteTextFile(resultPath, all + "\n]\n", &why)) {
-            std::fprintf(stderr, "error: cannot write the result to %s: %s\n", resultPath.c_str(),
-                         why.c_str());
-            code = orvane::app::kExitReportLost;
-        }
-        if (simulator)
-            simulator->Stop();
-        return outcome.exitCode != orvane::app::kExitComplete ? outcome.exitCode : code;
+// --repeat: receiver after receiver until a signal. One record per receiver, numbered, in the
+// report folder; the result file holds them all.
+int RunRepeat(const Arguments& a, const orvane::app::CliOptions& options,
+              const std::string& resultPath, orvane::app::RunningSimulator* simulator) {
+    const std::string dir = IsSet(a.reportDirOpt) ? a.reportDir : std::string();
+    std::error_code ec;
+    if (!dir.empty())
+        std::filesystem::create_directories(orvane::PathFromUtf8(dir), ec);
+    std::string all = "[";
+    int code = orvane::app::kExitComplete;
+    const auto outcome =
+        orvane::app::RunEveryReceiver(options, [&](const orvane::app::CliResult& r, int n) {
+            const std::string json = orvane::app::ResultJson(r);
+            all += (n > 1 ? ",\n" : "\n") + json;
+            if (dir.empty())
+                return;
+            const std::string file = dir + "/" + orvane::FormatAnsi("receiver-%03d.json", n);
+            if (std::string why; !orvane::app::WriteTextFile(file, json + "\n", &why)) {
+                std::fprintf(stderr, "error: cannot write %s: %s\n", file.c_str(), why.c_str());
+                code = orvane::app::kExitReportLost;
+            }
+        });
+    std::printf("%s%s\n", options.machine ? "line " : "", outcome.summary.c_str());
+    if (std::string why;
+        !resultPath.empty() && !orvane::app::WriteTextFile(resultPath, all + "\n]\n", &why)) {
+        std::fprintf(stderr, "error: cannot write the result to %s: %s\n", resultPath.c_str(),
+                     why.c_str());
+        code = orvane::app::kExitReportLost;
     }
+    if (simulator)
+        simulator->Stop();
+    return outcome.exitCode != orvane::app::kExitComplete ? outcome.exitCode : code;
+}
+
+// One receiver (with its retries): the result printed for a station, written to the result
+// file, and the simulated receiver's report.
+int RunOnce(const Arguments& a, const orvane::app::CliOptions& options,
+            const std::string& resultPath, orvane::app::RunningSimulator* simulator) {
     const auto result = orvane::app::RunUpdateWithRetries(options);
     int exitCode = result.exitCode;
     const std::string json = orvane::app::ResultJson(result);
@@ -582,10 +641,82 @@ int Run(int argc, char** argv) {
                     static_cast<unsigned long long>(result.blocks), result.seconds);
     if (simulator) {
         const std::string report = simulator->Stop();
-        if (isSet(simReportOpt))
-            std::ofstream(orvane::PathFromUtf8(simReport)) << report;
+        if (IsSet(a.simReportOpt))
+            std::ofstream(orvane::PathFromUtf8(a.simReport)) << report;
     }
     return exitCode;
+}
+
+// One port: a single run, or --repeat.
+int RunSinglePort(const Arguments& a, const Limits& limits,
+                  const std::shared_ptr<const orvane::firmware::FirmwareSet>& firmware,
+                  const std::string& resultPath) {
+    orvane::app::CliOptions options = SingleOptions(a, limits, firmware);
+    FilePtr traceFile(nullptr, &std::fclose);
+    if (const auto failure = OpenTrace(a, options, traceFile))
+        return *failure;
+    std::unique_ptr<orvane::app::RunningSimulator> simulator;
+    if (const auto failure = ChoosePort(a, firmware, options, simulator))
+        return *failure;
+    if (!options.machine)
+        std::printf("Firmware: %s\n", firmware->Description().c_str());
+    if (IsSet(a.repeatOpt))
+        return RunRepeat(a, options, resultPath, simulator.get());
+    return RunOnce(a, options, resultPath, simulator.get());
+}
+
+} // namespace
+
+int Run(int argc, char** argv) {
+    orvane::PrepareConsole();
+    const std::vector<std::string> args = orvane::Utf8Arguments(argc, argv);
+    std::vector<const char*> argPointers;
+    argPointers.reserve(args.size());
+    for (const std::string& arg : args)
+        argPointers.push_back(arg.c_str());
+    CLI::App parser(kDescription, "orvane-update-cli");
+    Arguments a;
+    a.standard = orvane::SetUpCommandLine(parser);
+    AddPortOptions(parser, a);
+    AddRunOptions(parser, a);
+    AddOtherOptions(parser, a);
+    try {
+        parser.parse(static_cast<int>(argPointers.size()), argPointers.data());
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "error: %s (see --help)\n", e.what());
+        return orvane::app::kExitUsage;
+    }
+    // From here on a signal is a request to stop: the update ends promptly and says where.
+    orvane::InstallStopSignals();
+    if (IsSet(a.standard.version)) {
+        std::printf("orvane-update-cli %s\n", orvane::kVersion);
+        return 0;
+    }
+    if (IsSet(a.standard.help)) {
+        std::printf("%s", parser.help().c_str());
+        return 0;
+    }
+    std::shared_ptr<const orvane::firmware::FirmwareSet> firmware =
+        orvane::firmware::BuiltInFirmware();
+    if (const auto failure = LoadFirmware(a, firmware))
+        return *failure;
+    if (const auto done = RunOneOffCommand(a, *firmware))
+        return *done;
+    Limits limits;
+    if (const auto failure = CheckValues(a, limits))
+        return *failure;
+    // The result is promised before any receiver is touched: a run whose record cannot be
+    // kept does not start.
+    const std::string resultPath = IsSet(a.resultOpt) ? a.resultJson : std::string();
+    if (std::string why; !resultPath.empty() && !orvane::app::CanWriteFile(resultPath, &why)) {
+        std::fprintf(stderr, "error: cannot write the result to %s: %s\n",
+                     orvane::app::TerminalText(orvane::FromUtf8(resultPath)).c_str(), why.c_str());
+        return orvane::app::kExitReportLost;
+    }
+    const std::size_t portCount = IsSet(a.allOpt) ? 0 : a.ports.size();
+    if (IsSet(a.allOpt) || portCount + a.sims.size() > 1)
+        return RunStationMode(a, args.front(), *firmware, resultPath);
+    return RunSinglePort(a, limits, firmware, resultPath);
 }
 
 // What nothing below expects (memory running out, say) still ends with a sentence, not an

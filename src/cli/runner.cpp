@@ -258,6 +258,344 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
     }
 }
 
+// One run of the update: the window's objects on the headless back end, the listeners that
+// print and watch the run, and how it ended.
+class UpdateRun {
+public:
+    UpdateRun(fw::CWinApp& app, const CliOptions& options);
+
+    // Links, runs the Update command and dispatches until the update ends, a stop is asked or
+    // the time is up.
+    CliResult Run();
+
+private:
+    std::unique_ptr<fw::headless::MessageBoxRecorder> InstallBoxes();
+    static ui::MainFrameServices Services(const CliOptions& options,
+                                          const std::shared_ptr<LineCounts>& counts);
+    void Listen();
+    bool Overdue();
+    void Reply();
+    std::optional<CliResult> Link();
+    void Dispatch();
+    CliResult Interrupted();
+    std::string WhereItStood() const;
+    std::string TimeoutReason() const;
+    void DescribeImage();
+    CliResult Finish(int code);
+
+    const CliOptions& m_options;
+    fw::CWinApp& m_app;
+    ui::CUpdateView m_view;
+    Console m_console;
+    CliResult m_result;
+    // The first typed outcome the updater raised; later ones (the end repeated by a surplus
+    // acknowledgement) are not news.
+    std::optional<ui::UpdateEnd> m_ended;
+    std::unique_ptr<fw::headless::MessageBoxRecorder> m_boxes;
+    std::shared_ptr<LineCounts> m_counts;
+    ui::CMainFrame m_frame;
+    // Progress is a reply that moves the update on (the boot loader's answer, a block
+    // acknowledged) while every frame since the previous one left whole: acknowledgements
+    // for blocks that never went out (a line that stopped draining) are no progress.
+    Clock::time_point m_lastProgress;
+    std::uint64_t m_failuresSeen = 0;
+    // The time-out, once passed, is a stop of our own: every wait gives up at once, as for a
+    // signal, also deep inside a notification that carries hundreds of acknowledgements.
+    bool m_timedOut = false;
+    // After the two-stage receiver's last block: when its completion reply is overdue.
+    std::optional<Clock::time_point> m_completionDue;
+    // Acknowledgements still handled after a stop (the rest of a notification) are no
+    // surplus: only those before it count, or, after completion, every one.
+    std::optional<std::uint64_t> m_surplusAtStop;
+    UpdateListener m_listener;
+    std::string m_port;
+    Clock::time_point m_start;
+};
+
+UpdateRun::UpdateRun(fw::CWinApp& app, const CliOptions& options)
+    : m_options(options), m_app(app), m_console(options, IsTerminal(options.out), m_view),
+      m_boxes(InstallBoxes()), m_counts(std::make_shared<LineCounts>()),
+      m_frame(Services(options, m_counts)) {
+    if (!options.devicePath.empty())
+        m_frame.SetDevicePath(m_frame.m_nPort, options.devicePath);
+    m_frame.m_bReopenLostDevice = options.wait;
+    m_frame.m_stallLimit = options.stallTimeout;
+    m_frame.SetWindowTextW(u"OrvaneUpdate");
+    m_frame.SetActiveView(&m_view);
+    m_view.UpdateData(false);
+    m_app.m_pMainWnd = &m_frame;
+    m_lastProgress = Clock::now();
+    Listen();
+}
+
+std::unique_ptr<fw::headless::MessageBoxRecorder> UpdateRun::InstallBoxes() {
+    fw::headless::MessageBoxOptions boxOptions;
+    boxOptions.onShow = [this](const fw::headless::MessageBoxRecord& box) {
+        // A box after the outcome or after a stop was asked is not news; a question is the
+        // window's to ask (answered here the cautious way), and what it is about comes with
+        // the outcome.
+        if (m_ended || StopRequested() || (box.style & fw::MB_YESNO) != 0)
+            return;
+        m_console.PrintBox(box.text, (box.style & fw::MB_ICONERROR) != 0);
+    };
+    return fw::headless::Install(boxOptions);
+}
+
+ui::MainFrameServices UpdateRun::Services(const CliOptions& options,
+                                          const std::shared_ptr<LineCounts>& counts) {
+    ui::MainFrameServices services;
+    const std::u16string portName = options.portName;
+    services.storedPortName = [portName] {
+        return portName.empty() ? GetPortOfMonitor() : portName;
+    };
+    services.firmware = options.firmware;
+    services.allowPlaceholderOnAnyDevice = options.allowPlaceholder;
+    services.openPort = ObservingOpener(ui::SerialPortOpener(), options.trace, counts);
+    return services;
+}
+
+// Whether the run is past its time: once it is, the run stops as for a signal of its own.
+bool UpdateRun::Overdue() {
+    const auto now = Clock::now();
+    if (!m_timedOut && !StopRequested() &&
+        ((m_options.timeout.count() > 0 && now - m_lastProgress >= m_options.timeout) ||
+         (m_completionDue && now >= *m_completionDue))) {
+        m_timedOut = true;
+        RequestStop(kOwnStop);
+    }
+    return m_timedOut;
+}
+
+void UpdateRun::Reply() {
+    const std::uint64_t failures = m_frame.Port() ? m_frame.Port()->WriteFailures() : 0;
+    if (failures == m_failuresSeen)
+        m_lastProgress = Clock::now();
+    m_failuresSeen = failures;
+    Overdue();
+}
+
+// What moves the run on, and how it ended, from the update's own events.
+void UpdateRun::Listen() {
+    m_console.onStopSeen = [this] { m_surplusAtStop = m_view.m_nSurplusAcks; };
+    m_listener.answered = [this] { Reply(); };
+    m_listener.blockSent = [this] { Reply(); };
+    m_listener.awaiting = [this] {
+        Reply();
+        if (m_options.completionTimeout.count() > 0)
+            m_completionDue = Clock::now() + m_options.completionTimeout;
+        if (!m_options.machine) {
+            m_console.ClearBar();
+            std::fprintf(m_options.out,
+                         "The receiver is writing its firmware now, which may take "
+                         "minutes: keep it switched on until it reports completion.\n");
+            std::fflush(m_options.out);
+        }
+    };
+    m_listener.ended = [this](const ui::UpdateEnd& end) {
+        // After a stop (a signal, the time-out) every wait gives up at once: a frame refused
+        // then is the stop's doing, not the line's.
+        if (m_ended || StopRequested())
+            return;
+        m_ended = end;
+        m_console.quiet = true;
+        if (m_result.reason.empty())
+            m_result.reason = TerminalText(end.message);
+    };
+    m_frame.Events().Add(&m_listener);
+    m_frame.Events().Add(&m_console);
+}
+
+// The receiver's identifier, the firmware and the image it gets, with every image's SHA-256.
+void UpdateRun::DescribeImage() {
+    m_result.identifier = ToUtf8(m_view.m_strIdentifier);
+    const auto& used = m_view.m_bSelected && m_view.m_pFirmwareInUse ? m_view.m_pFirmwareInUse
+                                                                     : m_frame.Firmware();
+    m_result.firmware = used->Origin();
+    if (const auto* entry = used->Find(m_view.m_strIdentifier)) {
+        m_result.image = entry->mode == firmware::ImageMode::TwoStage
+                             ? std::string("PXA271+FPGA")
+                             : std::string(1, entry->image);
+        m_result.image += " (" +
+                          ToUtf8(m_view.m_bSelected ? std::u16string_view(m_view.m_strDisplayName)
+                                                    : entry->displayName) +
+                          ")";
+        for (const std::string& name : firmware::FirmwareSet::ImagesOf(*entry)) {
+            if (const auto* image = used->Image(name))
+                m_result.images.push_back({name, image->length, image->sha256});
+        }
+    }
+}
+
+// Fills the result in and lets go of the view: the run's end, whatever it was.
+CliResult UpdateRun::Finish(int code) {
+    m_console.quiet = true;
+    if (m_options.machine)
+        m_console.DrawProgress();
+    DescribeImage();
+    m_console.FlushAddress();
+    m_console.ClearBar();
+    m_view.m_list.SetPeer(nullptr);
+    m_view.m_progress.SetPeer(nullptr);
+    m_frame.SetActiveView(nullptr);
+    m_result.exitCode = code;
+    m_result.deviceLost = m_ended && m_ended->outcome == ui::UpdateOutcome::DeviceLost;
+    m_result.blocks = m_view.Transfer().blocksSent;
+    m_result.blocksAcknowledged = m_view.Transfer().blocksAcknowledged;
+    m_result.surplusAcks = code == kExitComplete ? m_view.m_nSurplusAcks
+                                                 : m_surplusAtStop.value_or(m_view.m_nSurplusAcks);
+    m_result.transferSeconds = m_console.TransferSeconds();
+    if (m_result.surplusAcks > 0 && !m_options.machine)
+        std::fprintf(m_options.out,
+                     "Note: %llu acknowledgement%s arrived after the last block; ignored.\n",
+                     static_cast<unsigned long long>(m_result.surplusAcks),
+                     m_result.surplusAcks == 1 ? "" : "s");
+    return m_result;
+}
+
+// The device linked (waited for with --wait), or the result of a run that never linked.
+std::optional<CliResult> UpdateRun::Link() {
+    // A refusal at start has been printed already, as the window's box would show it.
+    const bool refusedAtStart = m_frame.PlaceholderRefused();
+    if (!m_frame.IsLinked() && m_options.wait && !refusedAtStart) {
+        WaitForDevice(m_frame, m_options, m_port);
+        if (!m_frame.IsLinked() && StopRequested()) {
+            m_result.signal = StopSignal();
+            m_result.reason = FormatAnsi("stopped by %s while waiting for %s; nothing was sent",
+                                         SignalName(m_result.signal), m_port.c_str());
+            std::fprintf(m_options.err, "error: %s\n", m_result.reason.c_str());
+            return Finish(StopExitCode(m_result.signal));
+        }
+    }
+    if (!m_frame.IsLinked() && m_frame.PlaceholderRefused()) {
+        m_result.reason = m_frame.LastOpenFailure();
+        if (!refusedAtStart)
+            std::fprintf(m_options.err, "error: %s\n", m_result.reason.c_str());
+        return Finish(kExitFirmware);
+    }
+    if (!m_frame.IsLinked()) {
+        m_result.reason = "cannot open " + m_port + ": " + m_frame.LastOpenFailure();
+        std::fprintf(m_options.err, "error: %s\n", m_result.reason.c_str());
+        return Finish(kExitLinkFailed);
+    }
+    return std::nullopt;
+}
+
+// Runs the Update command and dispatches until it ends, a stop is asked or the time is up.
+void UpdateRun::Dispatch() {
+    m_start = Clock::now();
+    m_lastProgress = m_start;
+    m_frame.ExecuteCommand(ui::ID_UPDATE);
+    // Looked at every 100 ms at the latest, however busy the line: a stop or the time-out
+    // always wins.
+    constexpr auto kLookEvery = std::chrono::milliseconds(100);
+    while (!m_ended && !StopRequested() && !Overdue()) {
+        m_app.RunUntil([&] { return m_ended.has_value() || StopRequested(); }, kLookEvery);
+        if (m_view.m_strIdentifier.empty())
+            m_console.DrawWaiting(std::chrono::duration<double>(Clock::now() - m_start).count(),
+                                  m_counts->handshakes);
+    }
+    m_result.seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+}
+
+CliResult UpdateRun::Run() {
+    m_frame.OnCreate();
+    // The list is printed from here on: the reason for a failed open is printed below.
+    m_view.m_list.SetPeer(&m_console);
+    m_view.m_progress.SetPeer(&m_console);
+    m_port =
+        m_options.describePort ? m_options.describePort() : FormatAnsi("COM%d", m_frame.m_nPort);
+    m_result.port = m_port;
+    if (auto unlinked = Link())
+        return *unlinked;
+    if (!m_options.machine)
+        std::fprintf(m_options.out, "Linked to %s at 9600 baud. Starting the update.\n",
+                     m_port.c_str());
+
+    Dispatch();
+    if (m_ended) {
+        // What the window tells in its list (a loss) or in a question (a stall): here it is the
+        // run's error.
+        if (m_ended->outcome == ui::UpdateOutcome::DeviceLost ||
+            m_ended->outcome == ui::UpdateOutcome::Stalled)
+            m_console.PrintBox(m_ended->message, true);
+        return Finish(ExitCodeOf(*m_ended));
+    }
+    return Interrupted();
+}
+
+// Where the transfer stood when a signal stopped it.
+std::string UpdateRun::WhereItStood() const {
+    const ui::TransferState& state = m_view.Transfer();
+    if (m_frame.m_bAwaitingCompletion)
+        return "after the last block, while waiting for the receiver's completion reply";
+    if (state.blocksSent == 0)
+        return "before the transfer began (no answer from the boot loader yet)";
+    if (state.blocksAcknowledged == 0)
+        return FormatAnsi("during the transfer: no block acknowledged yet (block 1, Address: %X, "
+                          "was sent)",
+                          state.lastSentAddress);
+    return "during the transfer: the last block acknowledged was " +
+           BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress);
+}
+
+// What the run waited for when its time was up.
+std::string UpdateRun::TimeoutReason() const {
+    const ui::TransferState& state = m_view.Transfer();
+    const std::uint64_t sent = state.blocksSent;
+    const auto limit = static_cast<long long>(m_options.timeout.count());
+    if (m_completionDue && Clock::now() >= *m_completionDue)
+        return FormatAnsi("no completion reply %lld s after the last block (--completion-timeout); "
+                          "the receiver may still be writing its firmware: leave it switched on",
+                          static_cast<long long>(m_options.completionTimeout.count()));
+    if (m_frame.IsWaitingForDevice())
+        return FormatAnsi("timed out after %lld s waiting for %s to come back", limit,
+                          m_port.c_str());
+    if (m_frame.m_bAwaitingCompletion)
+        return FormatAnsi("timed out after %lld s without progress, waiting for the "
+                          "receiver's completion reply after the last block",
+                          limit);
+    if (sent == 0)
+        return FormatAnsi("timed out after %lld s without progress: no answer from the "
+                          "receiver's boot loader (is it switched on, and on %s?)",
+                          limit, m_port.c_str());
+    return FormatAnsi("timed out after %lld s without progress, waiting for the "
+                      "acknowledgement of %s; %s; the receiver may be left without firmware: "
+                      "switch it off and on and update it again",
+                      limit, BlockAt(sent, state.lastSentAddress).c_str(),
+                      state.blocksAcknowledged == 0
+                          ? "no block was acknowledged"
+                          : ("the last block acknowledged was " +
+                             BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress))
+                                .c_str());
+}
+
+// The run ended by a signal or by the time-out: the report of where it stood.
+CliResult UpdateRun::Interrupted() {
+    m_console.quiet = true;
+    m_console.FlushAddress();
+    m_console.ClearBar();
+    const std::uint64_t sent = m_view.Transfer().blocksSent;
+    if (!m_timedOut) {
+        m_result.signal = StopSignal();
+        m_result.reason =
+            FormatAnsi("stopped by %s %s", SignalName(m_result.signal), WhereItStood().c_str());
+        if (sent > 0 && !m_frame.m_bAwaitingCompletion)
+            m_result.reason += "; the receiver may be left without firmware: switch it off and "
+                               "on and update it again";
+        std::fprintf(m_options.err, "error: %s\n", m_result.reason.c_str());
+        std::fflush(m_options.err);
+        return Finish(StopExitCode(m_result.signal));
+    }
+    m_result.reason = TimeoutReason();
+    if (m_frame.Port() && m_frame.Port()->WriteFailures() > 0)
+        m_result.reason +=
+            FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
+                       static_cast<unsigned long long>(m_frame.Port()->WriteFailures()),
+                       m_frame.Port()->WriteFailures() == 1 ? "" : "s");
+    std::fprintf(m_options.err, "error: %s\n", m_result.reason.c_str());
+    return Finish(kExitTimeout);
+}
+
 } // namespace
 
 CliResult RunUpdate(const CliOptions& options) {
@@ -267,262 +605,8 @@ CliResult RunUpdate(const CliOptions& options) {
         ClearStopRequest();
     fw::CWinApp app;
     app.SetAppName(u"Orvane Update");
-    const bool terminal = IsTerminal(options.out);
-    ui::CUpdateView view;
-    Console console(options, terminal, view);
-
-    CliResult result;
-    // The first typed outcome the updater raised; later ones (the end repeated by a surplus
-    // acknowledgement) are not news.
-    std::optional<ui::UpdateEnd> ended;
-    fw::headless::MessageBoxOptions boxOptions;
-    boxOptions.onShow = [&](const fw::headless::MessageBoxRecord& box) {
-        // A box after the outcome or after a stop was asked is not news; a question is the
-        // window's to ask (answered here the cautious way), and what it is about comes with
-        // the outcome.
-        if (ended || StopRequested() || (box.style & fw::MB_YESNO) != 0)
-            return;
-        console.PrintBox(box.text, (box.style & fw::MB_ICONERROR) != 0);
-    };
-    auto boxes = fw::headless::Install(boxOptions);
-
-    ui::MainFrameServices services;
-    const std::u16string portName = options.portName;
-    services.storedPortName = [portName] {
-        return portName.empty() ? GetPortOfMonitor() : portName;
-    };
-    services.firmware = options.firmware;
-    services.allowPlaceholderOnAnyDevice = options.allowPlaceholder;
-    const auto counts = std::make_shared<LineCounts>();
-    services.openPort = ObservingOpener(ui::SerialPortOpener(), options.trace, counts);
-    ui::CMainFrame frame(std::move(services));
-    if (!options.devicePath.empty())
-        frame.SetDevicePath(frame.m_nPort, options.devicePath);
-    frame.m_bReopenLostDevice = options.wait;
-    frame.m_stallLimit = options.stallTimeout;
-    frame.SetWindowTextW(u"OrvaneUpdate");
-    frame.SetActiveView(&view);
-    view.UpdateData(false);
-    app.m_pMainWnd = &frame;
-
-    // Progress is a reply that moves the update on (the boot loader's answer, a block
-    // acknowledged) while every frame since the previous one left whole: acknowledgements
-    // for blocks that never went out (a line that stopped draining) are no progress.
-    using Clock = std::chrono::steady_clock;
-    auto lastProgress = Clock::now();
-    std::uint64_t failuresSeen = 0;
-    // The time-out, once passed, is a stop of our own: every wait gives up at once, as for a
-    // signal, also deep inside a notification that carries hundreds of acknowledgements.
-    bool timedOut = false;
-    // After the two-stage receiver's last block: when its completion reply is overdue.
-    std::optional<Clock::time_point> completionDue;
-    const auto overdue = [&] {
-        const auto now = Clock::now();
-        if (!timedOut && !StopRequested() &&
-            ((options.timeout.count() > 0 && now - lastProgress >= options.timeout) ||
-             (completionDue && now >= *completionDue))) {
-            timedOut = true;
-            RequestStop(kOwnStop);
-        }
-        return timedOut;
-    };
-    // Acknowledgements still handled after a stop (the rest of a notification) are no
-    // surplus: only those before it count, or, after completion, every one.
-    std::optional<std::uint64_t> surplusAtStop;
-    console.onStopSeen = [&] { surplusAtStop = view.m_nSurplusAcks; };
-    const auto reply = [&] {
-        const std::uint64_t failures = frame.Port() ? frame.Port()->WriteFailures() : 0;
-        if (failures == failuresSeen)
-            lastProgress = Clock::now();
-        failuresSeen = failures;
-        overdue();
-    };
-    UpdateListener listener;
-    listener.answered = reply;
-    listener.blockSent = reply;
-    listener.awaiting = [&] {
-        reply();
-        if (options.completionTimeout.count() > 0)
-            completionDue = Clock::now() + options.completionTimeout;
-        if (!options.machine) {
-            console.ClearBar();
-            std::fprintf(options.out,
-                         "The receiver is writing its firmware now, which may take "
-                         "minutes: keep it switched on until it reports completion.\n");
-            std::fflush(options.out);
-        }
-    };
-    listener.ended = [&](const ui::UpdateEnd& end) {
-        // After a stop (a signal, the time-out) every wait gives up at once: a frame refused
-        // then is the stop's doing, not the line's.
-        if (ended || StopRequested())
-            return;
-        ended = end;
-        console.quiet = true;
-        if (result.reason.empty())
-            result.reason = TerminalText(end.message);
-    };
-    frame.Events().Add(&listener);
-    frame.Events().Add(&console);
-
-    const auto finish = [&](int code) {
-        console.quiet = true;
-        if (options.machine)
-            console.DrawProgress();
-        result.identifier = ToUtf8(view.m_strIdentifier);
-        const auto& used =
-            view.m_bSelected && view.m_pFirmwareInUse ? view.m_pFirmwareInUse : frame.Firmware();
-        result.firmware = used->Origin();
-        if (const auto* entry = used->Find(view.m_strIdentifier)) {
-            result.image = entry->mode == firmware::ImageMode::TwoStage
-                               ? std::string("PXA271+FPGA")
-                               : std::string(1, entry->image);
-            result.image += " (" +
-                            ToUtf8(view.m_bSelected ? std::u16string_view(view.m_strDisplayName)
-                                                    : entry->displayName) +
-                            ")";
-            for (const std::string& name : firmware::FirmwareSet::ImagesOf(*entry)) {
-                if (const auto* image = used->Image(name))
-                    result.images.push_back({name, image->length, image->sha256});
-            }
-        }
-        console.FlushAddress();
-        console.ClearBar();
-        view.m_list.SetPeer(nullptr);
-        view.m_progress.SetPeer(nullptr);
-        frame.SetActiveView(nullptr);
-        result.exitCode = code;
-        result.deviceLost = ended && ended->outcome == ui::UpdateOutcome::DeviceLost;
-        result.blocks = view.Transfer().blocksSent;
-        result.blocksAcknowledged = view.Transfer().blocksAcknowledged;
-        result.surplusAcks = code == kExitComplete ? view.m_nSurplusAcks
-                                                   : surplusAtStop.value_or(view.m_nSurplusAcks);
-        result.transferSeconds = console.TransferSeconds();
-        if (result.surplusAcks > 0 && !options.machine)
-            std::fprintf(options.out,
-                         "Note: %llu acknowledgement%s arrived after the last block; ignored.\n",
-                         static_cast<unsigned long long>(result.surplusAcks),
-                         result.surplusAcks == 1 ? "" : "s");
-        return result;
-    };
-
-    frame.OnCreate();
-    // The list is printed from here on: the reason for a failed open is printed below.
-    view.m_list.SetPeer(&console);
-    view.m_progress.SetPeer(&console);
-    const std::string port =
-        options.describePort ? options.describePort() : FormatAnsi("COM%d", frame.m_nPort);
-    result.port = port;
-    // A refusal at start has been printed already, as the window's box would show it.
-    const bool refusedAtStart = frame.PlaceholderRefused();
-    if (!frame.IsLinked() && options.wait && !refusedAtStart) {
-        WaitForDevice(frame, options, port);
-        if (!frame.IsLinked() && StopRequested()) {
-            result.signal = StopSignal();
-            result.reason = FormatAnsi("stopped by %s while waiting for %s; nothing was sent",
-                                       SignalName(result.signal), port.c_str());
-            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-            return finish(StopExitCode(result.signal));
-        }
-    }
-    if (!frame.IsLinked() && frame.PlaceholderRefused()) {
-        result.reason = frame.LastOpenFailure();
-        if (!refusedAtStart)
-            std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-        return finish(kExitFirmware);
-    }
-    if (!frame.IsLinked()) {
-        result.reason = "cannot open " + port + ": " + frame.LastOpenFailure();
-        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-        return finish(kExitLinkFailed);
-    }
-    if (!options.machine)
-        std::fprintf(options.out, "Linked to %s at 9600 baud. Starting the update.\n",
-                     port.c_str());
-
-    const auto start = Clock::now();
-    lastProgress = start;
-    frame.ExecuteCommand(ui::ID_UPDATE);
-    // Looked at every 100 ms at the latest, however busy the line: a stop or the time-out
-    // always wins.
-    constexpr auto kLookEvery = std::chrono::milliseconds(100);
-    while (!ended && !StopRequested() && !overdue()) {
-        app.RunUntil([&] { return ended.has_value() || StopRequested(); }, kLookEvery);
-        if (view.m_strIdentifier.empty())
-            console.DrawWaiting(std::chrono::duration<double>(Clock::now() - start).count(),
-                                counts->handshakes);
-    }
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-
-    if (ended) {
-        // What the window tells in its list (a loss) or in a question (a stall): here it is the
-        // run's error.
-        if (ended->outcome == ui::UpdateOutcome::DeviceLost ||
-            ended->outcome == ui::UpdateOutcome::Stalled)
-            console.PrintBox(ended->message, true);
-        return finish(ExitCodeOf(*ended));
-    }
-    console.quiet = true;
-    console.FlushAddress();
-    console.ClearBar();
-    const ui::TransferState& state = view.Transfer();
-    const std::uint64_t sent = state.blocksSent;
-    std::string where;
-    if (frame.m_bAwaitingCompletion)
-        where = "after the last block, while waiting for the receiver's completion reply";
-    else if (sent == 0)
-        where = "before the transfer began (no answer from the boot loader yet)";
-    else if (state.blocksAcknowledged == 0)
-        where = FormatAnsi("during the transfer: no block acknowledged yet (block 1, Address: %X, "
-                           "was sent)",
-                           state.lastSentAddress);
-    else
-        where = "during the transfer: the last block acknowledged was " +
-                BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress);
-    if (!timedOut) {
-        result.signal = StopSignal();
-        result.reason = FormatAnsi("stopped by %s %s", SignalName(result.signal), where.c_str());
-        if (sent > 0 && !frame.m_bAwaitingCompletion)
-            result.reason += "; the receiver may be left without firmware: switch it off and "
-                             "on and update it again";
-        std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-        std::fflush(options.err);
-        return finish(StopExitCode(result.signal));
-    }
-    const auto limit = static_cast<long long>(options.timeout.count());
-    if (completionDue && Clock::now() >= *completionDue)
-        result.reason = FormatAnsi(
-            "no completion reply %lld s after the last block (--completion-timeout); the "
-            "receiver may still be writing its firmware: leave it switched on",
-            static_cast<long long>(options.completionTimeout.count()));
-    else if (frame.IsWaitingForDevice())
-        result.reason =
-            FormatAnsi("timed out after %lld s waiting for %s to come back", limit, port.c_str());
-    else if (frame.m_bAwaitingCompletion)
-        result.reason = FormatAnsi("timed out after %lld s without progress, waiting for the "
-                                   "receiver's completion reply after the last block",
-                                   limit);
-    else if (sent == 0)
-        result.reason = FormatAnsi("timed out after %lld s without progress: no answer from the "
-                                   "receiver's boot loader (is it switched on, and on %s?)",
-                                   limit, port.c_str());
-    else
-        result.reason =
-            FormatAnsi("timed out after %lld s without progress, waiting for the "
-                       "acknowledgement of %s; %s; the receiver may be left without firmware: "
-                       "switch it off and on and update it again",
-                       limit, BlockAt(sent, state.lastSentAddress).c_str(),
-                       state.blocksAcknowledged == 0
-                           ? "no block was acknowledged"
-                           : ("the last block acknowledged was " +
-                              BlockAt(state.blocksAcknowledged, state.lastAcknowledgedAddress))
-                                 .c_str());
-    if (frame.Port() && frame.Port()->WriteFailures() > 0)
-        result.reason += FormatAnsi("; %llu frame%s did not leave whole (does the line drain?)",
-                                    static_cast<unsigned long long>(frame.Port()->WriteFailures()),
-                                    frame.Port()->WriteFailures() == 1 ? "" : "s");
-    std::fprintf(options.err, "error: %s\n", result.reason.c_str());
-    return finish(kExitTimeout);
+    UpdateRun run(app, options);
+    return run.Run();
 }
 
 namespace {

@@ -201,6 +201,254 @@ std::vector<std::string> ReportNames(const std::vector<StationJob>& jobs) {
     return names;
 }
 
+namespace {
+
+// One run of station mode: a process per receiver, read as it goes, a live table on a
+// terminal (a line per receiver elsewhere), and the reports and the summary at the end.
+class Station {
+public:
+    Station(const std::vector<StationJob>& jobs, const StationOptions& options)
+        : m_jobs(jobs), m_options(options), m_terminal(IsTerminal(options.out)),
+          m_receivers(jobs.size()), m_running(jobs.size()) {}
+
+    // Runs every receiver's process to its end; the exit code RunStation promises.
+    int Run() {
+        StartAll();
+        WaitForAll();
+        const int lost = WriteReports();
+        return PrintSummary(lost);
+    }
+
+private:
+    void Draw();
+    void Finish(Receiver& r, int exitCode, const std::string& failure);
+    static bool ReadOutput(Receiver& r);
+    void StartAll();
+    void WaitForAll();
+    int WriteReports();
+    int PrintSummary(int lost);
+
+    const std::vector<StationJob>& m_jobs;
+    const StationOptions& m_options;
+    const bool m_terminal;
+    std::vector<Receiver> m_receivers;
+    std::size_t m_running;
+    int m_drawnLines = 0;
+    bool m_stopping = false;
+};
+
+// On a terminal: every receiver's line again, over the ones drawn before.
+void Station::Draw() {
+    if (!m_terminal)
+        return;
+    if (m_drawnLines > 0)
+        std::fprintf(m_options.out, "\033[%dA", m_drawnLines);
+    for (const Receiver& r : m_receivers)
+        std::fprintf(m_options.out, "\r\033[K%-22s %s\n", Safe(r.job.label).c_str(),
+                     Safe(StatusText(r)).c_str());
+    m_drawnLines = static_cast<int>(m_receivers.size());
+    std::fflush(m_options.out);
+}
+
+void Station::Finish(Receiver& r, int exitCode, const std::string& failure) {
+    if (r.finished)
+        return;
+    r.finished = true;
+    r.exitCode = exitCode;
+    if (r.result.empty()) {
+        // The process said nothing of its result (killed, crashed, could not start):
+        // keep what we saw of it.
+        std::string reason = Trimmed(failure);
+        if (reason.empty())
+            reason = Trimmed(r.errors);
+        r.result = {{"port", r.job.label},
+                    {"result", m_stopping ? "stopped" : "failed"},
+                    {"blocks", r.blocks},
+                    {"exitCode", r.exitCode},
+                    {"reason", reason}};
+    } else if (r.result.contains("exitCode")) {
+        // The receiver's own outcome; a process code of 5 only says its own report file
+        // failed, which the station's copy below makes good.
+        r.exitCode = IntField(r.result, "exitCode", r.exitCode);
+    }
+    if (!m_terminal)
+        std::fprintf(m_options.out, "%s: %s\n", Safe(r.job.label).c_str(),
+                     Safe(StatusText(r)).c_str());
+    Draw();
+    --m_running;
+}
+
+// Takes the complete lines the process has written: "progress POS UPPER BLOCKS",
+// "line TEXT" and "result JSON".
+bool Station::ReadOutput(Receiver& r) {
+    r.process.ReadOutput(r.pending);
+    // Its errors are kept for the table; a process that writes without end cannot make
+    // the station hold it all.
+    std::string errors;
+    r.process.ReadErrors(errors);
+    r.errors.append(errors, 0, kMaxKept - std::min(kMaxKept, r.errors.size()));
+    bool changed = false;
+    std::size_t nl;
+    while ((nl = r.pending.find('\n')) != std::string::npos) {
+        // A Windows updater ends its lines with CR LF.
+        std::string line = r.pending.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        r.pending.erase(0, nl + 1);
+        changed = true;
+        if (line.rfind("progress ", 0) == 0) {
+            std::vector<std::string> f;
+            for (std::size_t at = 0, blank; at <= line.size(); at = blank + 1) {
+                blank = std::min(line.find(' ', at), line.size());
+                f.push_back(line.substr(at, blank - at));
+            }
+            if (f.size() == 4) {
+                r.pos = Number(f[1]);
+                r.upper = Number(f[2]);
+                r.blocks = Number(f[3]);
+            }
+        } else if (line.rfind("line ", 0) == 0) {
+            r.lastLine = line.substr(5);
+        } else if (line.rfind("result ", 0) == 0) {
+            json result = json::parse(line.substr(7), nullptr, /*allow_exceptions=*/false);
+            r.result = result.is_object() ? std::move(result) : json::object();
+        }
+    }
+    if (r.pending.size() > kMaxKept)
+        r.pending.clear(); // no line the station reads is that long
+    return changed;
+}
+
+// Starts an updater process per receiver, machine-readable, with its report (and trace) file.
+void Station::StartAll() {
+    const std::vector<std::string> names = ReportNames(m_jobs);
+    for (std::size_t i = 0; i < m_jobs.size(); ++i) {
+        Receiver& r = m_receivers[i];
+        r.job = m_jobs[i];
+        r.reportFile = (fs::path(m_options.reportDir) / names[i]).string();
+        std::vector<std::string> args = r.job.args;
+        args.insert(args.end(), m_options.commonArgs.begin(), m_options.commonArgs.end());
+        args.insert(args.end(), {"--machine", "--result-json", r.reportFile});
+        if (m_options.trace) {
+            // One trace per receiver, beside its report: "COM3.json", "COM3.trace".
+            std::string trace = r.reportFile;
+            if (trace.size() >= 5 && trace.compare(trace.size() - 5, 5, ".json") == 0)
+                trace.resize(trace.size() - 5);
+            args.insert(args.end(), {"--trace", trace + ".trace"});
+        }
+        if (std::string error; !r.process.Start(m_options.program, args, &error))
+            Finish(r, 1, "cannot start " + m_options.program + ": " + error);
+    }
+}
+
+// A signal to the station stops every receiver's process; each ends by itself within a
+// second, saying where it stood, and is killed if it has not after the grace time.
+void Station::WaitForAll() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point killAt;
+    bool killed = false;
+    std::vector<ChildProcess*> children;
+    children.reserve(m_receivers.size());
+    for (Receiver& r : m_receivers)
+        children.push_back(&r.process);
+    Draw();
+    while (m_running > 0) {
+        WaitForChildren(children, 50);
+        bool changed = false;
+        for (Receiver& r : m_receivers) {
+            if (r.finished)
+                continue;
+            changed = ReadOutput(r) || changed;
+            if (ChildExit end; r.process.TryWait(&end)) {
+                // What it wrote before it ended is all in the pipe now.
+                ReadOutput(r);
+                Finish(r, end.normal ? end.code : 1, {});
+            }
+        }
+        if (changed)
+            Draw();
+        if (!m_stopping && StopRequested()) {
+            m_stopping = true;
+            for (Receiver& r : m_receivers)
+                if (!r.finished)
+                    r.process.Terminate();
+            killAt = Clock::now() + std::chrono::milliseconds(m_options.stopGraceMs);
+        }
+        if (m_stopping && !killed && Clock::now() >= killAt) {
+            killed = true;
+            for (Receiver& r : m_receivers)
+                if (!r.finished)
+                    r.process.Kill();
+        }
+    }
+}
+
+// The station's copy of every report, from what each process said; the table tells the
+// truth whether or not it could be written. Returns how many files were lost.
+int Station::WriteReports() {
+    int lost = 0;
+    json all = json::array();
+    for (Receiver& r : m_receivers) {
+        std::string why;
+        if (!WriteJson(r.reportFile, r.result, &why)) {
+            r.reportError = why;
+            ++lost;
+        }
+        all.push_back(r.result);
+    }
+    if (!m_options.resultFile.empty()) {
+        if (std::string why; !WriteJson(m_options.resultFile, json{{"receivers", all}}, &why)) {
+            std::fprintf(m_options.err, "error: cannot write %s: %s\n",
+                         Safe(m_options.resultFile).c_str(), Safe(why).c_str());
+            ++lost;
+        }
+    }
+    return lost;
+}
+
+// The summary table and where the reports are; the station's exit code.
+int Station::PrintSummary(int lost) {
+    if (!m_options.firmware.empty())
+        std::fprintf(m_options.out, "\nFirmware: %s", m_options.firmware.c_str());
+    if (m_stopping)
+        std::fprintf(m_options.out, "\nStopped by %s. Where each receiver stood:\n",
+                     SignalName(StopSignal()));
+    std::fprintf(m_options.out, "\n%-22s %-10s %-26s %8s %9s  %s\n", "receiver", "identifier",
+                 "image", "blocks", "seconds", "result");
+    int worst = 0;
+    for (const Receiver& r : m_receivers) {
+        const json& j = r.result;
+        std::string outcome = Safe(StringField(j, "result"));
+        if (r.exitCode != 0)
+            outcome += ": " + Safe(StringField(j, "reason"));
+        if (!r.reportError.empty())
+            outcome += " [report NOT written: " + Safe(r.reportError) + "]";
+        std::fprintf(m_options.out, "%-22s %-10s %-26s %8lld %9.1f  %s\n",
+                     Safe(r.job.label).c_str(), Safe(StringField(j, "identifier")).c_str(),
+                     Safe(StringField(j, "image")).c_str(),
+                     static_cast<long long>(NumberField(j, "blocks")), NumberField(j, "seconds"),
+                     outcome.c_str());
+        worst = std::max(worst, r.exitCode);
+    }
+    std::error_code ec;
+    fs::path reports = fs::absolute(m_options.reportDir, ec).lexically_normal();
+    if (!reports.has_filename() && reports.has_relative_path())
+        reports = reports.parent_path(); // "reports/" as "reports"
+    std::fprintf(m_options.out, "Reports: %s\n", Safe(reports.string()).c_str());
+    std::fflush(m_options.out);
+    if (lost > 0) {
+        std::fprintf(m_options.err,
+                     "error: %d report%s could not be written; the table above is the record\n",
+                     lost, lost == 1 ? "" : "s");
+        worst = std::max(worst, static_cast<int>(kExitReportLost));
+    }
+    if (m_stopping)
+        return StopExitCode(StopSignal());
+    return worst;
+}
+
+} // namespace
+
 int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& options) {
     std::vector<std::string> notes;
     const std::vector<StationJob> jobs = UniqueJobs(allJobs, &notes);
@@ -213,210 +461,8 @@ int RunStation(const std::vector<StationJob>& allJobs, const StationOptions& opt
                      Safe(options.reportDir).c_str(), Safe(why).c_str());
         return kExitReportLost;
     }
-
-    const bool terminal = IsTerminal(options.out);
-    std::vector<Receiver> receivers(jobs.size());
-    std::size_t running = jobs.size();
-    int drawnLines = 0;
-    bool stopping = false;
-
-    const auto draw = [&] {
-        if (!terminal)
-            return;
-        if (drawnLines > 0)
-            std::fprintf(options.out, "\033[%dA", drawnLines);
-        for (const Receiver& r : receivers)
-            std::fprintf(options.out, "\r\033[K%-22s %s\n", Safe(r.job.label).c_str(),
-                         Safe(StatusText(r)).c_str());
-        drawnLines = static_cast<int>(receivers.size());
-        std::fflush(options.out);
-    };
-
-    const auto finishReceiver = [&](Receiver& r, int exitCode, const std::string& failure) {
-        if (r.finished)
-            return;
-        r.finished = true;
-        r.exitCode = exitCode;
-        if (r.result.empty()) {
-            // The process said nothing of its result (killed, crashed, could not start):
-            // keep what we saw of it.
-            std::string reason = Trimmed(failure);
-            if (reason.empty())
-                reason = Trimmed(r.errors);
-            r.result = {{"port", r.job.label},
-                        {"result", stopping ? "stopped" : "failed"},
-                        {"blocks", r.blocks},
-                        {"exitCode", r.exitCode},
-                        {"reason", reason}};
-        } else if (r.result.contains("exitCode")) {
-            // The receiver's own outcome; a process code of 5 only says its own report file
-            // failed, which the station's copy below makes good.
-            r.exitCode = IntField(r.result, "exitCode", r.exitCode);
-        }
-        if (!terminal)
-            std::fprintf(options.out, "%s: %s\n", Safe(r.job.label).c_str(),
-                         Safe(StatusText(r)).c_str());
-        draw();
-        --running;
-    };
-
-    // Takes the complete lines the process has written: "progress POS UPPER BLOCKS",
-    // "line TEXT" and "result JSON".
-    const auto readOutput = [](Receiver& r) {
-        r.process.ReadOutput(r.pending);
-        // Its errors are kept for the table; a process that writes without end cannot make
-        // the station hold it all.
-        std::string errors;
-        r.process.ReadErrors(errors);
-        r.errors.append(errors, 0, kMaxKept - std::min(kMaxKept, r.errors.size()));
-        bool changed = false;
-        std::size_t nl;
-        while ((nl = r.pending.find('\n')) != std::string::npos) {
-            // A Windows updater ends its lines with CR LF.
-            std::string line = r.pending.substr(0, nl);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            r.pending.erase(0, nl + 1);
-            changed = true;
-            if (line.rfind("progress ", 0) == 0) {
-                std::vector<std::string> f;
-                for (std::size_t at = 0, blank; at <= line.size(); at = blank + 1) {
-                    blank = std::min(line.find(' ', at), line.size());
-                    f.push_back(line.substr(at, blank - at));
-                }
-                if (f.size() == 4) {
-                    r.pos = Number(f[1]);
-                    r.upper = Number(f[2]);
-                    r.blocks = Number(f[3]);
-                }
-            } else if (line.rfind("line ", 0) == 0) {
-                r.lastLine = line.substr(5);
-            } else if (line.rfind("result ", 0) == 0) {
-                json result = json::parse(line.substr(7), nullptr, /*allow_exceptions=*/false);
-                r.result = result.is_object() ? std::move(result) : json::object();
-            }
-        }
-        if (r.pending.size() > kMaxKept)
-            r.pending.clear(); // no line the station reads is that long
-        return changed;
-    };
-
-    const std::vector<std::string> names = ReportNames(jobs);
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        Receiver& r = receivers[i];
-        r.job = jobs[i];
-        r.reportFile = (fs::path(options.reportDir) / names[i]).string();
-        std::vector<std::string> args = r.job.args;
-        args.insert(args.end(), options.commonArgs.begin(), options.commonArgs.end());
-        args.insert(args.end(), {"--machine", "--result-json", r.reportFile});
-        if (options.trace) {
-            // One trace per receiver, beside its report: "COM3.json", "COM3.trace".
-            std::string trace = r.reportFile;
-            if (trace.size() >= 5 && trace.compare(trace.size() - 5, 5, ".json") == 0)
-                trace.resize(trace.size() - 5);
-            args.insert(args.end(), {"--trace", trace + ".trace"});
-        }
-        if (std::string error; !r.process.Start(options.program, args, &error))
-            finishReceiver(r, 1, "cannot start " + options.program + ": " + error);
-    }
-
-    // A signal to the station stops every receiver's process; each ends by itself within a
-    // second, saying where it stood, and is killed if it has not after the grace time.
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point killAt;
-    bool killed = false;
-    std::vector<ChildProcess*> children;
-    children.reserve(receivers.size());
-    for (Receiver& r : receivers)
-        children.push_back(&r.process);
-    draw();
-    while (running > 0) {
-        WaitForChildren(children, 50);
-        bool changed = false;
-        for (Receiver& r : receivers) {
-            if (r.finished)
-                continue;
-            changed = readOutput(r) || changed;
-            if (ChildExit end; r.process.TryWait(&end)) {
-                // What it wrote before it ended is all in the pipe now.
-                readOutput(r);
-                finishReceiver(r, end.normal ? end.code : 1, {});
-            }
-        }
-        if (changed)
-            draw();
-        if (!stopping && StopRequested()) {
-            stopping = true;
-            for (Receiver& r : receivers)
-                if (!r.finished)
-                    r.process.Terminate();
-            killAt = Clock::now() + std::chrono::milliseconds(options.stopGraceMs);
-        }
-        if (stopping && !killed && Clock::now() >= killAt) {
-            killed = true;
-            for (Receiver& r : receivers)
-                if (!r.finished)
-                    r.process.Kill();
-        }
-    }
-
-    // The station's copy of every report, from what each process said; the table below
-    // tells the truth whether or not it could be written.
-    int lost = 0;
-    json all = json::array();
-    for (Receiver& r : receivers) {
-        std::string why;
-        if (!WriteJson(r.reportFile, r.result, &why)) {
-            r.reportError = why;
-            ++lost;
-        }
-        all.push_back(r.result);
-    }
-    if (!options.resultFile.empty()) {
-        if (std::string why; !WriteJson(options.resultFile, json{{"receivers", all}}, &why)) {
-            std::fprintf(options.err, "error: cannot write %s: %s\n",
-                         Safe(options.resultFile).c_str(), Safe(why).c_str());
-            ++lost;
-        }
-    }
-
-    if (!options.firmware.empty())
-        std::fprintf(options.out, "\nFirmware: %s", options.firmware.c_str());
-    if (stopping)
-        std::fprintf(options.out, "\nStopped by %s. Where each receiver stood:\n",
-                     SignalName(StopSignal()));
-    std::fprintf(options.out, "\n%-22s %-10s %-26s %8s %9s  %s\n", "receiver", "identifier",
-                 "image", "blocks", "seconds", "result");
-    int worst = 0;
-    for (const Receiver& r : receivers) {
-        const json& j = r.result;
-        std::string outcome = Safe(StringField(j, "result"));
-        if (r.exitCode != 0)
-            outcome += ": " + Safe(StringField(j, "reason"));
-        if (!r.reportError.empty())
-            outcome += " [report NOT written: " + Safe(r.reportError) + "]";
-        std::fprintf(options.out, "%-22s %-10s %-26s %8lld %9.1f  %s\n", Safe(r.job.label).c_str(),
-                     Safe(StringField(j, "identifier")).c_str(),
-                     Safe(StringField(j, "image")).c_str(),
-                     static_cast<long long>(NumberField(j, "blocks")), NumberField(j, "seconds"),
-                     outcome.c_str());
-        worst = std::max(worst, r.exitCode);
-    }
-    std::error_code ec;
-    fs::path reports = fs::absolute(options.reportDir, ec).lexically_normal();
-    if (!reports.has_filename() && reports.has_relative_path())
-        reports = reports.parent_path(); // "reports/" as "reports"
-    std::fprintf(options.out, "Reports: %s\n", Safe(reports.string()).c_str());
-    std::fflush(options.out);
-    if (lost > 0) {
-        std::fprintf(options.err,
-                     "error: %d report%s could not be written; the table above is the record\n",
-                     lost, lost == 1 ? "" : "s");
-        worst = std::max(worst, static_cast<int>(kExitReportLost));
-    }
-    if (stopping)
-        return StopExitCode(StopSignal());
-    return worst;
+    Station station(jobs, options);
+    return station.Run();
 }
 
 } // namespace orvane::app
