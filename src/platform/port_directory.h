@@ -92,7 +92,8 @@ public:
     std::optional<SerialPortInfo> PortForNumber(int port);
     // The number of a device path: an enumerated serial device's own number (given and stored
     // at first sight), or for anything else a number for this process only. 0 when the path
-    // is empty or no number is left.
+    // is empty or no number is left. A path whose device appears later (an adapter plugged in
+    // while the updater waits) keeps its number, which is then stored as the device's own.
     int NumberForDevice(const std::string& path);
     // What identifies the device at `path` (see SerialPortInfo::Identity); the path itself
     // for a device that is not enumerated.
@@ -128,6 +129,9 @@ private:
     // Numbers the present ports, giving new ones where needed; changes go to the store.
     std::vector<NumberedPort> NumberLocked(const std::vector<SerialPortInfo>& ports);
     int FreeNumber(const Map& map, const std::vector<bool>& present) const;
+    // The number this process gave to a path of `port` before the device was there, when no
+    // stored device has taken it since; 0 otherwise.
+    int AdoptedNumber(const Map& map, const std::vector<bool>& claimed, const SerialPortInfo& port);
     std::vector<SerialPortInfo> Ports();
 
     mutable std::mutex m_mutex;

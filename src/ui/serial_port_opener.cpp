@@ -88,6 +88,11 @@ PortOpener SerialPortOpener() {
                              "system is out of threads or memory)";
             return nullptr;
         }
+        // A device named by its path may have been away when its number was given (the
+        // updater waited for it): now that it is open, the directory stores that number as
+        // the device's own.
+        if (!request.path.empty())
+            directory.NumberForDevice(path);
         std::string identity =
             request.identity.empty() ? directory.IdentityForPath(path) : request.identity;
         return std::make_unique<SerialWorker>(std::move(worker), std::move(path),

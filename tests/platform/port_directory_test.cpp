@@ -4,6 +4,7 @@
 #include "platform/settings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -256,6 +257,34 @@ TEST_F(PortDirectoryTest, UnwritableStoreChangesNothingAboutWhichDeviceANumberMe
     EXPECT_EQ(ports->DevicePathForPort(2), "/dev/ttyUSB1");
     EXPECT_EQ(ports->DevicePathForPort(1), "");
     EXPECT_EQ(ports->NumberForDevice("/dev/ttyUSB1"), 2);
+}
+
+TEST_F(PortDirectoryTest, APathWaitedForKeepsItsNumberWhenItsDeviceAppears) {
+    // Named by its by-id link or by its device node, before the adapter is plugged in.
+    for (const std::string how : {"by-id", "node"}) {
+        SCOPED_TRACE(how);
+        QFile::remove(QString::fromStdString(File())); // each way from a fresh store
+        tree.nodes = {Usb("ttyUSB0", "A1")};
+        const TtyNode second = Usb("ttyUSB1", "B2");
+        const TtyNode third = Usb("ttyUSB2", "C3");
+        const auto name = [&](const TtyNode& n) { return how == "node" ? n.devnode : n.links[0]; };
+        {
+            auto ports = Directory();
+            EXPECT_EQ(ports->NumberForDevice(name(second)), 2); // absent: this process's own
+            EXPECT_EQ(Stored(2), "");
+            tree.nodes.push_back(second); // plugged in while the updater waits
+            EXPECT_EQ(ports->NumberForDevice(name(second)), 2);
+            EXPECT_EQ(ports->DevicePathForPort(2), "/dev/ttyUSB1");
+        }
+        EXPECT_EQ(Stored(2), "usb:0403:6001:B2:00");
+        // The next run knows it, and the next new adapter gets the next free number.
+        auto ports = Directory();
+        EXPECT_EQ(ports->DevicePathForPort(2), "/dev/ttyUSB1");
+        EXPECT_EQ(ports->NumberForDevice(name(third)), 3);
+        tree.nodes.push_back(third);
+        EXPECT_EQ(Numbers(ports->ListPorts()), (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(Stored(3), "usb:0403:6001:C3:00");
+    }
 }
 
 TEST_F(PortDirectoryTest, WhenAllNumbersAreTakenTheOneGoneLongestIsReclaimed) {

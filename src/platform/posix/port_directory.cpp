@@ -181,6 +181,19 @@ int CPortDirectory::FreeNumber(const Map& map, const std::vector<bool>& claimed)
     return oldest;
 }
 
+int CPortDirectory::AdoptedNumber(const Map& map, const std::vector<bool>& claimed,
+                                  const SerialPortInfo& port) {
+    const std::vector<SerialPortInfo> one{port};
+    for (auto it = m_pathNumbers.begin(); it != m_pathNumbers.end(); ++it) {
+        const int n = it->first;
+        if (map[n].identity.empty() && !claimed[n] && FindPort(one, it->second) != nullptr) {
+            m_pathNumbers.erase(it);
+            return n;
+        }
+    }
+    return 0;
+}
+
 std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialPortInfo>& ports) {
     auto store = Open();
     Transaction transaction(*store);
@@ -196,7 +209,12 @@ std::vector<NumberedPort> CPortDirectory::NumberLocked(const std::vector<SerialP
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (numbers[i] != 0)
             continue;
-        const int n = FreeNumber(map, claimed);
+        // A path named while its device was away (--wait on a by-id name) got a number of
+        // this process; now that the device is here, that number becomes its own and is
+        // stored, so the next new adapter does not get it too.
+        int n = AdoptedNumber(map, claimed, ports[i]);
+        if (n == 0)
+            n = FreeNumber(map, claimed);
         if (n == 0)
             continue;
         numbers[i] = n;
