@@ -430,6 +430,7 @@ void BootSim::Complete(std::vector<Outgoing>& out) {
     ++m_report.transfersCompleted;
     if (m_entry->mode == firmware::ImageMode::TwoStage) {
         Emit(out, "SC", nullptr, 0, false);
+        out.back().delayMs = m_config.completionDelayMs;
         m_report.completionSent = true;
     }
     // The operator now switches the receiver off and on: it waits for a handshake at the

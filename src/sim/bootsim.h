@@ -38,10 +38,12 @@ struct Config {
     // After every Nth acknowledgement sent another frame follows at once: "ST", "SV" and "SC"
     // in turn ("SC" only for an embedded image, where no completion reply is due). 0: none.
     std::uint32_t extraFrameEvery = 0;
-    double corruptRate = 0.0;       // chance that a reply byte is changed
-    std::uint64_t seed = 1;         // for corruption and noise
-    bool noise = false;             // skippable noise and banner text between replies
-    std::uint32_t ackDelayMs = 0;   // runner: wait before each block acknowledgement
+    double corruptRate = 0.0;     // chance that a reply byte is changed
+    std::uint64_t seed = 1;       // for corruption and noise
+    bool noise = false;           // skippable noise and banner text between replies
+    std::uint32_t ackDelayMs = 0; // runner: wait before each block acknowledgement
+    // Runner: wait before the two-stage receiver's completion reply (its flash being written).
+    std::uint32_t completionDelayMs = 0;
     bool pace = false;              // runner: every byte takes its wire time at the line speed
     bool exitAfterComplete = false; // runner: stop once the transfer is complete
     // Runner, pseudo-terminal only: a symbolic link at this path leads to the line, as
@@ -134,6 +136,7 @@ std::string ToJson(const SimReport& report);
 struct Outgoing {
     std::vector<std::uint8_t> bytes;
     bool isAck = false;
+    std::uint32_t delayMs = 0; // the runner waits this long before sending it
 };
 
 class BootSim {

@@ -402,9 +402,9 @@ void SimulatedReceiver::Run() {
         if (config.pace && !outs.empty() && !SleepUntil(m_rxWireEnd))
             break;
         for (const Outgoing& out : outs) {
-            if (out.isAck && config.ackDelayMs > 0 &&
-                !SleepUntil(std::chrono::steady_clock::now() +
-                            std::chrono::milliseconds(config.ackDelayMs)))
+            const std::uint32_t delayMs = out.isAck ? config.ackDelayMs : out.delayMs;
+            if (delayMs > 0 &&
+                !SleepUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs)))
                 break;
             if (!WriteAll(out.bytes, config.pace))
                 break;

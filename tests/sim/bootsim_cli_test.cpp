@@ -27,8 +27,8 @@ TEST(Program, HelpExplainsEveryOptionWithAnExample) {
     const QString help = QString::fromUtf8(p.readAllStandardOutput()).simplified();
     for (const char* option :
          {"--device", "--id", "--id-suffix", "--split-reply", "--banner", "--answer-after",
-          "--drop-ack", "--corrupt-rate", "--seed", "--noise", "--ack-delay", "--pace",
-          "--exit-after-complete", "--report"}) {
+          "--drop-ack", "--completion-delay", "--corrupt-rate", "--seed", "--noise", "--ack-delay",
+          "--pace", "--exit-after-complete", "--report"}) {
         SCOPED_TRACE(option);
         EXPECT_TRUE(help.contains(QString(option) + " ")) << help.toStdString();
         EXPECT_TRUE(help.contains(QString("e.g. ") + option)) << "no example";

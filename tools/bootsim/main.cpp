@@ -58,13 +58,14 @@ bool WriteReport(const std::string& path, const std::string& json) {
 // What the command line said, as given; the checks come after the parse.
 struct Options {
     std::string device, id = "K64U", idSuffix, banner, answerAfter = "1", dropAck, corrupt,
-                        seed = "1", ackDelay, extraFrame, link, vanishAfter, vanishMs = "1000",
-                        report, firmware;
+                        seed = "1", ackDelay, completionDelay, extraFrame, link, vanishAfter,
+                        vanishMs = "1000", report, firmware;
     const CLI::Option* deviceOpt = nullptr;
     const CLI::Option* split = nullptr;
     const CLI::Option* bannerOpt = nullptr;
     const CLI::Option* dropAckOpt = nullptr;
     const CLI::Option* extraFrameOpt = nullptr;
+    const CLI::Option* completionDelayOpt = nullptr;
     const CLI::Option* corruptOpt = nullptr;
     const CLI::Option* noise = nullptr;
     const CLI::Option* ackDelayOpt = nullptr;
@@ -155,6 +156,13 @@ void AddFaultOptions(CLI::App& parser, Options& o) {
                                     "Wait this many milliseconds before each block "
                                     "acknowledgement, e.g. --ack-delay 50.")
                         ->type_name("MS");
+    o.completionDelayOpt =
+        parser
+            .add_option("--completion-delay", o.completionDelay,
+                        "Wait this many milliseconds after the last block's acknowledgement "
+                        "before the two-stage receiver's completion reply, as a receiver "
+                        "writing its flash does, e.g. --completion-delay 60000.")
+            ->type_name("MS");
     o.pace = orvane::AddFlag(
         parser, "--pace",
         "Let every byte received and sent take its wire time at the line speed (10 bits "
@@ -226,6 +234,9 @@ std::optional<int> MakeConfig(const Options& o, Config& config) {
         return bad("extra-frame");
     if (o.ackDelayOpt->count() > 0 && !ParseUnsigned(o.ackDelay, config.ackDelayMs))
         return bad("ack-delay");
+    if (o.completionDelayOpt->count() > 0 &&
+        !ParseUnsigned(o.completionDelay, config.completionDelayMs))
+        return bad("completion-delay");
     config.linkPath = o.link;
     if (o.vanishAfterOpt->count() > 0 && !ParseUnsigned(o.vanishAfter, config.vanishAfter))
         return bad("vanish-after");
