@@ -291,7 +291,9 @@ void AddRunOptions(CLI::App& parser, Arguments& a) {
         "it as --wait does), until Ctrl-C or SIGTERM, which end cleanly between receivers "
         "(exit code 0 when every receiver completed, else the highest failed one's). Each "
         "receiver gets its own record (--report-dir: receiver-001.json, ...; --result-json: "
-        "all of them) and a summary line at the end.");
+        "all of them) and a summary line at the end. With several ports (station mode) every "
+        "port gets a line of its own: COM3-receiver-001.json, ... and COM3.json with all of "
+        "them, e.g. --port COM3 --port COM4 --repeat.");
     parser
         .add_option("--completion-timeout", a.completionText,
                     "After the last block of the two-stage receiver, give up with exit code 3 "
@@ -484,6 +486,9 @@ orvane::app::StationOptions StationSettings(const Arguments& a, const std::strin
     station.reportDir = IsSet(a.reportDirOpt) ? a.reportDir : NewReportDir();
     station.resultFile = resultPath;
     station.trace = IsSet(a.traceOpt);
+    station.repeat = IsSet(a.repeatOpt);
+    if (station.repeat)
+        common.push_back("--repeat");
     return station;
 }
 
@@ -494,11 +499,6 @@ int RunStationMode(const Arguments& a, const std::string& self,
     if (IsSet(a.allOpt)) {
         if (const auto failure = AddChosenPorts(a, jobs))
             return *failure;
-    }
-    if (IsSet(a.repeatOpt)) {
-        std::fprintf(stderr, "error: --repeat takes one port: start one updater per port "
-                             "for a line of receivers on each\n");
-        return orvane::app::kExitUsage;
     }
     const std::vector<std::string> stationPorts =
         IsSet(a.allOpt) ? std::vector<std::string>() : a.ports;
@@ -595,6 +595,11 @@ int RunRepeat(const Arguments& a, const orvane::app::CliOptions& options,
     const auto outcome =
         orvane::app::RunEveryReceiver(options, [&](const orvane::app::CliResult& r, int n) {
             const std::string json = orvane::app::ResultJson(r);
+            if (options.machine) {
+                // Station mode counts the receivers of this port's line as they end.
+                std::printf("result %s\n", json.c_str());
+                std::fflush(stdout);
+            }
             all += (n > 1 ? ",\n" : "\n") + json;
             if (dir.empty())
                 return;

@@ -713,20 +713,31 @@ RepeatOutcome RunEveryReceiver(const CliOptions& options,
         // The next receiver's adapter may not be plugged in yet.
         each.wait = true;
     }
-    std::map<std::string, std::pair<int, int>> byId; // done, failed
-    int done = 0;
+    std::vector<ReceiverTally> tally;
     int worst = kExitComplete;
     for (const CliResult& r : outcome.receivers) {
+        tally.push_back({r.identifier, r.exitCode});
+        worst = std::max(worst, r.exitCode);
+    }
+    outcome.summary = LineSummary(tally);
+    const bool midTransfer = !outcome.receivers.empty() && outcome.receivers.back().signal != 0;
+    outcome.exitCode = midTransfer ? outcome.receivers.back().exitCode : worst;
+    return outcome;
+}
+
+std::string LineSummary(const std::vector<ReceiverTally>& receivers) {
+    std::map<std::string, std::pair<int, int>> byId; // done, failed
+    int done = 0;
+    for (const ReceiverTally& r : receivers) {
         auto& [d, f] = byId[r.identifier.empty() ? std::string("no answer") : r.identifier];
         if (r.exitCode == kExitComplete) {
             ++done;
             ++d;
         } else {
             ++f;
-            worst = std::max(worst, r.exitCode);
         }
     }
-    const auto count = outcome.receivers.size();
+    const auto count = receivers.size();
     std::string ids;
     for (const auto& [id, tally] : byId) {
         ids += (ids.empty() ? "" : "; ") + id;
@@ -735,14 +746,12 @@ RepeatOutcome RunEveryReceiver(const CliOptions& options,
         if (tally.second > 0)
             ids += FormatAnsi("%s %d failed", tally.first > 0 ? "," : "", tally.second);
     }
-    outcome.summary =
+    std::string summary =
         FormatAnsi("%zu receiver%s: %d done, %zu failed", count, count == 1 ? "" : "s", done,
                    count - static_cast<std::size_t>(done));
     if (!ids.empty())
-        outcome.summary += " (" + ids + ")";
-    const bool midTransfer = !outcome.receivers.empty() && outcome.receivers.back().signal != 0;
-    outcome.exitCode = midTransfer ? outcome.receivers.back().exitCode : worst;
-    return outcome;
+        summary += " (" + ids + ")";
+    return summary;
 }
 
 bool CanWriteFile(const std::string& path, std::string* why) {

@@ -116,4 +116,12 @@ struct RepeatOutcome {
 RepeatOutcome RunEveryReceiver(const CliOptions& options,
                                const std::function<void(const CliResult&, int n)>& record);
 
+// One receiver of a line, for its summary.
+struct ReceiverTally {
+    std::string identifier; // empty: it never answered
+    int exitCode = kExitComplete;
+};
+// "3 receivers: 2 done, 1 failed (K64E 2 done; 11S2 1 failed)"
+std::string LineSummary(const std::vector<ReceiverTally>& receivers);
+
 } // namespace orvane::app

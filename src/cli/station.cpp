@@ -39,6 +39,7 @@ struct Receiver {
     bool finished = false;
     int exitCode = -1;
     json result = json::object(); // what the receiver's process reported, or what we know of it
+    std::vector<json> records;    // --repeat: every receiver of the port's line, in turn
     std::string reportError;      // why its report could not be written; empty when it was
 };
 
@@ -95,16 +96,35 @@ long long Number(const std::string& text) {
     return ec == std::errc() && ptr == text.data() + text.size() ? value : 0;
 }
 
-std::string StatusText(const Receiver& r) {
-    if (r.finished) {
-        const std::string outcome = StringField(r.result, "result");
-        return outcome.empty() ? "exit " + std::to_string(r.exitCode) : outcome;
-    }
+// Where a receiver's transfer stands, from its process's progress and message lines.
+std::string ProgressText(const Receiver& r) {
     if (r.upper > 0)
         return FormatAnsi("%5.1f%%  %lld blocks",
                           100.0 * static_cast<double>(r.pos) / static_cast<double>(r.upper),
                           r.blocks);
     return r.lastLine.empty() ? std::string("starting") : r.lastLine;
+}
+
+// A port's line of receivers: how many each way so far, and where the one on it stands.
+std::string LineStatus(const Receiver& r) {
+    int done = 0;
+    for (const json& record : r.records)
+        done += IntField(record, "exitCode", -1) == kExitComplete ? 1 : 0;
+    const std::string tally =
+        FormatAnsi("%d done, %d failed", done, static_cast<int>(r.records.size()) - done);
+    if (r.finished)
+        return tally + "; exit " + std::to_string(r.exitCode);
+    return tally + "; " + ProgressText(r);
+}
+
+std::string StatusText(const Receiver& r, bool repeat) {
+    if (repeat)
+        return LineStatus(r);
+    if (r.finished) {
+        const std::string outcome = StringField(r.result, "result");
+        return outcome.empty() ? "exit " + std::to_string(r.exitCode) : outcome;
+    }
+    return ProgressText(r);
 }
 
 // A name no other file in the folder is likely to have.
@@ -222,7 +242,9 @@ public:
 private:
     void Draw();
     void Finish(Receiver& r, int exitCode, const std::string& failure);
-    static bool ReadOutput(Receiver& r);
+    bool ReadOutput(Receiver& r) const;
+    int WriteLineReports(Receiver& r, json& all);
+    int PrintLineSummary();
     void StartAll();
     void WaitForAll();
     int WriteReports();
@@ -245,7 +267,7 @@ void Station::Draw() {
         std::fprintf(m_options.out, "\033[%dA", m_drawnLines);
     for (const Receiver& r : m_receivers)
         std::fprintf(m_options.out, "\r\033[K%-22s %s\n", Safe(r.job.label).c_str(),
-                     Safe(StatusText(r)).c_str());
+                     Safe(StatusText(r, m_options.repeat)).c_str());
     m_drawnLines = static_cast<int>(m_receivers.size());
     std::fflush(m_options.out);
 }
@@ -255,7 +277,16 @@ void Station::Finish(Receiver& r, int exitCode, const std::string& failure) {
         return;
     r.finished = true;
     r.exitCode = exitCode;
-    if (r.result.empty()) {
+    // A line's process tells every receiver's outcome as it ends; its own exit code is the
+    // worst of them. One it did not tell (killed, crashed, could not start) is kept as seen.
+    const bool told = m_options.repeat &&
+                      (exitCode == kExitComplete ||
+                       std::any_of(r.records.begin(), r.records.end(), [&](const json& record) {
+                           return IntField(record, "exitCode", -1) == exitCode;
+                       }));
+    if (m_options.repeat && !told)
+        r.result = json::object();
+    if (!told && r.result.empty()) {
         // The process said nothing of its result (killed, crashed, could not start):
         // keep what we saw of it.
         std::string reason = Trimmed(failure);
@@ -266,21 +297,23 @@ void Station::Finish(Receiver& r, int exitCode, const std::string& failure) {
                     {"blocks", r.blocks},
                     {"exitCode", r.exitCode},
                     {"reason", reason}};
-    } else if (r.result.contains("exitCode")) {
+        if (m_options.repeat)
+            r.records.push_back(r.result);
+    } else if (!told && r.result.contains("exitCode")) {
         // The receiver's own outcome; a process code of 5 only says its own report file
         // failed, which the station's copy below makes good.
         r.exitCode = IntField(r.result, "exitCode", r.exitCode);
     }
     if (!m_terminal)
         std::fprintf(m_options.out, "%s: %s\n", Safe(r.job.label).c_str(),
-                     Safe(StatusText(r)).c_str());
+                     Safe(StatusText(r, m_options.repeat)).c_str());
     Draw();
     --m_running;
 }
 
 // Takes the complete lines the process has written: "progress POS UPPER BLOCKS",
 // "line TEXT" and "result JSON".
-bool Station::ReadOutput(Receiver& r) {
+bool Station::ReadOutput(Receiver& r) const {
     r.process.ReadOutput(r.pending);
     // Its errors are kept for the table; a process that writes without end cannot make
     // the station hold it all.
@@ -312,6 +345,17 @@ bool Station::ReadOutput(Receiver& r) {
         } else if (line.rfind("result ", 0) == 0) {
             json result = json::parse(line.substr(7), nullptr, /*allow_exceptions=*/false);
             r.result = result.is_object() ? std::move(result) : json::object();
+            if (m_options.repeat) {
+                // One receiver of the line is done; the next one starts from nothing.
+                r.records.push_back(r.result);
+                r.pos = r.upper = r.blocks = 0;
+                r.lastLine.clear();
+                if (!m_terminal) {
+                    std::fprintf(m_options.out, "%s: receiver %zu: %s\n", Safe(r.job.label).c_str(),
+                                 r.records.size(), Safe(StringField(r.result, "result")).c_str());
+                    std::fflush(m_options.out);
+                }
+            }
         }
     }
     if (r.pending.size() > kMaxKept)
@@ -389,6 +433,10 @@ int Station::WriteReports() {
     int lost = 0;
     json all = json::array();
     for (Receiver& r : m_receivers) {
+        if (m_options.repeat) {
+            lost += WriteLineReports(r, all);
+            continue;
+        }
         std::string why;
         if (!WriteJson(r.reportFile, r.result, &why)) {
             r.reportError = why;
@@ -406,6 +454,56 @@ int Station::WriteReports() {
     return lost;
 }
 
+// A port's line: a record per receiver, numbered, and the port's file with all of them.
+int Station::WriteLineReports(Receiver& r, json& all) {
+    int lost = 0;
+    std::string base = r.reportFile;
+    if (base.size() >= 5 && base.compare(base.size() - 5, 5, ".json") == 0)
+        base.resize(base.size() - 5);
+    for (std::size_t n = 0; n < r.records.size(); ++n) {
+        const std::string file = base + FormatAnsi("-receiver-%03zu.json", n + 1);
+        if (std::string why; !WriteJson(file, r.records[n], &why)) {
+            r.reportError = why;
+            ++lost;
+        }
+        all.push_back(r.records[n]);
+    }
+    if (std::string why; !WriteJson(r.reportFile, json(r.records), &why)) {
+        r.reportError = why;
+        ++lost;
+    }
+    return lost;
+}
+
+// --repeat: a row per receiver of every line, the tally of them all, and the exit code the
+// lines' processes gave (each ends with 0 when stopped between receivers that all completed).
+int Station::PrintLineSummary() {
+    std::vector<ReceiverTally> tally;
+    int worst = 0;
+    for (const Receiver& r : m_receivers) {
+        for (std::size_t n = 0; n < r.records.size(); ++n) {
+            const json& j = r.records[n];
+            const int code = IntField(j, "exitCode", r.exitCode);
+            std::string outcome = Safe(StringField(j, "result"));
+            if (code != 0)
+                outcome += ": " + Safe(StringField(j, "reason"));
+            const std::string label = FormatAnsi("%s #%zu", r.job.label.c_str(), n + 1);
+            std::fprintf(m_options.out, "%-22s %-10s %-26s %8lld %9.1f  %s\n", Safe(label).c_str(),
+                         Safe(StringField(j, "identifier")).c_str(),
+                         Safe(StringField(j, "image")).c_str(),
+                         static_cast<long long>(NumberField(j, "blocks")),
+                         NumberField(j, "seconds"), outcome.c_str());
+            tally.push_back({StringField(j, "identifier"), code});
+        }
+        if (!r.reportError.empty())
+            std::fprintf(m_options.out, "%-22s [report NOT written: %s]\n",
+                         Safe(r.job.label).c_str(), Safe(r.reportError).c_str());
+        worst = std::max(worst, r.exitCode);
+    }
+    std::fprintf(m_options.out, "%s\n", Safe(LineSummary(tally)).c_str());
+    return worst;
+}
+
 // The summary table and where the reports are; the station's exit code.
 int Station::PrintSummary(int lost) {
     if (!m_options.firmware.empty())
@@ -417,6 +515,8 @@ int Station::PrintSummary(int lost) {
                  "image", "blocks", "seconds", "result");
     int worst = 0;
     for (const Receiver& r : m_receivers) {
+        if (m_options.repeat)
+            break;
         const json& j = r.result;
         std::string outcome = Safe(StringField(j, "result"));
         if (r.exitCode != 0)
@@ -430,6 +530,8 @@ int Station::PrintSummary(int lost) {
                      outcome.c_str());
         worst = std::max(worst, r.exitCode);
     }
+    if (m_options.repeat)
+        worst = PrintLineSummary();
     std::error_code ec;
     fs::path reports = fs::absolute(m_options.reportDir, ec).lexically_normal();
     if (!reports.has_filename() && reports.has_relative_path())
@@ -442,7 +544,8 @@ int Station::PrintSummary(int lost) {
                      lost, lost == 1 ? "" : "s");
         worst = std::max(worst, static_cast<int>(kExitReportLost));
     }
-    if (m_stopping)
+    // A line of receivers ends with a signal: how it ended is each line's process's to say.
+    if (m_stopping && !m_options.repeat)
         return StopExitCode(StopSignal());
     return worst;
 }

@@ -29,6 +29,9 @@ struct StationOptions {
     std::string firmware;                // what every receiver gets, for the summary
     std::string resultFile; // every receiver's result in one JSON document; empty: none
     bool trace = false;     // each receiver's line traced to <report>.trace beside its report
+    // --repeat on every port: a line of receivers each, one record per receiver
+    // (<label>-receiver-001.json, ...) besides the port's <label>.json with all of them.
+    bool repeat = false;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     // After a stop, how long a receiver's process may take to end by itself (it needs well

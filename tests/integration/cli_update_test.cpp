@@ -337,6 +337,47 @@ TEST_F(CliTest, RepeatUpdatesTheNextReceiverUntilStopped) {
     EXPECT_FALSE(QFile::exists(QDir(reports.path()).filePath("receiver-004.json")));
 }
 
+// Station mode with --repeat: a line of receivers on each port, two each, then Ctrl-C while
+// both wait for the next. A record per receiver, one summary over all, exit code 0.
+TEST_F(CliTest, StationRepeatRunsALineOfReceiversOnEveryPort) {
+    const QString links[] = {m_config.filePath("lineA"), m_config.filePath("lineB")};
+    QTemporaryDir reports;
+    QProcess cli;
+    cli.setProcessEnvironment(Env());
+    cli.start(ORVANE_CLI, {"--port", links[0], "--port", links[1], "--repeat", "--wait",
+                           "--report-dir", reports.path(), "--timeout", "120"});
+    ASSERT_TRUE(cli.waitForStarted());
+    QString out;
+    for (int n = 1; n <= 2; ++n) {
+        QProcess sims[2];
+        for (int i = 0; i < 2; ++i)
+            ASSERT_FALSE(StartSim(sims[i], {"--id", i == 0 ? "K64E" : "1636", "--link", links[i],
+                                            "--exit-after-complete"})
+                             .isEmpty());
+        for (auto& sim : sims)
+            ASSERT_TRUE(sim.waitForFinished(60000)) << n;
+        const QString done = QString("receiver %1: complete").arg(n);
+        while (out.count(done) < 2 && cli.waitForReadyRead(30000))
+            out += QString::fromUtf8(cli.readAllStandardOutput());
+        ASSERT_EQ(out.count(done), 2) << out.toStdString();
+    }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    out += QString::fromUtf8(cli.readAllStandardOutput());
+    EXPECT_EQ(cli.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("4 receivers: 4 done, 0 failed (1636 2 done; K64E 2 done)"))
+        << out.toStdString();
+    const QStringList records =
+        QDir(reports.path()).entryList({"*-receiver-*.json"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(records.size(), 4) << records.join(' ').toStdString();
+    for (const QString& name : records) {
+        QFile f(QDir(reports.path()).filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QJsonDocument::fromJson(f.readAll()).object()["exitCode"].toInt(-1), 0)
+            << name.toStdString();
+    }
+}
+
 TEST_F(CliTest, ReceiverGoneMidTransferEndsWithCode7AndTheAdvice) {
     // --wait waits only while handshaking: a transfer cut short ends the update.
     for (const bool wait : {false, true}) {
