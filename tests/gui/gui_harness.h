@@ -60,6 +60,8 @@ struct Options {
     // Another frame right behind every acknowledgement, its first byte delivered with the
     // acknowledgement and the rest with the next one.
     bool extraFrames = false;
+    // The receiver answers nothing more once this many blocks are acknowledged (0: no limit).
+    std::size_t silentAfter = 0;
     std::function<void()> prepare; // runs in the settings folder, before the start
 
     Options& PseudoTerminal(bool v) {
@@ -99,6 +101,10 @@ struct Options {
         extraFrames = v;
         return *this;
     }
+    Options& SilentAfter(std::size_t blocks) {
+        silentAfter = blocks;
+        return *this;
+    }
 };
 
 class Gui {
@@ -130,7 +136,8 @@ public:
             ++opens;
             openedPort = port;
             rx.port = port;
-            return std::make_unique<Worker>(rx, owner, m_options.extraFrames);
+            return std::make_unique<Worker>(rx, owner, m_options.extraFrames,
+                                            m_options.silentAfter);
         };
         a.frame.listPorts = [this] { return m_options.ports; };
         a.frame.describePort = [](int n) {
@@ -212,13 +219,17 @@ public:
 private:
     class Worker final : public ui::IPortWorker {
     public:
-        Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner, bool extraFrames)
-            : m_rx(rx), m_inner(rx), m_target(owner), m_extraFrames(extraFrames) {}
+        Worker(ui::testing::ScriptedReceiver& rx, IMessageTarget* owner, bool extraFrames,
+               std::size_t silentAfter)
+            : m_rx(rx), m_inner(rx), m_target(owner), m_extraFrames(extraFrames),
+              m_silentAfter(silentAfter) {}
         bool QueueWrite(const std::uint8_t* bytes, int length) override {
             // The scripted receiver answers through the frame's posting target (the one the
             // serial reader would use), so the Qt loop is woken as in a real run.
             ui::testing::Bytes frame(bytes, bytes + length);
             m_rx.written.push_back(frame);
+            if (m_silentAfter > 0 && m_rx.Blocks().size() > m_silentAfter)
+                return true;
             if (frame[3] == 'S' && !m_rx.identifier.empty())
                 Reply(ui::testing::ReplyFrame('S', 'S', m_rx.identifier));
             else if (frame[3] == 'X' && m_rx.autoAck && m_extraFrames)
@@ -253,6 +264,7 @@ private:
         ui::testing::ScriptedWorker m_inner;
         IMessageTarget* m_target = nullptr;
         bool m_extraFrames = false;
+        std::size_t m_silentAfter = 0;
         ui::testing::Bytes m_carry;
         unsigned m_extras = 0;
     };

@@ -342,6 +342,35 @@ TEST(Update, ExtraFramesAfterEveryAcknowledgementStillComplete) {
     std::printf("extra frames (window): %d of %d runs complete\n", completed, total);
 }
 
+// A receiver that stops acknowledging: past the stall limit the window says which block, asks
+// "Try again?" in one error box, and No leaves Update available while Yes handshakes again.
+TEST(Update, AStallEndsTheTransferWithOneBoxAndLetsTheOperatorGoOn) {
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");
+        // Block 21 is never acknowledged, and a handshake after Yes finds the receiver off.
+        Gui gui(Options().Identifier("K37E").SilentAfter(20));
+        gui.answer = answer;
+        gui.Frame().m_stallLimit = std::chrono::milliseconds(300);
+        gui.Button(ID_UPDATE)->trigger();
+        ASSERT_TRUE(gui.WaitFor([&] { return !gui.boxes.empty(); }, 5000));
+        gui.Settle(400);
+        ASSERT_EQ(gui.boxes.size(), 1u);
+        EXPECT_EQ(gui.boxes[0].icon, QMessageBox::Critical);
+        EXPECT_TRUE(gui.boxes[0].text.contains("has not acknowledged block 21 (Address: A00)"))
+            << gui.boxes[0].text.toStdString();
+        EXPECT_TRUE(gui.boxes[0].text.endsWith("Try again?")) << gui.boxes[0].text.toStdString();
+        EXPECT_TRUE(gui.Menu(ID_UPDATE)->isEnabled());
+        EXPECT_TRUE(gui.Menu(ID_BREAK_CONNECTION)->isEnabled()); // the port stays linked
+        // Yes: the handshake starts again (one every 300 ms); No: nothing more is sent.
+        const auto sentAfterTheLastBlock = [&] {
+            const auto& w = gui.rx.written;
+            return w.empty() || w.back()[3] != 'X';
+        };
+        gui.WaitFor(sentAfterTheLastBlock, 1500);
+        EXPECT_EQ(sentAfterTheLastBlock(), answer == QMessageBox::Yes);
+    }
+}
+
 TEST(Update, UnknownReceiverShowsTheErrorBox) {
     Gui gui(Options().Identifier("ZZZZ"));
     gui.Menu(ID_UPDATE)->trigger();
