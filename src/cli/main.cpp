@@ -10,6 +10,7 @@
 #include "loading/firmware_loading.h"
 #include "platform/command_line.h"
 #include "platform/console.h"
+#include "platform/host.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
 #include "platform/program_path.h"
@@ -156,7 +157,7 @@ struct Arguments {
     std::vector<std::string> ports, patterns, sims, keys;
     std::string reportDir, resultJson, tracePath, simReport,
         timeoutText = "0", frameText, stallText = "20", completionText = "0", retriesText = "0",
-        frameTypeText = "24", package;
+        frameTypeText = "24", package, operatorName;
     const CLI::Option* portOpt = nullptr;
     const CLI::Option* allOpt = nullptr;
     const CLI::Option* matchOpt = nullptr;
@@ -177,6 +178,7 @@ struct Arguments {
     const CLI::Option* frameOpt = nullptr;
     const CLI::Option* firmwareOpt = nullptr;
     const CLI::Option* allowPlaceholderOpt = nullptr;
+    const CLI::Option* operatorOpt = nullptr;
 };
 
 // The numbers of the command line, checked.
@@ -232,10 +234,18 @@ void AddPortOptions(CLI::App& parser, Arguments& a) {
     a.resultOpt =
         parser
             .add_option("--result-json", a.resultJson,
-                        "Write the result (port, identifier, image, blocks, duration, result) as "
-                        "JSON to FILE; in station mode every receiver's result. Refused before "
-                        "any receiver is touched when FILE cannot be written.")
+                        "Write the result (port and its adapter's identity, identifier, image, "
+                        "blocks, start and end time in UTC, host, operator, the key that signed "
+                        "the firmware, result) as JSON to FILE; in station mode every "
+                        "receiver's result. Refused before any receiver is touched when FILE "
+                        "cannot be written.")
             ->type_name("FILE");
+    a.operatorOpt = parser
+                        .add_option("--operator", a.operatorName,
+                                    "Who runs the update, for the records (result JSON, station "
+                                    "reports). Default: the login name, e.g. --operator "
+                                    "\"J. Doe, line 3\".")
+                        ->type_name("NAME");
     a.traceOpt =
         parser
             .add_option("--trace", a.tracePath,
@@ -482,6 +492,8 @@ orvane::app::StationOptions StationSettings(const Arguments& a, const std::strin
         common.insert(common.end(), {"--trusted-key", key});
     if (IsSet(a.allowPlaceholderOpt))
         common.push_back("--allow-placeholder-firmware");
+    if (IsSet(a.operatorOpt))
+        common.insert(common.end(), {"--operator", a.operatorName});
     station.firmware = firmware.Description();
     station.reportDir = IsSet(a.reportDirOpt) ? a.reportDir : NewReportDir();
     station.resultFile = resultPath;
@@ -516,6 +528,7 @@ orvane::app::CliOptions
 SingleOptions(const Arguments& a, const Limits& limits,
               const std::shared_ptr<const orvane::firmware::FirmwareSet>& firmware) {
     orvane::app::CliOptions options;
+    options.operatorName = IsSet(a.operatorOpt) ? a.operatorName : orvane::UserName();
     options.machine = IsSet(a.machineOpt);
     if (options.machine)
         options.progressBar = false;
@@ -551,7 +564,10 @@ std::optional<int> OpenTrace(const Arguments& a, orvane::app::CliOptions& option
         out = traceFile.get();
     }
     options.trace = std::make_shared<orvane::app::PortTrace>(out);
-    options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion);
+    // The lines' times count from here: the header says when that was, on which machine.
+    options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion + ", started " +
+                        orvane::UtcTimestamp(std::chrono::system_clock::now()) + " on " +
+                        orvane::HostName());
     return std::nullopt;
 }
 

@@ -163,6 +163,20 @@ int UsePortArgument(const std::string& text, CliOptions& options, std::FILE* err
     return UseDevicePath(port.path, options, err);
 }
 
+std::optional<SerialPortInfo> EnumeratedDevice(int number, const std::string& path) {
+    auto info = PortDirectory().PortForNumber(number);
+    if (!info || (!path.empty() && FindPort({*info}, path) == nullptr))
+        return std::nullopt;
+    return info;
+}
+
+std::optional<CliPortIdentity> AdapterIdentity(int number, const std::string& path) {
+    const auto info = EnumeratedDevice(number, path);
+    if (!info || (info->byId.empty() && info->VendorProduct().empty() && info->serial.empty()))
+        return std::nullopt;
+    return CliPortIdentity{info->byId, info->VendorProduct(), info->serial};
+}
+
 int UseDevicePath(const std::string& path, CliOptions& options, std::FILE* err) {
     const int number = NumberForDevice(path);
     if (number < kFirstPort) {
@@ -171,8 +185,12 @@ int UseDevicePath(const std::string& path, CliOptions& options, std::FILE* err) 
     }
     options.portName = FormatText("COM%d", number);
     options.devicePath = path;
-    options.describePort = [name = FormatAnsi("COM%d", number), path] {
-        return name + " (" + path + ")";
+    // A number that is only this process's (a pseudo-terminal, any path that is no serial
+    // device of this machine) names nothing another run or another port would know: the
+    // records give the path alone.
+    options.describePort = [number, path] {
+        return EnumeratedDevice(number, path) ? FormatAnsi("COM%d", number) + " (" + path + ")"
+                                              : path;
     };
     return 0;
 }

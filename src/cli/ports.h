@@ -6,6 +6,7 @@
 #include "platform/port_directory.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,13 @@ bool ConfirmPorts(const std::vector<NumberedPort>& ports, std::FILE* in, std::FI
 
 // The warning given before a port the system console writes to is opened.
 std::string ConsoleWarning(const std::string& path);
+
+// The serial device of this machine that has `number` as its own and is at `path` (any path
+// may be empty: then the number alone decides); none for a pseudo-terminal or any path that is
+// no enumerated device, whose number is only this process's.
+std::optional<SerialPortInfo> EnumeratedDevice(int number, const std::string& path);
+// What identifies that device's adapter for the records; none when it has nothing to tell.
+std::optional<CliPortIdentity> AdapterIdentity(int number, const std::string& path);
 
 // Takes a --port value into the options: a COM name, or a device path (see UseDevicePath).
 // Returns 0, or an exit code after the reason went to `err`.

@@ -1,12 +1,14 @@
 #include "cli/runner.h"
 
 #include "cli/port_trace.h"
+#include "cli/ports.h"
 
 #include "firmware/catalogue.h"
 #include "firmware/firmware_set.h"
 #include "framework/app.h"
 #include "framework/headless/headless.h"
 #include "platform/console.h"
+#include "platform/host.h"
 #include "platform/regkey.h"
 #include "platform/stop_request.h"
 #include "platform/text.h"
@@ -398,8 +400,9 @@ void UpdateRun::Listen() {
             return;
         m_ended = end;
         m_console.quiet = true;
+        // The record carries the text as it is; only what goes to a terminal is escaped.
         if (m_result.reason.empty())
-            m_result.reason = TerminalText(end.message);
+            m_result.reason = ToUtf8(end.message);
     };
     m_frame.Events().Add(&m_listener);
     m_frame.Events().Add(&m_console);
@@ -507,6 +510,8 @@ CliResult UpdateRun::Run() {
     m_result.port = m_port;
     if (auto unlinked = Link())
         return *unlinked;
+    if (const ui::IPortWorker* port = m_frame.Port(); port && !port->IsPseudoTerminal())
+        m_result.portIdentity = AdapterIdentity(m_frame.m_nPort, port->DevicePath());
     if (!m_options.machine)
         std::fprintf(m_options.out, "Linked to %s at 9600 baud. Starting the update.\n",
                      m_port.c_str());
@@ -606,7 +611,15 @@ CliResult RunUpdate(const CliOptions& options) {
     fw::CWinApp app;
     app.SetAppName(u"Orvane Update");
     UpdateRun run(app, options);
-    return run.Run();
+    const auto started = std::chrono::system_clock::now();
+    CliResult result = run.Run();
+    result.startedAt = UtcTimestamp(started);
+    result.endedAt = UtcTimestamp(std::chrono::system_clock::now());
+    result.host = HostName();
+    result.operatorName = options.operatorName;
+    if (options.firmware)
+        result.signedBy = options.firmware->SignedBy();
+    return result;
 }
 
 namespace {
@@ -623,10 +636,26 @@ nlohmann::ordered_json ResultObject(const CliResult& r) {
     // Keys in a fixed order, so that people comparing two results read them side by side.
     nlohmann::ordered_json j;
     j["version"] = kVersion;
+    j["startedAt"] = r.startedAt;
+    j["endedAt"] = r.endedAt;
+    j["host"] = r.host;
+    j["operator"] = r.operatorName;
     j["port"] = r.port;
+    if (r.portIdentity) {
+        nlohmann::ordered_json id;
+        if (!r.portIdentity->byId.empty())
+            id["byId"] = r.portIdentity->byId;
+        if (!r.portIdentity->vendorProduct.empty())
+            id["usb"] = r.portIdentity->vendorProduct;
+        if (!r.portIdentity->serial.empty())
+            id["serial"] = r.portIdentity->serial;
+        j["portIdentity"] = id;
+    }
     j["identifier"] = r.identifier;
     j["image"] = r.image;
     j["firmware"] = r.firmware;
+    if (!r.signedBy.empty())
+        j["signedBy"] = r.signedBy;
     j["images"] = nlohmann::ordered_json::array();
     for (const CliImage& image : r.images)
         j["images"].push_back(

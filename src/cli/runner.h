@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,15 @@ struct CliOptions {
     bool allowPlaceholder = false;
     // Every byte on the line and the frames it makes, for a support case (null: no trace).
     std::shared_ptr<PortTrace> trace;
+    // Who runs the update, for the records (--operator; the login name by default).
+    std::string operatorName;
+};
+
+// What identifies the adapter a receiver was on, when it is a serial device of this machine.
+struct CliPortIdentity {
+    std::string byId;          // "/dev/serial/by-id/usb-FTDI_..." (POSIX)
+    std::string vendorProduct; // "0403:6001"
+    std::string serial;        // the adapter's USB serial number
 };
 
 struct CliImage {
@@ -77,7 +87,12 @@ struct CliResult {
     std::uint64_t surplusAcks = 0;        // acknowledgements after the end of the image
     int signal = 0;                       // the signal that stopped the run, or 0
     double seconds = 0;
-    double transferSeconds = 0;   // from the first block to the end
+    double transferSeconds = 0;     // from the first block to the end
+    std::string startedAt, endedAt; // ISO 8601, UTC
+    std::string host;               // the machine's name
+    std::string operatorName;       // who ran it
+    std::optional<CliPortIdentity> portIdentity;
+    std::string signedBy;         // the key id that signed the firmware package; "" for test images
     bool deviceLost = false;      // the device went away (before or during the transfer)
     std::vector<CliResult> tries; // with --retries: every try, this one last
 };

@@ -46,7 +46,7 @@ std::pair<int, nlohmann::json> RunAgainst(const Case& c, std::string* reason) {
     const CliResult result = RunUpdate(options);
     *reason = result.reason;
     nlohmann::json j = nlohmann::json::parse(ResultJson(result));
-    for (const char* key : {"port", "seconds", "transferSeconds", "reason"})
+    for (const char* key : {"port", "seconds", "transferSeconds", "reason", "startedAt", "endedAt"})
         j.erase(key);
     return {result.exitCode, j};
 }

@@ -59,7 +59,7 @@ TEST_F(PackageCliTest, SignedPackageFlashesEveryBlockByteForByte) {
     ASSERT_FALSE(path.isEmpty());
     const QString result = m_config.filePath("result.json");
     const CliRun run = RunCli({"--firmware", Package(), "--port", path, "--result-json", result,
-                               "--timeout", "120", "--no-progress"});
+                               "--timeout", "120", "--no-progress", "--operator", "J. Doe"});
     sim.waitForFinished(30000); // it ends by itself once complete; slow under a sanitizer
     StopSim(sim);
     ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
@@ -74,6 +74,20 @@ TEST_F(PackageCliTest, SignedPackageFlashesEveryBlockByteForByte) {
     EXPECT_EQ(report["blocksAccepted"].toInt(), static_cast<int>(g.size() / 129));
     const QJsonObject json = ReadJson(result);
     EXPECT_EQ(json["firmware"].toString(), "2026.11 K-series");
+    // The record of who, where, when and with which key; the texts as they are (a terminal's
+    // escapes are no part of a record); a pseudo-terminal named by its path alone.
+    EXPECT_TRUE(
+        QRegularExpression("^[0-9A-F]{1,16}$").match(json["signedBy"].toString()).hasMatch())
+        << json["signedBy"].toString().toStdString();
+    EXPECT_EQ(json["operator"].toString(), "J. Doe");
+    EXPECT_FALSE(json["host"].toString().isEmpty());
+    const QRegularExpression utc("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
+    EXPECT_TRUE(utc.match(json["startedAt"].toString()).hasMatch());
+    EXPECT_LE(json["startedAt"].toString(), json["endedAt"].toString());
+    EXPECT_EQ(json["reason"].toString(),
+              "Firmware update complete.\r\nPlease turn off the receiver.");
+    EXPECT_EQ(json["port"].toString(), path);
+    EXPECT_FALSE(json.contains("portIdentity"));
     const QJsonArray images = json["images"].toArray();
     ASSERT_EQ(images.size(), 1);
     EXPECT_EQ(images[0].toObject()["name"].toString(), "G");
