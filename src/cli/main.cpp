@@ -172,6 +172,7 @@ struct Arguments {
     const CLI::Option* repeatOpt = nullptr;
     const CLI::Option* verboseOpt = nullptr;
     const CLI::Option* noBarOpt = nullptr;
+    const CLI::Option* quietOpt = nullptr;
     const CLI::Option* listOpt = nullptr;
     const CLI::Option* forgetOpt = nullptr;
     const CLI::Option* catalogueOpt = nullptr;
@@ -201,7 +202,7 @@ CLI::Option* Many(CLI::Option* option) {
 // Which receivers, and what is written of their run.
 void AddPortOptions(CLI::App& parser, Arguments& a) {
     a.portOpt =
-        Many(parser.add_option("--port", a.ports,
+        Many(parser.add_option("-p,--port", a.ports,
                                "Serial port: a COM name such as COM3, or a device path such as "
                                "/dev/ttyUSB0. Default: the stored port, as the window uses it."))
             ->type_name("PORT");
@@ -273,7 +274,7 @@ void AddRunOptions(CLI::App& parser, Arguments& a) {
                         "With --simulate: write the simulated receiver's JSON report to FILE.")
             ->type_name("FILE");
     parser
-        .add_option("--timeout", a.timeoutText,
+        .add_option("-t,--timeout", a.timeoutText,
                     "Give up with exit code 3 when the update makes no progress for SECONDS: no "
                     "answer from the boot loader to the handshake, or no acknowledgement of the "
                     "block sent (a slow but steady update never times out). Default 0: wait for "
@@ -316,6 +317,9 @@ void AddRunOptions(CLI::App& parser, Arguments& a) {
 void AddOtherOptions(CLI::App& parser, Arguments& a) {
     a.verboseOpt = orvane::AddFlag(parser, "--verbose", "Print every block's address line.");
     a.noBarOpt = orvane::AddFlag(parser, "--no-progress", "Do not draw the progress bar.");
+    a.quietOpt = orvane::AddFlag(parser, "-q,--quiet",
+                                 "Print errors only: no message list, no bar, no notes; the exit "
+                                 "code tells the outcome.");
     a.listOpt = orvane::AddFlag(
         parser, "--list-ports",
         "List the serial ports found: COM number, path, /dev/serial/by-id name, USB "
@@ -335,7 +339,7 @@ void AddOtherOptions(CLI::App& parser, Arguments& a) {
         ->type_name("N");
     a.firmwareOpt =
         parser
-            .add_option("--firmware", a.package,
+            .add_option("-f,--firmware", a.package,
                         "Send the firmware of the signed package in folder PACKAGE (or its "
                         "manifest.json). Every check is made before the first byte goes out.")
             ->type_name("PACKAGE");
@@ -538,7 +542,8 @@ SingleOptions(const Arguments& a, const Limits& limits,
     options.retries = static_cast<int>(limits.retries);
     options.verbose = IsSet(a.verboseOpt);
     options.wait = IsSet(a.waitOpt);
-    options.progressBar = options.progressBar && !IsSet(a.noBarOpt);
+    options.quiet = IsSet(a.quietOpt);
+    options.progressBar = options.progressBar && !IsSet(a.noBarOpt) && !options.quiet;
     options.firmware = firmware;
     options.allowPlaceholder = IsSet(a.allowPlaceholderOpt);
     return options;
@@ -584,7 +589,7 @@ std::optional<int> ChoosePort(const Arguments& a,
             std::fprintf(stderr, "error: cannot start the simulated receiver: %s\n", error.c_str());
             return orvane::app::kExitLinkFailed;
         }
-        if (!IsSet(a.machineOpt))
+        if (options.Chatty())
             std::printf("Simulated receiver \"%s\" on %s\n",
                         orvane::app::TerminalText(orvane::FromUtf8(a.sims.back())).c_str(),
                         path.c_str());
@@ -657,7 +662,7 @@ int RunOnce(const Arguments& a, const orvane::app::CliOptions& options,
         if (exitCode == orvane::app::kExitComplete)
             exitCode = orvane::app::kExitReportLost;
     }
-    if (result.exitCode == orvane::app::kExitComplete && !options.machine)
+    if (result.exitCode == orvane::app::kExitComplete && options.Chatty())
         std::printf("Done: %llu blocks in %.1f s.\n",
                     static_cast<unsigned long long>(result.blocks), result.seconds);
     if (simulator) {
@@ -679,7 +684,7 @@ int RunSinglePort(const Arguments& a, const Limits& limits,
     std::unique_ptr<orvane::app::RunningSimulator> simulator;
     if (const auto failure = ChoosePort(a, firmware, options, simulator))
         return *failure;
-    if (!options.machine)
+    if (options.Chatty())
         std::printf("Firmware: %s\n", firmware->Description().c_str());
     if (IsSet(a.repeatOpt))
         return RunRepeat(a, options, resultPath, simulator.get());

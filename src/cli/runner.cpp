@@ -100,12 +100,16 @@ public:
         }
     }
     void Print(std::u16string_view line) {
+        if (m_options.quiet && !m_options.machine)
+            return;
         ClearBar();
         std::fprintf(m_options.out, "%s%s\n", m_options.machine ? "line " : "",
                      TerminalText(line).c_str());
         std::fflush(m_options.out);
     }
     void PrintBox(std::u16string_view text, bool error) {
+        if (!error && m_options.quiet)
+            return;
         FlushAddress();
         ClearBar();
         // A box's lines become one line of output: "a.\r\nb." -> "a. b."
@@ -249,7 +253,7 @@ void WaitForDevice(ui::CMainFrame& frame, const CliOptions& options, const std::
            !StopRequested()) {
         if (frame.LastOpenFailure() != said) {
             said = frame.LastOpenFailure();
-            if (!options.machine)
+            if (options.Chatty())
                 std::fprintf(options.out, "Waiting for %s: %s\n", port.c_str(), said.c_str());
             std::fflush(options.out);
         }
@@ -385,7 +389,7 @@ void UpdateRun::Listen() {
         Reply();
         if (m_options.completionTimeout.count() > 0)
             m_completionDue = Clock::now() + m_options.completionTimeout;
-        if (!m_options.machine) {
+        if (m_options.Chatty()) {
             m_console.ClearBar();
             std::fprintf(m_options.out,
                          "The receiver is writing its firmware now, which may take "
@@ -447,7 +451,7 @@ CliResult UpdateRun::Finish(int code) {
     m_result.surplusAcks = code == kExitComplete ? m_view.m_nSurplusAcks
                                                  : m_surplusAtStop.value_or(m_view.m_nSurplusAcks);
     m_result.transferSeconds = m_console.TransferSeconds();
-    if (m_result.surplusAcks > 0 && !m_options.machine)
+    if (m_result.surplusAcks > 0 && m_options.Chatty())
         std::fprintf(m_options.out,
                      "Note: %llu acknowledgement%s arrived after the last block; ignored.\n",
                      static_cast<unsigned long long>(m_result.surplusAcks),
@@ -512,7 +516,7 @@ CliResult UpdateRun::Run() {
         return *unlinked;
     if (const ui::IPortWorker* port = m_frame.Port(); port && !port->IsPseudoTerminal())
         m_result.portIdentity = AdapterIdentity(m_frame.m_nPort, port->DevicePath());
-    if (!m_options.machine)
+    if (m_options.Chatty())
         std::fprintf(m_options.out, "Linked to %s at 9600 baud. Starting the update.\n",
                      m_port.c_str());
 
@@ -705,7 +709,8 @@ CliResult RunUpdateWithRetries(const CliOptions& options) {
             break;
         const std::string note =
             FormatAnsi("Switch the receiver off and on again; try %d of %d.", n + 1, total);
-        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        if (options.machine || !options.quiet)
+            std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
         std::fflush(options.out);
         // Many receivers take their USB port with them when switched off: the same device is
         // waited for, as --wait does.
@@ -737,7 +742,8 @@ RepeatOutcome RunEveryReceiver(const CliOptions& options,
                 : FormatAnsi("Receiver %d failed (exit code %d); connect the next receiver and "
                              "switch it on.",
                              n, r.exitCode);
-        std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
+        if (options.machine || !options.quiet)
+            std::fprintf(options.out, "%s%s\n", options.machine ? "line " : "", note.c_str());
         std::fflush(options.out);
         // The next receiver's adapter may not be plugged in yet.
         each.wait = true;

@@ -43,7 +43,9 @@ struct CliOptions {
     // many times (RunUpdateWithRetries).
     int retries = 0;
     bool progressBar = true; // a live bar (only on a terminal)
-    bool verbose = false;    // every address line, not just first and last
+    // Errors only: no list lines, no bar, no notes (--quiet); the exit code tells the rest.
+    bool quiet = false;
+    bool verbose = false; // every address line, not just first and last
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     std::function<std::string()> describePort; // "COM3 (/dev/ttyUSB0)" for messages
@@ -59,6 +61,9 @@ struct CliOptions {
     std::shared_ptr<PortTrace> trace;
     // Who runs the update, for the records (--operator; the login name by default).
     std::string operatorName;
+
+    // Whether lines meant for a person go out: neither a station's reader nor --quiet.
+    bool Chatty() const { return !machine && !quiet; }
 };
 
 // What identifies the adapter a receiver was on, when it is a serial device of this machine.

@@ -33,6 +33,21 @@ public:
         return text.empty() ? std::string() : "\n" + text + "\n";
     }
 
+    // "-h, --help": the names people type, short first. The other spellings the programs have
+    // always taken (-?, --help-all, -v) still work and are not shown.
+    std::string make_option_name(const CLI::Option* opt, bool positional) const override {
+        if (positional)
+            return CLI::Formatter::make_option_name(opt, positional);
+        std::string names;
+        for (const std::string& s : opt->get_snames())
+            if (s != "?" && s != "v")
+                names += (names.empty() ? "-" : ", -") + s;
+        for (const std::string& l : opt->get_lnames())
+            if (l != "help-all")
+                names += (names.empty() ? "--" : ", --") + l;
+        return names;
+    }
+
     std::string make_option_desc(const CLI::Option* opt) const override {
         return Wrap(opt->get_description(), kLineWidth - get_column_width());
     }
@@ -93,16 +108,16 @@ inline CLI::Option* AddFlag(CLI::App& app, const std::string& name,
     return app.add_flag(name, description);
 }
 
-// Sets up `app` as the programs expect: the help layout above, -h/-?/--help/--help-all and
-// -v/--version as plain flags, and a repeated option's last value winning (an option meant
-// to be given several times says so with MultiOptionPolicy::TakeAll).
+// Sets up `app` as the programs expect: the help layout above, -h/--help and -V/--version as
+// plain flags (with the older spellings -?, --help-all and -v), and a repeated option's last value
+// winning (an option meant to be given several times says so with MultiOptionPolicy::TakeAll).
 inline StandardOptions SetUpCommandLine(CLI::App& app) {
     app.formatter(std::make_shared<HelpFormatter>());
     app.set_help_flag();
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     StandardOptions standard;
     standard.help = AddFlag(app, "-h,-?,--help,--help-all", "Displays help on the options.");
-    standard.version = AddFlag(app, "-v,--version", "Displays version information.");
+    standard.version = AddFlag(app, "-V,-v,--version", "Displays version information.");
     return standard;
 }
 

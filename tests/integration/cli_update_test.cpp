@@ -479,6 +479,8 @@ TEST_F(CliTest, EveryProgramSaysTheSameVersion) {
     ASSERT_EQ(cli.exitCode, 0);
     const QString version = cli.out.trimmed().section(' ', 1);
     EXPECT_FALSE(version.isEmpty());
+    EXPECT_EQ(RunCli({"-V"}).out, cli.out); // as most tools spell it; -v stays for old scripts
+    EXPECT_EQ(RunCli({"-v"}).out, cli.out);
     struct Program {
         QString path;
         QString name;
@@ -511,6 +513,21 @@ TEST_F(CliTest, EveryProgramSaysTheSameVersion) {
     QFile f(result);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QJsonDocument::fromJson(f.readAll()).object()["version"].toString(), version);
+}
+
+// --quiet: nothing on standard output, whatever the outcome; an error still says why.
+TEST_F(CliTest, QuietPrintsErrorsOnly) {
+    struct Case {
+        QString id;
+        int exitCode;
+        bool error;
+    };
+    for (const Case& c : {Case{"K37E", 0, false}, Case{"ZZZZ", 2, true}}) {
+        const CliRun run = RunCli({"-q", "--simulate", c.id, "-t", "30"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.id.toStdString();
+        EXPECT_EQ(run.out, "") << c.id.toStdString();
+        EXPECT_EQ(run.err.startsWith("error: "), c.error) << run.err.toStdString();
+    }
 }
 
 TEST_F(CliTest, TraceHoldsEveryFrameBothWays) {
