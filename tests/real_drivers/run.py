@@ -430,10 +430,10 @@ class Harness:
     def __init__(self, work, cli, bootsim):
         self.work, self.cli, self.bootsim = work, cli, bootsim
         self.guest = None
+        self.uart = None  # the receiver at the far end of the guest's /dev/ttyS1
         self.receivers = []
-        self.adapters = {}  # QEMU device id -> (chardev id, serial number, receiver)
+        self.adapters = {}  # QEMU device id -> (chardev id, serial number)
         self.chardevs = 0
-        self.figures = {}
 
     # Adapters ------------------------------------------------------------------------------
 
@@ -456,7 +456,7 @@ class Harness:
     def replug(self, dev, chardev, serial):
         answer = self.guest.hmp(
             f"device_add usb-serial,chardev={chardev},id={dev},bus=xhci.0,serial={serial}")
-        expect("Error" not in answer and "rror" not in answer, f"device_add: {answer}")
+        expect("Error" not in answer, f"device_add: {answer}")
 
     def pull(self, dev, gone=None):
         """Pulls an adapter out (the chardev stays for plugging it back)."""
@@ -564,16 +564,15 @@ def case_list_ports(h):
     return line.strip()
 
 
-def update_case(h, dev, ident, speed, port, extra_receiver=(), extra_updater=()):
-    r = h.receiver(ident.lower(), "--id", ident, *extra_receiver)
-    if dev:
-        h.plug(dev, f"ORV{ident}", r, wait_for=port)
-    job = h.guest.start(h.updater("--port", port, "--allow-placeholder-firmware",
-                                  "--timeout", "60", *extra_updater, result=f"{ident}.json"))
+def update_case(h, ident, speed):
+    """A whole update through an FT232 adapter."""
+    r = h.receiver(ident.lower(), "--id", ident)
+    h.plug("ftdi1", f"ORV{ident}", r, wait_for="/dev/ttyUSB0")
+    job = h.guest.start(h.updater("--port", "/dev/ttyUSB0", "--allow-placeholder-firmware",
+                                  "--timeout", "60", result=f"{ident}.json"))
     rc = job.wait(240)
     report = r.stop()
-    if dev:
-        h.discard(dev)
+    h.discard("ftdi1")
     expect(rc == 0, f"exit {rc}: {job.output()[-600:]}; receiver errors {report['errors'][:2]}")
     check_whole_transfer(report, speed)
     res = h.result(f"{ident}.json")
@@ -583,15 +582,15 @@ def update_case(h, dev, ident, speed, port, extra_receiver=(), extra_updater=())
 
 
 def case_ftdi_9600(h):
-    return update_case(h, "ftdi1", "K64E", 9600, "/dev/ttyUSB0")
+    return update_case(h, "K64E", 9600)
 
 
 def case_ftdi_115200(h):
-    return update_case(h, "ftdi1", "76S0", 115200, "/dev/ttyUSB0")
+    return update_case(h, "76S0", 115200)
 
 
 def case_ftdi_s_form(h):
-    return update_case(h, "ftdi1", "11S2", 115200, "/dev/ttyUSB0")
+    return update_case(h, "11S2", 115200)
 
 
 def case_uart(h):
@@ -786,8 +785,13 @@ def main():
     boot = time.monotonic()
     h.guest = Guest(work, kernel, initrd, h.uart.link)
     try:
-        h.guest.wait_ready()
-        log(f"guest: ready in {time.monotonic() - boot:.1f} s")
+        try:
+            h.guest.wait_ready()
+            log(f"guest: ready in {time.monotonic() - boot:.1f} s")
+        except RuntimeError as e:
+            log(f"FAIL  guest boot: {e}")
+            log(h.guest.console.read_text(errors="replace")[-3000:])
+            cases, failed = [], len(cases)
         for title, fn in cases:
             t0 = time.monotonic()
             try:
