@@ -564,6 +564,27 @@ def case_list_ports(h):
     return line.strip()
 
 
+def case_speed_carried(h):
+    # The handshake frame written by hand, once at 38400 and once at 9600: only the second may be
+    # answered, so the far end sees the speed the driver set, not one QEMU or the
+    # pseudo-terminal chose (a wiring that dropped speed changes would pass every update below).
+    r = h.receiver("speed", "--id", "K64E")
+    h.plug("ftdi1", "ORVSPEED", r, wait_for="/dev/ttyUSB0")
+    frame = r"\044\044\123\123\030\002\061\066\035\015\012"
+    script = "".join(f"(stty {baud} raw -echo; printf '{frame}'; sleep 1) <> /dev/ttyUSB0 >&0\n"
+                     for baud in (38400, 9600))
+    rc, out = h.guest.run(script, 30)
+    report = r.stop()
+    h.discard("ftdi1")
+    expect(rc == 0, f"exit {rc}: {out}")
+    kinds = [e["kind"] for e in report["errors"]]
+    expect(kinds == ["wrong_speed"], f"receiver errors {report['errors']}")
+    expect("38400" in report["errors"][0]["detail"], report["errors"][0]["detail"])
+    expect(report["handshakesSeen"] == 1 and report["handshakesAnswered"] == 1,
+           f"{report['handshakesSeen']} handshakes seen, {report['handshakesAnswered']} answered")
+    return "38400 refused, 9600 answered"
+
+
 def update_case(h, ident, speed):
     """A whole update through an FT232 adapter."""
     r = h.receiver(ident.lower(), "--id", ident)
@@ -746,6 +767,7 @@ def case_two_updaters(h):
 
 CASES = [
     ("list-ports: FTDI with COM number, by-id, 0403:6001, serial", case_list_ports),
+    ("the far end sees the speed ftdi_sio set: a frame at 38400 refused", case_speed_carried),
     ("ftdi_sio update at 9600 (K64E)", case_ftdi_9600),
     ("ftdi_sio update switching to 115200 (76S0)", case_ftdi_115200),
     ("ftdi_sio update, S form switching to 115200 (11S2)", case_ftdi_s_form),
