@@ -186,14 +186,14 @@ TEST_F(PtyDeviceTest, HangUpIsReportedAsLost) {
 // `cat` would have it: no lock of any kind.
 class Holder {
 public:
-    explicit Holder(const std::string& path) {
+    // `program` is "sleep" or a path that leads to it under another name.
+    explicit Holder(const std::string& path, std::string program = "sleep") {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, path.c_str(), O_RDWR | O_NOCTTY, 0);
-        char sleepName[] = "sleep";
         char seconds[] = "30";
-        char* argv[] = {sleepName, seconds, nullptr};
-        m_ok = posix_spawnp(&m_pid, "sleep", &actions, nullptr, argv, environ) == 0;
+        char* argv[] = {program.data(), seconds, nullptr};
+        m_ok = posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, argv, environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
         // Until the child has opened the device it is not a holder yet.
         for (int i = 0; m_ok && i < 200 && !FindDeviceHolder(path); ++i)
@@ -217,20 +217,32 @@ private:
 
 TEST_F(PtyDeviceTest, ADeviceAnotherProgramHoldsIsRefusedNamingTheHolder) {
     device.reset();
-    const Holder holder(pty.SlavePath());
-    ASSERT_TRUE(holder.Ok());
-    const auto found = FindDeviceHolder(pty.SlavePath());
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->pid, holder.Pid());
-    EXPECT_EQ(found->name, "sleep");
-    auto opened = OpenSystemSerialDevice(pty.SlavePath());
-    EXPECT_EQ(opened.device, nullptr);
-    EXPECT_EQ(opened.error, EBUSY);
-    const std::string why = DescribeDeviceOpenFailure(pty.SlavePath(), opened.error);
-    EXPECT_NE(
-        why.find("in use by another program: sleep (pid " + std::to_string(holder.Pid()) + ")"),
-        std::string::npos)
-        << why;
+    // A name longer than the 15 bytes the kernel keeps is still given whole: another updater
+    // is "orvane-update-cli", not "orvane-update-c".
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string longName = dir.path().toStdString() + "/orvane-update-cli";
+    ASSERT_EQ(::symlink("/bin/sleep", longName.c_str()), 0);
+    const struct {
+        std::string program, name;
+    } cases[] = {{"sleep", "sleep"}, {longName, "orvane-update-cli"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const Holder holder(pty.SlavePath(), c.program);
+        ASSERT_TRUE(holder.Ok());
+        const auto found = FindDeviceHolder(pty.SlavePath());
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->pid, holder.Pid());
+        EXPECT_EQ(found->name, c.name);
+        auto opened = OpenSystemSerialDevice(pty.SlavePath());
+        EXPECT_EQ(opened.device, nullptr);
+        EXPECT_EQ(opened.error, EBUSY);
+        const std::string why = DescribeDeviceOpenFailure(pty.SlavePath(), opened.error);
+        EXPECT_NE(why.find("in use by another program: " + c.name + " (pid " +
+                           std::to_string(holder.Pid()) + ")"),
+                  std::string::npos)
+            << why;
+    }
 }
 
 TEST(DeviceHolderTest, TheLinesOwnFarEndIsNoHolder) {

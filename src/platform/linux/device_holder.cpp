@@ -2,6 +2,7 @@
 
 #include "platform/serial_ports.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -46,10 +47,22 @@ std::string ReadLink(const std::string& path) {
     return n > 0 ? std::string(buffer.data(), static_cast<std::size_t>(n)) : std::string();
 }
 
+// The kernel keeps only the first 15 bytes of a program's name ("orvane-update-c"); the first
+// word of its command line, when it begins with them, gives the whole name.
+constexpr std::size_t kKeptNameBytes = 15;
+
 std::string ProcessName(long pid) {
-    std::string name = ReadSmallFile("/proc/" + std::to_string(pid) + "/comm", 256);
+    const std::string base = "/proc/" + std::to_string(pid);
+    std::string name = ReadSmallFile(base + "/comm", 256);
     while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
         name.pop_back();
+    if (name.size() == kKeptNameBytes) {
+        std::string program = ReadSmallFile(base + "/cmdline");
+        program.resize(std::min(program.size(), program.find('\0')));
+        program.erase(0, program.rfind('/') + 1);
+        if (program.size() > name.size() && program.compare(0, name.size(), name) == 0)
+            name = program;
+    }
     return name.empty() ? std::string("another program") : name;
 }
 
