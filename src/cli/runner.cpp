@@ -514,8 +514,14 @@ CliResult UpdateRun::Run() {
     m_result.port = m_port;
     if (auto unlinked = Link())
         return *unlinked;
-    if (const ui::IPortWorker* port = m_frame.Port(); port && !port->IsPseudoTerminal())
+    if (const ui::IPortWorker* port = m_frame.Port(); port && !port->IsPseudoTerminal()) {
         m_result.portIdentity = AdapterIdentity(m_frame.m_nPort, port->DevicePath());
+        // A COM name says which device it meant only now that it is open.
+        if (!m_options.describePort && !port->DevicePath().empty()) {
+            m_port = FormatAnsi("COM%d (%s)", m_frame.m_nPort, port->DevicePath().c_str());
+            m_result.port = m_port;
+        }
+    }
     if (m_options.Chatty())
         std::fprintf(m_options.out, "Linked to %s at 9600 baud. Starting the update.\n",
                      m_port.c_str());

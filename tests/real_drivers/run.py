@@ -710,6 +710,41 @@ def case_name_taken(h):
     return "followed its adapter to /dev/ttyUSB1"
 
 
+def case_number_of_a_late_adapter(h):
+    # Adapter A is named by its by-id path before it is plugged in (--wait); it appears, the
+    # update runs, and the number it was given must be stored as A's own: a new adapter B plugged
+    # afterwards gets the next number, not A's.
+    ra = h.receiver("late", "--id", "K37E")
+    h.plug("ftdiA", "ORVLATE", ra, wait_for="/dev/ttyUSB0")
+    _, by_id = h.guest.run("ls /dev/serial/by-id/ | grep ORVLATE", 10)
+    by_id = "/dev/serial/by-id/" + by_id.strip()
+    h.pull("ftdiA", gone="/dev/ttyUSB0")
+    h.guest.run(f"{GUEST_CLI} --forget-ports", 30)  # A is a stranger again
+    job = h.guest.start(h.updater("--port", by_id, "--allow-placeholder-firmware",
+                                  "--timeout", "60", "--wait"))
+    time.sleep(1)
+    h.plug_back("ftdiA", wait_for="/dev/ttyUSB0")
+    rc = job.wait(90)
+    h.pull("ftdiA", gone="/dev/ttyUSB0")
+    rb = h.receiver("next", "--id", "K37E")
+    h.plug("ftdiB", "ORVNEXT", rb, wait_for="/dev/ttyUSB0")
+    h.plug_back("ftdiA", wait_for="/dev/ttyUSB1")
+    _, listed = h.guest.run(f"{GUEST_CLI} --list-ports", 30)
+    ra.stop()
+    rb.stop()
+    h.discard_all()
+    expect(rc == 0, f"exit {rc}: {job.output()[-600:]}")
+    numbers = {}
+    for line in listed.splitlines():
+        for serial in ("ORVLATE", "ORVNEXT"):
+            if serial in line.split():
+                numbers[serial] = int(line.split()[0][3:])
+    expect(len(numbers) == 2, f"not both listed:\n{listed}")
+    expect(numbers["ORVLATE"] < numbers["ORVNEXT"],
+           f"the late adapter's number was not kept: {numbers}\n{listed}")
+    return f"COM{numbers['ORVLATE']} kept, the next adapter got COM{numbers['ORVNEXT']}"
+
+
 def case_paced(h):
     r = h.receiver("paced", "--id", "76S0", "--pace")
     h.plug("ftdi1", "ORVPACED", r, wait_for="/dev/ttyUSB0")
@@ -777,6 +812,7 @@ CASES = [
      case_unplug_transfer_wait),
     ("unplug during the handshake with --wait, plugged back: completes", case_unplug_handshake),
     ("adapter's name taken by another adapter while away", case_name_taken),
+    ("a by-id path waited for keeps its COM number once it appears", case_number_of_a_late_adapter),
     ("wire-paced update at 115200 (76S0, figure)", case_paced),
     ("placeholder guard: FTDI refused without the bench override", case_placeholder_guard),
     ("two updaters on /dev/ttyUSB0 at once: second refused", case_two_updaters),
