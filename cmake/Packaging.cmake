@@ -48,18 +48,25 @@ if(ORVANE_HELP2MAN)
     list(GET entry 1 summary)
     # orvane-bootsim is defined later (tools/); generator expressions find it all the same.
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-    # By its bare name, so the usage line shows the name and not the build folder; the
-    # window's --help needs no screen with the offscreen platform. The version is given, as
-    # not every program answers --version.
+    set(include ${PROJECT_SOURCE_DIR}/res/man/${program}.h2m)
+    # help2man runs a stand-in of the program's own name (so the usage line shows the name and
+    # not the build folder) that gives the help with its exit-code table marked as the page's
+    # EXIT STATUS; the window's --help needs no screen with the offscreen platform. The
+    # version is given, as not every program answers --version.
+    set(stand_in ${CMAKE_BINARY_DIR}/man-help/${program})
+    file(GENERATE OUTPUT ${stand_in}
+         CONTENT "#!/bin/sh\nexec ${PROJECT_SOURCE_DIR}/res/man/help-for-man $<TARGET_FILE:${program}> \"$@\"\n")
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-      COMMAND ${CMAKE_COMMAND} -E env "PATH=$<TARGET_FILE_DIR:${program}>:$ENV{PATH}"
+      # file(GENERATE) cannot be told to make it executable here (it aborts cmake 3.25).
+      COMMAND chmod +x ${stand_in}
+      COMMAND ${CMAKE_COMMAND} -E env "PATH=${CMAKE_BINARY_DIR}/man-help:$ENV{PATH}"
               QT_QPA_PLATFORM=offscreen
-              ${ORVANE_HELP2MAN} --no-info
+              ${ORVANE_HELP2MAN} --no-info --include=${include}
               --version-string=${PROJECT_VERSION} --name=${summary}
               --section=1 --output=${page} ${program}
       COMMAND gzip -9nf ${page}
-      DEPENDS ${program}
+      DEPENDS ${program} ${include} ${PROJECT_SOURCE_DIR}/res/man/help-for-man
       VERBATIM)
     list(APPEND man_pages ${page}.gz)
   endforeach()
