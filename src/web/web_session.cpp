@@ -157,7 +157,8 @@ WebSession::WebSession()
               {"text", Utf8(box.text)},
               {"caption", Utf8(box.caption)},
               {"error", (box.style & MB_ICONERROR) != 0},
-              {"question", type == MB_YESNO || type == MB_OKCANCEL}});
+              {"question", type == MB_YESNO || type == MB_OKCANCEL},
+              {"answered", m_nextAnswer != 0}});
     };
     // A question is answered No, and the page asks the operator; Yes runs the command again
     // with the answer given (see Update).

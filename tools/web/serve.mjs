@@ -4,8 +4,9 @@
 // is for trying it out and for the tests, which also put their bridge to the simulated
 // receiver beside it (--bridge PATH, the --link of orvane-bootsim).
 //   node tools/web/serve.mjs [--port 8080] [--bridge PATH] FOLDER [FOLDER...]
-// A file is looked for in the folders in order: a later folder (a vendor's packages and keys)
-// never hides the page's own files unless the page lacks them.
+// A file is looked for in the folders in order, and the first that has it wins: a folder of
+// one's own packages, keys and orvane-web.json named before the page's folder stands beside
+// the page without changing it.
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
