@@ -47,14 +47,37 @@ function applyLanguage(language) {
   localStorage.setItem('orvane-language', language);
 }
 
-// ---- The message list and the progress bar, as the core's list and bar peers say.
-function addLine(index, text) {
-  const item = document.createElement('li');
-  item.textContent = text;
-  ui.messages.append(item);
-  for (const old of ui.messages.querySelectorAll('li.selected')) old.classList.remove('selected');
-  item.classList.add('selected');
-  item.scrollIntoView({ block: 'nearest' });
+// ---- The message list and the progress bar, as the core's list and bar peers say. The list
+// is kept here and drawn once a frame: a fast line acknowledges blocks far quicker than a
+// screen is drawn, and the line must not wait for the drawing.
+const lines = [];
+let drawn = 0; // lines of `lines` already in the list element
+let redraw = false;
+let frame = null;
+function addLine(index, text) { lines.splice(index, 0, text); drawn = Math.min(drawn, index); }
+function deleteLine(index) { lines.splice(index, 1); drawn = Math.min(drawn, index); }
+function draw() {
+  frame = null;
+  const items = ui.messages.children;
+  while (items.length > drawn) items[items.length - 1].remove();
+  for (let i = drawn; i < lines.length; i++) {
+    const item = document.createElement('li');
+    item.textContent = lines[i];
+    ui.messages.append(item);
+  }
+  drawn = lines.length;
+  ui.messages.querySelector('li.selected')?.classList.remove('selected');
+  const last = ui.messages.lastElementChild;
+  if (last) {
+    last.classList.add('selected');
+    last.scrollIntoView({ block: 'nearest' });
+  }
+  setProgress();
+  if (redraw) refresh();
+  redraw = false;
+}
+function drawSoon() {
+  if (frame === null) frame = requestAnimationFrame(draw);
 }
 
 function setProgress() {
@@ -107,7 +130,7 @@ function onEvents(events) {
     page.events++;
     switch (e.type) {
       case 'line': addLine(e.index, e.text); break;
-      case 'deleteLine': ui.messages.children[e.index]?.remove(); break;
+      case 'deleteLine': deleteLine(e.index); break;
       case 'range': ui.progress.max = Math.max(1, e.upper - e.lower); break;
       case 'pos': ui.progress.value = e.pos; break;
       case 'marquee': if (e.on) ui.progress.removeAttribute('value'); else ui.progress.value = 0; break;
@@ -125,8 +148,10 @@ function onEvents(events) {
       default: break;
     }
   }
-  setProgress();
-  refresh();
+  redraw = true;
+  // The state the tests and the buttons read is current at once; the drawing follows.
+  document.body.dataset.state = page.state;
+  drawSoon();
 }
 
 function refresh() {
