@@ -216,28 +216,6 @@ private:
     }
 };
 
-int ExitCodeOf(const ui::UpdateEnd& end) {
-    // Blocks went out and the transfer did not complete: the receiver may be left without
-    // firmware, whatever ended it, and the code says so.
-    const bool cut = end.state.blocksSent > 0;
-    switch (end.outcome) {
-    case ui::UpdateOutcome::Complete:
-        return kExitComplete;
-    case ui::UpdateOutcome::UnknownIdentifier:
-        return cut ? kExitStalled : kExitUnknownId;
-    case ui::UpdateOutcome::ImageMissing:
-    case ui::UpdateOutcome::FirmwareRefused:
-        return cut ? kExitStalled : kExitFirmware;
-    case ui::UpdateOutcome::Stalled:
-        return kExitStalled;
-    case ui::UpdateOutcome::DeviceLost:
-        return cut ? kExitLostInTransfer : kExitLinkFailed;
-    case ui::UpdateOutcome::WriteRefused:
-        break;
-    }
-    return kExitLinkFailed;
-}
-
 // "block 12 (Address: 580)": where a transfer stood, from the typed state.
 std::string BlockAt(std::uint64_t index, std::uint32_t address) {
     return FormatAnsi("block %llu (Address: %X)", static_cast<unsigned long long>(index), address);
@@ -533,7 +511,7 @@ CliResult UpdateRun::Run() {
         if (m_ended->outcome == ui::UpdateOutcome::DeviceLost ||
             m_ended->outcome == ui::UpdateOutcome::Stalled)
             m_console.PrintBox(m_ended->message, true);
-        return Finish(ExitCodeOf(*m_ended));
+        return Finish(ui::ExitCodeOf(*m_ended));
     }
     return Interrupted();
 }

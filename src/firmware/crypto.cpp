@@ -1,6 +1,7 @@
 #include "firmware/crypto.h"
 
 #include <gcrypt.h>
+#include <gpg-error.h>
 
 #include <climits>
 #include <mutex>
@@ -118,15 +119,18 @@ std::string Sha256Stream::Hex() const {
     return hex;
 }
 
-std::string ToHex(const std::uint8_t* data, std::size_t length) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        hex.push_back(kDigits[data[i] >> 4]);
-        hex.push_back(kDigits[data[i] & 0x0F]);
-    }
-    return hex;
+std::optional<std::vector<std::uint8_t>> DecodeBase64Text(std::string_view text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    gpgrt_b64state_t state = gpgrt_b64dec_start(nullptr);
+    if (state == nullptr)
+        return std::nullopt;
+    std::size_t decoded = 0;
+    const gpg_error_t procError = gpgrt_b64dec_proc(state, buffer.data(), buffer.size(), &decoded);
+    const gpg_error_t finishError = gpgrt_b64dec_finish(state);
+    if (procError != 0 || finishError != 0 || decoded > buffer.size())
+        return std::nullopt;
+    return std::vector<std::uint8_t>(buffer.begin(),
+                                     buffer.begin() + static_cast<std::ptrdiff_t>(decoded));
 }
 
 } // namespace orvane::firmware

@@ -1,5 +1,7 @@
-// The few cryptographic operations firmware packages need, all done by libgcrypt: SHA-256 of
-// image files, BLAKE2b-512 of a prehashed signed file, and Ed25519 signature checks.
+// The few cryptographic operations firmware packages need: SHA-256 of image files, BLAKE2b-512
+// of a prehashed signed file, Ed25519 signature checks, and the base64 of key and signature
+// files. libgcrypt and libgpg-error do them in the programs; in the browser page the same
+// functions hand them to the page's audited JavaScript libraries (crypto_web.cpp).
 //
 // Thread contract: any thread. The library is initialised once, on first use.
 #pragma once
@@ -7,7 +9,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 struct gcry_md_handle;
 
@@ -27,8 +32,8 @@ Blake2b512Digest Blake2b512(const std::uint8_t* data, std::size_t length);
 bool VerifyEd25519(const Ed25519PublicKey& key, const Ed25519Signature& signature,
                    const std::uint8_t* message, std::size_t length);
 
-// SHA-256 of bytes that come piece by piece. Reading the digest does not end it: more bytes
-// may follow, and the next digest covers them all.
+// SHA-256 of bytes that come piece by piece (the programs only: the page has no use for it).
+// Reading the digest does not end it: more bytes may follow, and the next digest covers them all.
 class Sha256Stream {
 public:
     Sha256Stream();
@@ -46,6 +51,10 @@ public:
 private:
     gcry_md_handle* m_handle = nullptr;
 };
+
+// Decodes standard base64 text whose characters and length the caller has checked; nullopt
+// when the decoder refuses it.
+std::optional<std::vector<std::uint8_t>> DecodeBase64Text(std::string_view text);
 
 // Lower-case hexadecimal of any bytes.
 std::string ToHex(const std::uint8_t* data, std::size_t length);

@@ -2,8 +2,6 @@
 
 #include "platform/text.h"
 
-#include <gpg-error.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -41,8 +39,8 @@ bool IsBase64Char(char c) {
            c == '/';
 }
 
-// Decodes one line of standard base64 (with its '=' padding). The decoder skips characters
-// it does not know, so the line is checked first: a damaged line is refused, not half read.
+// Decodes one line of standard base64 (with its '=' padding). Decoders skip characters they
+// do not know, so the line is checked first: a damaged line is refused, not half read.
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view line) {
     if (line.empty() || line.size() % 4 != 0 || line.size() > kMaxLine)
         return std::nullopt;
@@ -51,17 +49,7 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64(std::string_view line) {
         --data;
     if (!std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(data), IsBase64Char))
         return std::nullopt;
-    std::vector<char> buffer(line.begin(), line.end());
-    gpgrt_b64state_t state = gpgrt_b64dec_start(nullptr);
-    if (state == nullptr)
-        return std::nullopt;
-    std::size_t decoded = 0;
-    const gpg_error_t procError = gpgrt_b64dec_proc(state, buffer.data(), buffer.size(), &decoded);
-    const gpg_error_t finishError = gpgrt_b64dec_finish(state);
-    if (procError != 0 || finishError != 0 || decoded > buffer.size())
-        return std::nullopt;
-    return std::vector<std::uint8_t>(buffer.begin(),
-                                     buffer.begin() + static_cast<std::ptrdiff_t>(decoded));
+    return DecodeBase64Text(line);
 }
 
 // The encodings of the Ed25519 points of small order (the sign bit aside). No signing key

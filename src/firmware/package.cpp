@@ -403,6 +403,40 @@ bool AddKeyFile(const std::string& file, TrustedKeys& trusted) {
     return true;
 }
 
+std::string CheckManifestSignature(const std::vector<std::uint8_t>& manifest,
+                                   std::string_view signatureText, const TrustedKeys& trusted,
+                                   const std::string& manifestName,
+                                   const std::string& signatureName, std::string& signedBy) {
+    MinisignSignature signature;
+    std::string error;
+    if (!ParseSignature(signatureText, signature, error))
+        return signatureName + ": " + error;
+    const std::string looked =
+        trusted.searched.empty()
+            ? std::string()
+            : " Trusted keys were looked for in: " + Join(trusted.searched) + ".";
+    const std::string problems = trusted.problems.empty()
+                                     ? std::string()
+                                     : " Unreadable key files: " + Join(trusted.problems) + ".";
+    const SignatureCheck check =
+        VerifySignature(manifest.data(), manifest.size(), signature, trusted.keys);
+    switch (check.outcome) {
+    case SignatureOutcome::Valid:
+        signedBy = KeyIdText(check.key->id);
+        return {};
+    case SignatureOutcome::NoTrustedKey:
+        return signatureName + ": there is no trusted public key to check the signature with." +
+               looked + problems + " " + trusted.howToAdd;
+    case SignatureOutcome::UnknownKey:
+        return signatureName + ": signed with key " + KeyIdText(signature.keyId) +
+               ", which is not a trusted key." + looked + problems;
+    case SignatureOutcome::Invalid:
+        break;
+    }
+    return manifestName + ": the signature does not match: the manifest (or the signature's "
+                          "trusted comment) was changed after it was signed";
+}
+
 PackageResult BuildPackageSet(const std::vector<std::uint8_t>& manifest, const PackageFiles& files,
                               const std::string& source, const std::string& signedBy) {
     return ManifestReader(files, source, signedBy).Read(manifest);
@@ -437,38 +471,12 @@ PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
         if (!ReadSmallFile(sigPath, kMaxSignatureBytes, sigBytes, error))
             return Refuse(sigPath.string() + ": " + error +
                           (error == "missing" ? ": the package is not signed" : ""));
-        MinisignSignature signature;
-        if (!ParseSignature(
-                std::string_view(reinterpret_cast<const char*>(sigBytes.data()), sigBytes.size()),
-                signature, error))
-            return Refuse(sigPath.string() + ": " + error);
-        const std::string looked =
-            trusted.searched.empty()
-                ? std::string()
-                : " Trusted keys were looked for in: " + Join(trusted.searched) + ".";
-        const std::string problems = trusted.problems.empty()
-                                         ? std::string()
-                                         : " Unreadable key files: " + Join(trusted.problems) + ".";
-        const SignatureCheck check =
-            VerifySignature(manifest.data(), manifest.size(), signature, trusted.keys);
-        switch (check.outcome) {
-        case SignatureOutcome::Valid:
-            signedBy = KeyIdText(check.key->id);
-            break;
-        case SignatureOutcome::NoTrustedKey:
-            return Refuse(sigPath.string() +
-                          ": there is no trusted public key to check the "
-                          "signature with." +
-                          looked + problems +
-                          " Give the vendor's minisign public key with --trusted-key FILE.");
-        case SignatureOutcome::UnknownKey:
-            return Refuse(sigPath.string() + ": signed with key " + KeyIdText(signature.keyId) +
-                          ", which is not a trusted key." + looked + problems);
-        case SignatureOutcome::Invalid:
-            return Refuse(manifestPath.string() +
-                          ": the signature does not match: the manifest (or the signature's "
-                          "trusted comment) was changed after it was signed");
-        }
+        error = CheckManifestSignature(
+            manifest,
+            std::string_view(reinterpret_cast<const char*>(sigBytes.data()), sigBytes.size()),
+            trusted, manifestPath.string(), sigPath.string(), signedBy);
+        if (!error.empty())
+            return Refuse(error);
     }
 
     const PackageFiles files = [&folder](const std::string&, const std::string& file,

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane::firmware {
@@ -42,6 +43,8 @@ struct TrustedKeys {
     std::vector<std::string> problems;
     // Where keys were looked for, for the messages ("/usr/share/orvane-update/keys, ...").
     std::vector<std::string> searched;
+    // What the operator does when no key at all is trusted.
+    std::string howToAdd = "Give the vendor's minisign public key with --trusted-key FILE.";
 };
 
 // Adds every *.pub file of a folder (a folder that does not exist adds nothing).
@@ -60,6 +63,14 @@ struct PackageResult {
 // receiver and trusts nothing anyway: everything else is still checked.
 PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
                           bool checkSignature = true);
+
+// Checks a signature file's text (manifest.json.minisig) against the manifest's bytes with the
+// trusted keys. Empty when valid, with the signing key's id in `signedBy`; otherwise the refusal,
+// "<file>: <what is wrong>", with the two files named as given.
+std::string CheckManifestSignature(const std::vector<std::uint8_t>& manifest,
+                                   std::string_view signatureText, const TrustedKeys& trusted,
+                                   const std::string& manifestName,
+                                   const std::string& signatureName, std::string& signedBy);
 
 // Builds the set from a manifest and image bytes supplied by `files` (image name, its file
 // name and the length the manifest gives; returns the bytes, kept alive by the set, or an

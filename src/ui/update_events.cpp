@@ -1,8 +1,32 @@
 #include "ui/update_events.h"
 
+#include "platform/exit_codes.h"
+
 #include <algorithm>
 
 namespace orvane::ui {
+
+int ExitCodeOf(const UpdateEnd& end) {
+    // Blocks went out and the transfer did not complete: the receiver may be left without
+    // firmware, whatever ended it, and the code says so.
+    const bool cut = end.state.blocksSent > 0;
+    switch (end.outcome) {
+    case UpdateOutcome::Complete:
+        return kExitComplete;
+    case UpdateOutcome::UnknownIdentifier:
+        return cut ? kExitStalled : kExitUnknownId;
+    case UpdateOutcome::ImageMissing:
+    case UpdateOutcome::FirmwareRefused:
+        return cut ? kExitStalled : kExitFirmware;
+    case UpdateOutcome::Stalled:
+        return kExitStalled;
+    case UpdateOutcome::DeviceLost:
+        return cut ? kExitLostInTransfer : kExitLinkFailed;
+    case UpdateOutcome::WriteRefused:
+        break;
+    }
+    return kExitLinkFailed;
+}
 
 void UpdateEvents::Add(IUpdateObserver* observer) {
     if (observer &&

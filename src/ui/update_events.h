@@ -63,6 +63,10 @@ struct UpdateEnd {
     std::u16string message;
 };
 
+// The project's exit code for how an update ended (platform/exit_codes.h): what the
+// command-line updater ends with, and what every result record carries.
+int ExitCodeOf(const UpdateEnd& end);
+
 class IUpdateObserver {
 public:
     virtual ~IUpdateObserver() = default;
