@@ -1,4 +1,5 @@
-// The Win32 back end's main window as the system shows it: the toolbar's tooltips.
+// The Win32 back end's main window as the system shows it: the toolbar's tooltips, and the
+// progress bar after its waiting animation.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -116,6 +117,42 @@ TEST_F(Win32Frame, ToolbarButtonsShowTheirTooltips) {
     info.iItem = static_cast<int>(ID_ABOUT);
     SendMessageW(backend.Window(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
     EXPECT_EQ(std::wstring(tip), L"About");
+}
+
+// The bar's pixels in the colour of its chunk.
+int ChunkPixels(HWND bar) {
+    RedrawWindow(bar, nullptr, nullptr, RDW_UPDATENOW);
+    RECT r{};
+    GetClientRect(bar, &r);
+    HDC dc = GetDC(bar);
+    const COLORREF chunk = GetSysColor(COLOR_HIGHLIGHT);
+    int count = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+            count += GetPixel(dc, x, y) == chunk ? 1 : 0;
+    ReleaseDC(bar, dc);
+    return count;
+}
+
+// The waiting animation ends (the receiver answered, the link was broken, a box said the port
+// is gone) with the bar at 0: nothing of the moving chunk may stay drawn.
+TEST_F(Win32Frame, NoChunkStaysAfterTheMarquee) {
+    const HWND bar = GetDlgItem(backend.FormWindow(), kProgressId);
+    ASSERT_NE(bar, nullptr);
+    view.progress.SetRange32(0, 100);
+    view.progress.SetPos(0);
+    RunMessages(100);
+    EXPECT_EQ(ChunkPixels(bar), 0) << "an empty bar";
+    view.progress.SetMarquee(true);
+    RunMessages(400);
+    ASSERT_GT(ChunkPixels(bar), 0) << "the marquee's chunk is seen";
+    view.progress.SetMarquee(false);
+    RunMessages(200);
+    EXPECT_EQ(ChunkPixels(bar), 0);
+    // The bar shows its position again.
+    view.progress.SetPos(50);
+    RunMessages(100);
+    EXPECT_GT(ChunkPixels(bar), 0);
 }
 
 } // namespace
