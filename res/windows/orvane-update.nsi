@@ -1,7 +1,8 @@
 ; The Windows installer: the updater's programs, the Chinese language library when built, the
 ; trusted keys folder, a Start-menu entry and an uninstaller that leaves nothing behind.
 ; Built by the windows preset's "installer" target, which passes the files' locations:
-;   makensis -DVERSION=... -DSTAGE=<folder laid out as installed> -DOUTFILE=... orvane-update.nsi
+;   makensis -DVERSION=... -DSTAGE=<folder laid out as installed> -DOUTFILE=... -DOUTNAME=...
+;            orvane-update.nsi
 ; A 64-bit installer for a 64-bit program (it also runs where 32-bit support is absent).
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -24,6 +25,17 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
+
+; The installer's own version resource (Explorer's Details page, the download's properties).
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${MAKER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "OriginalFilename" "${OUTNAME}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright 2026 ${MAKER}"
 
 Function .onInit
   ${IfNot} ${RunningX64}
