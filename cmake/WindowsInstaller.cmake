@@ -38,8 +38,6 @@ add_custom_command(OUTPUT ${setup}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/bin ${stage}/share/orvane-update/keys
   ${copy_programs}
   ${copy_extras}
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/res/keys/README.md
-    ${stage}/share/orvane-update/keys/README.md
   COMMAND ${ORVANE_MAKENSIS} -V2 ${defines} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi
   DEPENDS ${programs_built} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi ${keys}
   COMMENT "Windows installer ${setup}"

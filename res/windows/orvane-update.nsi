@@ -9,6 +9,7 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 !include "MUI2.nsh"
 !include "x64.nsh"
+!include "FileFunc.nsh"
 
 !define PRODUCT "Orvane Update"
 !define MAKER "Selvane Works"
@@ -43,6 +44,22 @@ Function .onInit
     Abort
   ${EndIf}
   SetRegView 64
+  ; NSIS takes "/D=" only unquoted, and drops a quoted folder (as cmd.exe users write a path
+  ; with spaces: /D="C:\Some Folder") without a word, installing into the default one. The
+  ; folder is taken from the command line as the process got it, quoted or not.
+  System::Call 'kernel32::GetCommandLineW() w .R0'
+  ClearErrors
+  ${GetOptions} $R0 "/D=" $R1
+  ${IfNot} ${Errors}
+    StrCpy $R2 $R1 2 1
+    StrCpy $R3 $R1 2
+    ${If} $R2 != ":\"
+    ${AndIf} $R3 != "\\"
+      MessageBox MB_ICONSTOP "/D= takes a whole folder path, such as C:\Tools\${PRODUCT}: $R1" /SD IDOK
+      Abort
+    ${EndIf}
+    StrCpy $INSTDIR $R1
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
@@ -55,6 +72,8 @@ Section "Install"
   ; share\orvane-update\keys\ (where the updater looks for trusted keys beside its programs).
   SetOutPath "$INSTDIR"
   File /r "${STAGE}\*.*"
+  ; Where an administrator puts a vendor's keys, also when the build brought none.
+  CreateDirectory "$INSTDIR\share\orvane-update\keys"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
@@ -72,6 +91,14 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; The list of programs shows the program's icon and the space the folder takes (KiB).
+  !ifdef WINDOW
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\bin\orvane-update.exe,0"
+  !else
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninstall.exe,0"
+  !endif
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
