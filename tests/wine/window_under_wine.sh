@@ -157,6 +157,11 @@ if ((fresh)); then
     done
     fail "the window did not close"
   }
+  # Nothing of the updater in the registry (this first call makes the prefix).
+  if wrun reg query 'HKCU\Software\Selvane Works' >"$work/before.out" 2>&1; then
+    cat "$work/before.out"
+    fail "the new profile already has the updater's key"
+  fi
   : >"$work/document.txt"
   document="Z:${work//\//\\}\\document.txt"
   # 1. The first start: nothing stored, a Chinese system, so Chinese. English is chosen.
