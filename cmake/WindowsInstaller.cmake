@@ -9,7 +9,9 @@ endif()
 set(stage ${CMAKE_BINARY_DIR}/installer-stage)
 set(setup ${CMAKE_BINARY_DIR}/orvane-update-${PROJECT_VERSION}-setup.exe)
 set(programs orvane-update-cli)
-set(defines -DVERSION=${PROJECT_VERSION} -DSTAGE=${stage} -DOUTFILE=${setup})
+get_filename_component(setup_name ${setup} NAME)
+set(defines -DVERSION=${PROJECT_VERSION} -DSTAGE=${stage} -DOUTFILE=${setup}
+  -DOUTNAME=${setup_name})
 if(TARGET orvane-update)
   list(APPEND programs orvane-update)
   list(APPEND defines -DWINDOW)
@@ -36,8 +38,6 @@ add_custom_command(OUTPUT ${setup}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/bin ${stage}/share/orvane-update/keys
   ${copy_programs}
   ${copy_extras}
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/res/keys/README.md
-    ${stage}/share/orvane-update/keys/README.md
   COMMAND ${ORVANE_MAKENSIS} -V2 ${defines} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi
   DEPENDS ${programs_built} ${PROJECT_SOURCE_DIR}/res/windows/orvane-update.nsi ${keys}
   COMMENT "Windows installer ${setup}"

@@ -1,13 +1,15 @@
 ; The Windows installer: the updater's programs, the Chinese language library when built, the
 ; trusted keys folder, a Start-menu entry and an uninstaller that leaves nothing behind.
 ; Built by the windows preset's "installer" target, which passes the files' locations:
-;   makensis -DVERSION=... -DSTAGE=<folder laid out as installed> -DOUTFILE=... orvane-update.nsi
+;   makensis -DVERSION=... -DSTAGE=<folder laid out as installed> -DOUTFILE=... -DOUTNAME=...
+;            orvane-update.nsi
 ; A 64-bit installer for a 64-bit program (it also runs where 32-bit support is absent).
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 !include "MUI2.nsh"
 !include "x64.nsh"
+!include "FileFunc.nsh"
 
 !define PRODUCT "Orvane Update"
 !define MAKER "Selvane Works"
@@ -25,12 +27,39 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+; The installer's own version resource (Explorer's Details page, the download's properties).
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${MAKER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "OriginalFilename" "${OUTNAME}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright 2026 ${MAKER}"
+
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows."
     Abort
   ${EndIf}
   SetRegView 64
+  ; NSIS takes "/D=" only unquoted, and drops a quoted folder (as cmd.exe users write a path
+  ; with spaces: /D="C:\Some Folder") without a word, installing into the default one. The
+  ; folder is taken from the command line as the process got it, quoted or not.
+  System::Call 'kernel32::GetCommandLineW() w .R0'
+  ClearErrors
+  ${GetOptions} $R0 "/D=" $R1
+  ${IfNot} ${Errors}
+    StrCpy $R2 $R1 2 1
+    StrCpy $R3 $R1 2
+    ${If} $R2 != ":\"
+    ${AndIf} $R3 != "\\"
+      MessageBox MB_ICONSTOP "/D= takes a whole folder path, such as C:\Tools\${PRODUCT}: $R1" /SD IDOK
+      Abort
+    ${EndIf}
+    StrCpy $INSTDIR $R1
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
@@ -43,6 +72,8 @@ Section "Install"
   ; share\orvane-update\keys\ (where the updater looks for trusted keys beside its programs).
   SetOutPath "$INSTDIR"
   File /r "${STAGE}\*.*"
+  ; Where an administrator puts a vendor's keys, also when the build brought none.
+  CreateDirectory "$INSTDIR\share\orvane-update\keys"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
@@ -60,6 +91,14 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; The list of programs shows the program's icon and the space the folder takes (KiB).
+  !ifdef WINDOW
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\bin\orvane-update.exe,0"
+  !else
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninstall.exe,0"
+  !endif
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QResource>
 #include <QTranslator>
 
@@ -87,5 +88,10 @@ CLanguageBundle::FindResource(std::uint16_t id, std::u16string_view type) const 
 // Nothing to do: the bundle installed its translation for the whole program when it loaded,
 // and the back end translates through Qt.
 void UseBundleTexts(UiBackend&, const CLanguageBundle&) {}
+
+// The locale's language (LC_ALL, LC_MESSAGES, LANG, LANGUAGE, as Qt reads them).
+bool SystemLanguageIsChinese() {
+    return QLocale::system().language() == QLocale::Chinese;
+}
 
 } // namespace orvane::app

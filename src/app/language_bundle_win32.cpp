@@ -2,6 +2,7 @@
 
 #include "app/language_bundle.h"
 #include "app/sarnel_app.h"
+#include "app/start_language.h"
 #include "framework/translation_table.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -102,6 +103,12 @@ CLanguageBundle::FindResource(std::uint16_t id, std::u16string_view type) const 
 // (the application object declares it first); once freed it hands the texts back unchanged.
 void UseBundleTexts(UiBackend& backend, const CLanguageBundle& bundle) {
     backend.SetTranslator([&bundle](std::u16string_view text) { return bundle.Translate(text); });
+}
+
+// The language of the user's interface (the one Windows shows its own texts in), in any of its
+// regional forms.
+bool SystemLanguageIsChinese() {
+    return IsChineseLanguageId(GetUserDefaultUILanguage());
 }
 
 } // namespace orvane::app

@@ -37,8 +37,27 @@ orvane::app::CSarnelApp* g_app = nullptr;
 std::string g_screenshot;
 unsigned g_command = 0;
 
+// Writes into the console of the program that started this one (cmd.exe, PowerShell), if it
+// has one. A window program is not given that console's handles, nor is it attached to it,
+// until it asks; already attached (ERROR_ACCESS_DENIED) is as good.
+bool TellParentConsole(const std::u16string& text) {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED)
+        return false;
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const BOOL wrote = WriteConsoleW(console, reinterpret_cast<const wchar_t*>(text.c_str()),
+                                     static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(console);
+    return wrote != FALSE;
+}
+
 // Shows a text where the operator sees it: on the standard output when the program was started
-// with one (a console, a script), else in a message box.
+// with one (a script, a redirection), else in the console it was started from, else in a
+// message box.
 void Tell(const std::string& text, bool error) {
     const HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
@@ -47,6 +66,8 @@ void Tell(const std::string& text, bool error) {
         return;
     }
     const std::u16string wide = orvane::FromUtf8(text);
+    if (TellParentConsole(wide))
+        return;
     MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wide.c_str()), L"Orvane Update",
                 MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }

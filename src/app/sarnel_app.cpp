@@ -2,6 +2,7 @@
 
 #include "app/about_dlg.h"
 #include "app/resources.h"
+#include "app/start_language.h"
 #include "loading/firmware_loading.h"
 #include "platform/console.h"
 #include "platform/port_directory.h"
@@ -27,8 +28,6 @@ namespace {
 
 constexpr const char* kLanguageSection = "Selvane Works";
 constexpr const char* kLanguageEntry = "UI";
-constexpr int kEnglish = 1;
-constexpr int kChinese = 0;
 
 // The restart requests are fixed texts, each in its own language whatever the resources.
 constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
@@ -66,8 +65,11 @@ bool CSarnelApp::InitInstance() {
     SetRegistryKey(kRegistryKey);
     // 3. Standard profile settings with four recent files.
     LoadStdProfileSettings(kMaxRecentFiles);
-    // 4. The interface language, read once.
-    m_nLanguage = GetProfileInt(kLanguageSection, kLanguageEntry, kChinese);
+    // 4. The interface language, read once; with none stored, the system's.
+    const bool chineseSystem =
+        m_options.chineseSystem ? *m_options.chineseSystem : SystemLanguageIsChinese();
+    m_nLanguage = StartLanguage(OpenAppProfile()->Number(Section(kLanguageSection, kLanguageEntry)),
+                                chineseSystem);
     // 5. Anything but English wants the Chinese bundle; a missing one leaves English, quietly.
     if (m_nLanguage != kEnglish) {
         std::vector<std::string> folders = m_options.bundleFolders;

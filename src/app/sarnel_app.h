@@ -4,7 +4,9 @@
 //
 // The language is chosen once, at start-up, from the profile value "UI" in section
 // "Selvane Works": 1 is English; any other value loads the Chinese bundle when it is there.
-// The language commands only store the new value and ask for a restart.
+// With no value stored (a first start) the system's language decides: Chinese on a Chinese
+// system, English on any other (start_language.h). The language commands only store the new
+// value and ask for a restart.
 //
 // Thread contract: one object per process, on the user-interface thread, created after the
 // toolkit's application object (Qt) or at the start of the program (Win32). Every member runs on
@@ -44,6 +46,9 @@ using UiBackend = fw::qtui::Backend;
 // needs telling (language_bundle.cpp, language_bundle_win32.cpp).
 void UseBundleTexts(UiBackend& backend, const CLanguageBundle& bundle);
 
+// Whether the user's interface language on this system is Chinese (same files).
+bool SystemLanguageIsChinese();
+
 struct AppOptions {
     // Ports, port list, stored port name; the resource chain is filled in at start-up.
     ui::MainFrameServices frame;
@@ -58,6 +63,9 @@ struct AppOptions {
     // A document named on the command line.
     std::optional<std::u16string> documentPath;
     bool showWindow = true;
+    // Whether the system's language is Chinese, for a start with no language stored; empty:
+    // the system is asked.
+    std::optional<bool> chineseSystem;
     // A firmware package named on the command line (already checked): used for this run
     // instead of the one loaded last time, and not remembered.
     std::shared_ptr<const firmware::FirmwareSet> firmware;

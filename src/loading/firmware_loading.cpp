@@ -1,7 +1,9 @@
 #include "loading/firmware_loading.h"
 
+#include "platform/console.h"
 #include "platform/program_path.h"
 #include "platform/settings.h"
+#include "platform/text.h"
 
 #include <filesystem>
 
@@ -11,20 +13,29 @@
 
 namespace orvane::app {
 
+namespace {
+
+// A folder as the operator reads it in a refusal: UTF-8, in the system's own form (backslashes
+// on Windows).
+std::string FolderText(std::filesystem::path folder) {
+    return ToUtf8(folder.lexically_normal().make_preferred().u16string());
+}
+
+} // namespace
+
 std::vector<std::string> TrustedKeyFolders() {
-    namespace fs = std::filesystem;
     std::vector<std::string> folders;
-    if (const std::string program = ProgramPath(); !program.empty()) {
-        const fs::path programDir = fs::path(program).parent_path();
+    if (const std::string program = ProgramPath(); !program.empty())
         folders.push_back(
-            (programDir / "../share/orvane-update/keys").lexically_normal().generic_string());
-    }
+            FolderText(PathFromUtf8(program).parent_path() / "../share/orvane-update/keys"));
+    // Named at build time where the package decides the folders (/usr/share on Linux); on
+    // Windows the installer puts the keys beside the program, whatever folder is chosen.
     if (const std::string data = ORVANE_DATA_DIR; !data.empty()) {
-        const std::string installed = (fs::path(data) / "keys").generic_string();
+        const std::string installed = FolderText(PathFromUtf8(data) / "keys");
         if (folders.empty() || folders.front() != installed)
             folders.push_back(installed);
     }
-    folders.push_back((fs::path(SettingsFolder()) / "keys").generic_string());
+    folders.push_back(FolderText(PathFromUtf8(SettingsFolder()) / "keys"));
     return folders;
 }
 

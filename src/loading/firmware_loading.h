@@ -3,8 +3,9 @@
 //
 // Trusted keys are minisign public key files (*.pub) in
 //   - the keys folder installed with the updater: share/orvane-update/keys beside the
-//     program's bin folder, and the data folder named at build time;
-//   - the keys folder in the user's configuration folder (~/.config/Selvane Works/keys);
+//     program's bin folder, and (on Linux) the data folder named at build time;
+//   - the keys folder in the user's configuration folder (~/.config/Selvane Works/keys,
+//     %APPDATA%\Selvane Works\keys);
 //   - the files given with --trusted-key.
 //
 // Thread contract: user-interface thread (reads the settings location).
@@ -17,7 +18,7 @@
 
 namespace orvane::app {
 
-// The two folders of trusted keys, installed one(s) first.
+// The folders of trusted keys, installed one(s) first, as the system writes paths (UTF-8).
 std::vector<std::string> TrustedKeyFolders();
 
 firmware::TrustedKeys LoadTrustedKeys(const std::vector<std::string>& keyFiles);

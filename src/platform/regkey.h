@@ -6,8 +6,9 @@
 // Creating a key writes nothing: a group exists in the store only while it holds values, so a
 // key that Create makes for a read leaves no trace behind.
 //
-// On Windows the key is the registry's own (win32/regkey.cpp): created volatile below
-// HKEY_CURRENT_USER, so a key that Create makes lasts only until the system restarts.
+// On Windows the key is the registry's own (win32/regkey.cpp), below HKEY_CURRENT_USER. A key
+// that Create makes there is a lasting one: "Software\\Selvane Works" is also the parent of the
+// window's profile, and the registry allows no lasting key below a volatile one.
 //
 // The root and the result codes are the system's names. Where <windows.h> is included before
 // this header they are its own (the same values); otherwise they are declared here.

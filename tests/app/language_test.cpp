@@ -17,7 +17,9 @@ using namespace orvane::ui;
 struct LanguageCase {
     const char* name;
     std::optional<int> stored;
+    bool chineseSystem;
     bool bundleThere;
+    int language; // the value the start goes by
     bool englishChecked;
     bool chineseChecked;
     bool bundleLoaded;
@@ -26,17 +28,20 @@ struct LanguageCase {
 
 TEST(Language, StartUpValueChecksAndBundle) {
     const std::vector<LanguageCase> cases = {
-        {"absent", std::nullopt, true, false, true, true, "连接(&C)"},
-        {"0", 0, true, false, true, true, "连接(&C)"},
-        {"1", 1, true, true, false, false, "&Connect"},
-        {"2", 2, true, false, false, true, "连接(&C)"},
+        // Nothing stored (a first start): the system's language.
+        {"absent, Chinese system", std::nullopt, true, true, 0, false, true, true, "连接(&C)"},
+        {"absent, English system", std::nullopt, false, true, 1, true, false, false, "&Connect"},
+        // A stored value wins over the system's language.
+        {"0", 0, false, true, 0, false, true, true, "连接(&C)"},
+        {"1", 1, true, true, 1, true, false, false, "&Connect"},
+        {"2", 2, false, true, 2, false, false, true, "连接(&C)"},
         // A missing bundle leaves English, silently; the value (and the checks) stay as read.
-        {"0 without bundle", 0, false, false, true, false, "&Connect"},
+        {"0 without bundle", 0, true, false, 0, false, true, false, "&Connect"},
     };
     for (const auto& c : cases) {
-        Gui gui(Options().Language(c.stored).Bundle(c.bundleThere));
+        Gui gui(Options().Language(c.stored).ChineseSystem(c.chineseSystem).Bundle(c.bundleThere));
         ASSERT_TRUE(gui.started) << c.name;
-        EXPECT_EQ(gui.app->m_nLanguage, c.stored.value_or(0)) << c.name;
+        EXPECT_EQ(gui.app->m_nLanguage, c.language) << c.name;
         EXPECT_EQ(gui.app->m_hLangBundle.IsLoaded(), c.bundleLoaded) << c.name;
         EXPECT_EQ(gui.Menu(ID_LANGUAGE_ENGLISH)->isChecked(), c.englishChecked) << c.name;
         EXPECT_EQ(gui.Menu(ID_LANGUAGE_CHINESE)->isChecked(), c.chineseChecked) << c.name;

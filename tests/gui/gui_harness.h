@@ -51,6 +51,7 @@ struct BoxSeen {
 
 struct Options {
     std::optional<int> language = 1; // the stored "UI" value; nullopt: none stored
+    bool chineseSystem = true;       // the system's language, for a start with none stored
     bool bundle = true;              // the built language bundle is where the updater looks
     bool portAvailable = true;       // the scripted port opens
     std::u16string storedPort = u"COM3";
@@ -75,6 +76,10 @@ struct Options {
 
     Options& Language(std::optional<int> v) {
         language = v;
+        return *this;
+    }
+    Options& ChineseSystem(bool v) {
+        chineseSystem = v;
         return *this;
     }
     Options& Bundle(bool v) {
@@ -148,6 +153,7 @@ public:
         a.bundleFolders = {m_options.bundle
                                ? std::string(ORVANE_BUNDLE_DIR)
                                : m_dir.filePath(QStringLiteral("nowhere")).toStdString()};
+        a.chineseSystem = m_options.chineseSystem;
         portAvailable = m_options.portAvailable;
         app = std::make_unique<app::CSarnelApp>(std::move(a));
         started = app->InitInstance();

@@ -115,5 +115,53 @@ TEST_F(RegistryProfile, TheProfileLastsAcrossRestarts) {
         ::RegCloseKey(child);
 }
 
+// An earlier version left the vendor's key volatile (it made it so when it read the port
+// setting): the registry then refuses the profile's lasting keys below it until the next
+// restart. A key with values only is made lasting with its values; one with subkeys is not
+// touched, and the write is reported as failed.
+TEST_F(RegistryProfile, AVolatileVendorKeyIsMadeLastingWithItsValues) {
+    struct Case {
+        const char* what;
+        bool withSubkey;
+        bool stored;
+    };
+    const Case cases[] = {{"values only", false, true}, {"with a subkey", true, false}};
+    const std::u16string vendor = u"Software\\Selvane Profile Tests";
+    const std::u16string port = u"COM5";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, W(vendor), 0, nullptr, REG_OPTION_VOLATILE,
+                                    KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExW(key, L"PortOfMonitor", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(port.c_str()),
+                                   static_cast<DWORD>((port.size() + 1) * 2)),
+                  ERROR_SUCCESS);
+        if (c.withSubkey) {
+            HKEY sub = nullptr;
+            ASSERT_EQ(::RegCreateKeyExW(key, L"Other", 0, nullptr, REG_OPTION_VOLATILE,
+                                        KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+                      ERROR_SUCCESS);
+            ::RegCloseKey(sub);
+        }
+        ::RegCloseKey(key);
+
+        auto profile = Open();
+        profile->SetValue("Selvane Works/UI", 1LL);
+        profile->SetValue("Firmware/Package", "C:\\Firmware\\K64U");
+        EXPECT_EQ(profile->Sync(), c.stored);
+        EXPECT_EQ(Open()->Number("Selvane Works/UI"),
+                  c.stored ? std::optional<long long>(1) : std::nullopt);
+        wchar_t text[16] = {};
+        DWORD size = sizeof(text);
+        EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, W(vendor), L"PortOfMonitor", RRF_RT_REG_SZ,
+                                 nullptr, text, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(text), L"COM5");
+    }
+}
+
 } // namespace
 } // namespace orvane

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine: a silent install into a folder of the test's own, the
-# programs run from there, the Start-menu entries and the uninstall entry exist; then the
-# silent uninstall leaves neither files, entries nor the folder behind.
+# programs run from there, the Start-menu entries and the uninstall entry (with its icon and
+# size) exist, the source tree's notes are not installed; then the silent uninstall leaves
+# neither files, entries nor the folder behind. A folder given quoted, as cmd.exe users write a
+# path with spaces (/D="C:\Some Folder"), is the one installed into.
 #   installer_test.sh RUN PREFIX SETUP.exe [window]
 # "window": the build has the window updater, which is then installed with its Chinese resource
 # library and its menu entry.
@@ -17,10 +19,21 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; ls -R "$drive/$target" 2>/dev/null | head -30; exit 1; }
 
-rm -rf "${drive:?}/$target"
+quoted="Orvane Install Test Quoted"
+rm -rf "${drive:?}/$target" "${drive:?}/$quoted" "${drive:?}/Program Files/Selvane Works"
+trap 'rm -rf "$work" "${drive:?}/$quoted"' EXIT
+
+# The quoted folder, from a batch file: the installer gets the command line exactly as written.
+printf '@"%s" /S /D="C:\\%s"\r\n' "Z:${setup//\//\\}" "$quoted" >"$work/install.bat"
+"$run" "$prefix" cmd /c "Z:${work//\//\\}\\install.bat" >"$work/quoted.out" 2>&1 ||
+  fail "the installer failed with a quoted folder"
+[ -f "$drive/$quoted/bin/orvane-update-cli.exe" ] || fail "the quoted folder was not installed into"
+[ ! -e "$drive/Program Files/Selvane Works" ] || fail "installed into Program Files instead"
+
 "$run" "$prefix" "$setup" /S "/D=C:\\$target" >"$work/install.out" 2>&1 || fail "the installer failed"
 [ -f "$drive/$target/bin/orvane-update-cli.exe" ] || fail "no orvane-update-cli.exe"
-[ -f "$drive/$target/share/orvane-update/keys/README.md" ] || fail "no keys folder"
+[ -d "$drive/$target/share/orvane-update/keys" ] || fail "no keys folder"
+[ ! -e "$drive/$target/share/orvane-update/keys/README.md" ] || fail "the source tree's notes installed"
 [ -f "$drive/$target/uninstall.exe" ] || fail "no uninstaller"
 [ -f "$menu/Orvane Update (command line).lnk" ] || fail "no Start-menu entry"
 if [ -n "$window" ]; then
@@ -30,8 +43,13 @@ if [ -n "$window" ]; then
 fi
 "$run" "$prefix" "$drive/$target/bin/orvane-update-cli.exe" --version >"$work/version.out" 2>&1
 grep -q "orvane-update-cli" "$work/version.out" || fail "the installed program does not run"
-"$run" "$prefix" reg query "$key" /v DisplayVersion >"$work/reg.out" 2>&1 || fail "no uninstall entry"
+"$run" "$prefix" reg query "$key" >"$work/reg.out" 2>&1 || fail "no uninstall entry"
 grep -q "DisplayVersion" "$work/reg.out" || fail "no uninstall entry"
+# The icon the list of programs shows, and the size it gives (in KiB).
+grep -Eq "DisplayIcon\s+REG_SZ\s+C:\\\\$target\\\\" "$work/reg.out" ||
+  { cat "$work/reg.out"; fail "no icon for the uninstall entry"; }
+grep -Eq "EstimatedSize\s+REG_DWORD\s+0x[0-9a-f]*[1-9a-f]" "$work/reg.out" ||
+  { cat "$work/reg.out"; fail "no size for the uninstall entry"; }
 
 # The uninstaller copies itself away and returns at once: wait for its work.
 "$run" "$prefix" "$drive/$target/uninstall.exe" /S >"$work/uninstall.out" 2>&1 || true

@@ -7,6 +7,7 @@
 #                        [--id ID] [--language en|zh] [--screenshot OUT.png]
 #                        [--timeout SECONDS]
 #   window_under_wine.sh ... --choose-language en|zh
+#   window_under_wine.sh ... --fresh-profile --probe WINDOW_PROBE.exe
 #
 # --language stores the interface language in the profile (HKCU\Software\Selvane Works\
 # Orvane Update, section "Selvane Works", value "UI") before the start: en is 1, zh is 0, which
@@ -17,6 +18,12 @@
 # in the other language) and checks that the choice reached the registry, where the next start
 # reads it.
 #
+# --fresh-profile starts from a new prefix whose registry holds nothing of the updater, as a
+# new Windows user has it, on a Chinese system: the first start is Chinese; Language > English
+# must store the choice (the restart request, not the box saying it could not be stored), a
+# document opened then is in the recent-file list at the next start, and the next start is
+# English. The prefix is made anew on every run. WINDOW_PROBE.exe reads the window's texts.
+#
 # --screenshot saves a picture of the window during the transfer, as the Linux one is taken
 # (the window takes it itself, as a BMP; bmp2png.py next to this script makes the PNG).
 #
@@ -26,6 +33,7 @@ set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 run="" WINEPREFIX="" exe="" bootsim="" com="" id=K64U language="" choose="" screenshot="" timeout=240
+fresh=0 probe=""
 while (($#)); do
   case "$1" in
     --run) run="$2"; shift 2 ;;
@@ -38,11 +46,23 @@ while (($#)); do
     --choose-language) choose="$2"; shift 2 ;;
     --screenshot) screenshot="$2"; shift 2 ;;
     --timeout) timeout="$2"; shift 2 ;;
+    --fresh-profile) fresh=1; shift ;;
+    --probe) probe="$2"; shift 2 ;;
     *) echo "window_under_wine: unknown argument $1" >&2; exit 64 ;;
   esac
 done
 : "${run:?}" "${WINEPREFIX:?}" "${exe:?}" "${bootsim:?}" "${com:?}"
 export WINEPREFIX
+
+if ((fresh)); then
+  : "${probe:?--fresh-profile needs --probe}"
+  # Nothing left of an earlier run: no key, no value, no server.
+  WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$WINEPREFIX" timeout 30 wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.dosdevices"
+  # Wine takes the system's language from the locale its server starts in.
+  export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 2>/dev/null
+fi
 
 work="$(mktemp -d)"
 sim_pid="" window_pid="" xvfb_pid=""
@@ -115,6 +135,63 @@ show() {
   [ -f "$work/receiver.json" ] && { echo "--- receiver report"; head -c 2000 "$work/receiver.json"; echo; }
 }
 fail() { echo "FAIL: $*"; show; exit 1; }
+
+if ((fresh)); then
+  wrun() { "$run" "$WINEPREFIX" "$@"; }
+  # The probe's view of the window: waits until the list holds a line matching $1.
+  wait_for() {
+    for _ in $(seq $((timeout * 2))); do
+      wrun "$probe" list >"$work/probe.out" 2>/dev/null || true
+      grep -Eq "$1" "$work/probe.out" && return 0
+      kill -0 "$window_pid" 2>/dev/null || fail "the window ended (waiting for: $1)"
+      sleep 0.5
+    done
+    cat "$work/probe.out"
+    fail "the window never showed: $1"
+  }
+  ended() {
+    for _ in $(seq $((timeout * 2))); do
+      kill -0 "$window_pid" 2>/dev/null || return 0
+      wrun "$probe" close-boxes >/dev/null 2>&1 || true
+      sleep 0.5
+    done
+    fail "the window did not close"
+  }
+  # Nothing of the updater in the registry (this first call makes the prefix).
+  if wrun reg query 'HKCU\Software\Selvane Works' >"$work/before.out" 2>&1; then
+    cat "$work/before.out"
+    fail "the new profile already has the updater's key"
+  fi
+  : >"$work/document.txt"
+  document="Z:${work//\//\\}\\document.txt"
+  # 1. The first start: nothing stored, a Chinese system, so Chinese. English is chosen.
+  wrun "$exe" --port "COM$com" --allow-placeholder-firmware --command 32820 "$document" \
+    >"$work/window.out" 2>&1 </dev/null &
+  window_pid=$!
+  wait_for '^box '
+  cp "$work/probe.out" "$work/first.out"
+  grep -q '^  Static 信息:' "$work/first.out" || { cat "$work/first.out"; fail "not Chinese at first"; }
+  grep -q 'could not be stored' "$work/first.out" && { cat "$work/first.out"; fail "the choice was not stored"; }
+  grep -q 'must re-start' "$work/first.out" || { cat "$work/first.out"; fail "no restart request"; }
+  wrun "$probe" close-boxes
+  wrun "$probe" close
+  ended
+  window_pid=""
+  wrun reg query "$profile" /v UI >"$work/ui.out" 2>&1 || true
+  grep -Eq 'REG_DWORD\s+0x1\b' "$work/ui.out" || { cat "$work/ui.out"; fail "UI is not 1"; }
+  wrun reg query 'HKCU\Software\Selvane Works\Orvane Update\Recent File List' /v File1 \
+    >"$work/recent.out" 2>&1 || true
+  grep -q 'document.txt' "$work/recent.out" || { cat "$work/recent.out"; fail "no recent file"; }
+  # 2. The next start: English, and nothing to tell.
+  wrun "$exe" --port "COM$com" --allow-placeholder-firmware >"$work/window.out" 2>&1 </dev/null &
+  window_pid=$!
+  wait_for '^  Static Messages:'
+  sleep 1 # a box that comes right after the window
+  wrun "$probe" list >"$work/second.out"
+  grep -q '^box ' "$work/second.out" && { cat "$work/second.out"; fail "a box at the next start"; }
+  echo "ok: a new profile stored the language and the recent file"
+  exit 0
+fi
 
 if [ -n "$choose" ]; then
   # The language commands (32820 English, 32821 Chinese) store 1 or 0 and ask for a restart.

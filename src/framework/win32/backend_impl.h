@@ -90,7 +90,8 @@ struct Backend::Impl : public IWndPeer {
     std::vector<FormContext*> openDialogs;
     std::map<UINT, bool> checkable;
     std::vector<UINT> toolIds;
-    std::vector<std::u16string> toolTips; // the toolbar keeps pointers to them
+    // The buttons' tooltips by command, translated; the toolbar keeps pointers to them.
+    std::map<UINT, std::u16string> toolTips;
     bool frameGone = false;
     HGLOBAL devMode = nullptr; // the page set-up's choice, kept for the run
     HGLOBAL devNames = nullptr;
@@ -121,6 +122,10 @@ struct Backend::Impl : public IWndPeer {
     void BuildToolbar(const FrameResources& res);
     void BuildAccelerators(const FrameResources& res);
     int ToolbarHeight() const;
+    // The tooltip of a toolbar button, or null for a button without one.
+    const std::u16string* ToolTip(UINT id) const;
+    // The notifications the toolbar and its tooltips send the frame; true when handled.
+    bool OnNotify(NMHDR& header);
     void FitToForm();
 };
 

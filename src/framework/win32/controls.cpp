@@ -78,6 +78,9 @@ public:
         SendMessageW(m_hwnd, PBM_SETMARQUEE, on ? TRUE : FALSE, 30);
         if (!on)
             ShowState();
+        // The control repaints when its position changes, not when its style does: a range
+        // and position as they were would leave the last chunk of the animation drawn.
+        InvalidateRect(m_hwnd, nullptr, TRUE);
     }
 
 private:

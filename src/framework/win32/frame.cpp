@@ -121,7 +121,6 @@ void Backend::Impl::BuildToolbar(const FrameResources& res) {
     SendMessageW(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
     // No text rows: a button's string is its tooltip.
     SendMessageW(toolbar, TB_SETMAXTEXTROWS, 0, 0);
-    toolTips.reserve(res.toolbar.size());
     std::vector<TBBUTTON> buttons;
     for (const ToolButton& b : res.toolbar) {
         TBBUTTON button{};
@@ -139,8 +138,8 @@ void Backend::Impl::BuildToolbar(const FrameResources& res) {
         button.fsState = TBSTATE_ENABLED;
         button.fsStyle = BTNS_BUTTON;
         if (!b.tooltip.empty()) {
-            toolTips.push_back(owner.Translate(b.tooltip));
-            button.iString = reinterpret_cast<INT_PTR>(W(toolTips.back()));
+            const std::u16string& tip = toolTips[b.id] = owner.Translate(b.tooltip);
+            button.iString = reinterpret_cast<INT_PTR>(W(tip));
         }
         toolIds.push_back(b.id);
         buttons.push_back(button);
@@ -163,6 +162,39 @@ void Backend::Impl::BuildAccelerators(const FrameResources& res) {
     }
     if (!table.empty())
         accel = CreateAcceleratorTableW(table.data(), static_cast<int>(table.size()));
+}
+
+const std::u16string* Backend::Impl::ToolTip(UINT id) const {
+    const auto it = toolTips.find(id);
+    return it == toolTips.end() ? nullptr : &it->second;
+}
+
+// The toolbar's tooltips ask for their text when the mouse rests on a button (their tools'
+// texts are callbacks); the toolbar hands the question to the frame, and the system's controls
+// do not all answer it from the button's string themselves (Wine's do not). The tools' ids are
+// the buttons' commands.
+bool Backend::Impl::OnNotify(NMHDR& header) {
+    if (!toolbar)
+        return false;
+    if (header.code == TTN_GETDISPINFOW) {
+        const auto tips = reinterpret_cast<::HWND>(SendMessageW(toolbar, TB_GETTOOLTIPS, 0, 0));
+        auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
+        if (header.hwndFrom != tips || (info.uFlags & TTF_IDISHWND) != 0)
+            return false;
+        if (const std::u16string* tip = ToolTip(static_cast<UINT>(header.idFrom))) {
+            info.hinst = nullptr;
+            info.lpszText = const_cast<wchar_t*>(W(*tip));
+        }
+        return true;
+    }
+    if (header.code == TBN_GETINFOTIPW && header.hwndFrom == toolbar) {
+        auto& info = reinterpret_cast<NMTBGETINFOTIPW&>(header);
+        const std::u16string* tip = ToolTip(static_cast<UINT>(info.iItem));
+        if (tip && info.pszText && info.cchTextMax > 0)
+            lstrcpynW(info.pszText, W(*tip), info.cchTextMax);
+        return true;
+    }
+    return false;
 }
 
 int Backend::Impl::ToolbarHeight() const {
@@ -236,6 +268,10 @@ LRESULT CALLBACK FrameProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_INITMENUPOPUP:
         g_pImpl->RefreshMenu(reinterpret_cast<HMENU>(wParam));
         return 0;
+    case WM_NOTIFY:
+        if (lParam && g_pImpl->OnNotify(*reinterpret_cast<NMHDR*>(lParam)))
+            return 0;
+        break;
     case kDpiChanged: {
         // Moved to a monitor of another resolution (or its scale changed): take the size the
         // system suggests, which keeps the window under the mouse, then fit it to the form,

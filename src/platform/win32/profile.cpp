@@ -4,12 +4,13 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The profile in the registry, as the framework keeps a program's profile: one subkey per
 // section below HKEY_CURRENT_USER\Software\<registry key>\<application>, numbers as REG_DWORD,
-// texts as REG_SZ. Unlike the port setting's key these keys are not volatile: the language
-// chosen today is the one of the next start, after a restart too.
+// texts as REG_SZ. The keys are lasting ones: the language chosen today is the one of the next
+// start, after a restart too.
 
 namespace orvane {
 
@@ -22,11 +23,59 @@ const wchar_t* W(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+struct StoredValue {
+    std::wstring name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+// Earlier versions of the updater made the vendor's key volatile when they read the port
+// setting, and until the next restart the registry refuses every lasting key below it: none of
+// the profile could be stored. Such a key has no subkeys (the profile's were refused); its
+// values, if any, were set from outside (the port name). It is made again, lasting, with the
+// same values. A volatile key with subkeys is left as it is.
+bool MakeLasting(const std::u16string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, W(path), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0, values = 0, longestName = 0, longestData = 0;
+    LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                      &values, &longestName, &longestData, nullptr, nullptr);
+    std::vector<StoredValue> kept;
+    for (DWORD i = 0; status == ERROR_SUCCESS && subkeys == 0 && i < values; ++i) {
+        StoredValue value;
+        value.name.assign(longestName + 1, L'\0');
+        value.data.resize(longestData);
+        DWORD nameLength = longestName + 1;
+        DWORD size = longestData;
+        status = RegEnumValueW(key, i, value.name.data(), &nameLength, nullptr, &value.type,
+                               value.data.data(), &size);
+        value.name.resize(nameLength);
+        value.data.resize(size);
+        kept.push_back(std::move(value));
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || subkeys != 0 ||
+        RegDeleteKeyW(HKEY_CURRENT_USER, W(path)) != ERROR_SUCCESS)
+        return false;
+    HKEY made = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, W(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &made, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool restored = true;
+    for (const StoredValue& value : kept)
+        restored = RegSetValueExW(made, value.name.c_str(), 0, value.type, value.data.data(),
+                                  static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS &&
+                   restored;
+    RegCloseKey(made);
+    return restored;
+}
+
 class RegistryProfile final : public IProfile {
 public:
     RegistryProfile(std::u16string_view registryKey, std::u16string_view application)
-        : m_root(u"Software\\" + std::u16string(registryKey) + u"\\" +
-                 std::u16string(application)) {}
+        : m_vendor(u"Software\\" + std::u16string(registryKey)),
+          m_root(m_vendor + u"\\" + std::u16string(application)) {}
 
     std::optional<long long> Number(std::string_view key) const override {
         const auto [section, entry] = Split(key);
@@ -98,10 +147,16 @@ private:
 
     void Write(std::string_view key, DWORD type, const void* data, std::size_t size) {
         const auto [section, entry] = Split(key);
+        const std::u16string path = m_root + section;
         HKEY handle = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, W(m_root + section), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &handle,
-                            nullptr) != ERROR_SUCCESS) {
+        LSTATUS status =
+            RegCreateKeyExW(HKEY_CURRENT_USER, W(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_SET_VALUE, nullptr, &handle, nullptr);
+        if (status == ERROR_CHILD_MUST_BE_VOLATILE && MakeLasting(m_vendor))
+            status =
+                RegCreateKeyExW(HKEY_CURRENT_USER, W(path), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_SET_VALUE, nullptr, &handle, nullptr);
+        if (status != ERROR_SUCCESS) {
             m_failed = true;
             return;
         }
@@ -111,7 +166,8 @@ private:
         RegCloseKey(handle);
     }
 
-    std::u16string m_root;
+    std::u16string m_vendor; // Software\<registry key>
+    std::u16string m_root;   // the vendor's key\<application>
     bool m_failed = false;
 };
 

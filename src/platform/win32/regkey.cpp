@@ -28,9 +28,10 @@ long CRegKey::Create(RegRoot root, std::u16string_view path) {
     Close();
     m_strPath = std::u16string(path);
     HKEY key = nullptr;
-    // A key made here is volatile: it holds nothing the updater wrote and goes at the next
-    // restart.
-    const LONG rc = ::RegCreateKeyExW(root, Wide(m_strPath), 0, nullptr, REG_OPTION_VOLATILE,
+    // A key made here lasts. It is the vendor's key, the parent of the window's profile (the
+    // language, the recent files, the firmware package): below a volatile key the registry
+    // refuses every lasting one, and a new user could store none of them.
+    const LONG rc = ::RegCreateKeyExW(root, Wide(m_strPath), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (rc == ERROR_SUCCESS)
         m_hKey = key;
