@@ -17,7 +17,7 @@ namespace {
 
 // A folder as the operator reads it in a refusal: UTF-8, in the system's own form (backslashes
 // on Windows).
-std::string FolderText(std::filesystem::path folder) {
+std::string FolderText(const std::filesystem::path& folder) {
     return ToUtf8(folder.lexically_normal().make_preferred().u16string());
 }
 
