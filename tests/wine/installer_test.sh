@@ -51,10 +51,11 @@ grep -Eq "DisplayIcon\s+REG_SZ\s+C:\\\\$target\\\\" "$work/reg.out" ||
 grep -Eq "EstimatedSize\s+REG_DWORD\s+0x[0-9a-f]*[1-9a-f]" "$work/reg.out" ||
   { cat "$work/reg.out"; fail "no size for the uninstall entry"; }
 
-# The uninstaller copies itself away and returns at once: wait for its work.
+# The uninstaller copies itself away and returns at once: wait for all of its work (the folder
+# goes before the Start-menu entries do, so waiting for the folder alone raced with the rest).
 "$run" "$prefix" "$drive/$target/uninstall.exe" /S >"$work/uninstall.out" 2>&1 || true
-for _ in $(seq 150); do
-  [ -e "$drive/$target" ] || break
+for _ in $(seq 300); do
+  [ -e "$drive/$target" ] || [ -e "$menu" ] || break
   sleep 0.2
 done
 [ ! -e "$drive/$target" ] || fail "the folder is still there after the uninstall"
