@@ -550,6 +550,55 @@ SingleOptions(const Arguments& a, const Limits& limits,
     return options;
 }
 
+// Why an output file named on the command line cannot take its output, or "": the port being
+// updated (trace text would go to the receiver), any device or FIFO (a FIFO without a reader
+// blocks the open, a device is no record), a folder, or a file another output writes too.
+std::string UnfitOutput(const std::string& path, const std::vector<std::string>& others) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = orvane::PathFromUtf8(path);
+    const fs::file_status status = fs::status(file, ec);
+    if (!ec && fs::exists(status) && fs::is_directory(status))
+        return "it is a folder";
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        return "it is not a file but a device, a FIFO or a socket (the port itself, say)";
+    if (orvane::ParsePortArgument(path).kind == orvane::PortArgument::Kind::Number)
+        return "it names a serial port";
+    const fs::path mine = fs::weakly_canonical(file, ec);
+    for (const std::string& other : others) {
+        std::error_code otherEc;
+        if (!ec && fs::weakly_canonical(orvane::PathFromUtf8(other), otherEc) == mine && !otherEc)
+            return "another output of this run is written to the same file";
+    }
+    return {};
+}
+
+// Every output file named, checked before anything is opened (the port included).
+std::optional<int> CheckOutputs(const Arguments& a) {
+    struct Output {
+        const CLI::Option* option;
+        const std::string& path;
+        const char* what;
+    };
+    const Output outputs[] = {{a.traceOpt, a.tracePath, "the trace"},
+                              {a.resultOpt, a.resultJson, "the result"},
+                              {a.simReportOpt, a.simReport, "the simulated receiver's report"}};
+    for (const Output& o : outputs) {
+        if (!IsSet(o.option) || (o.option == a.traceOpt && o.path == "-"))
+            continue;
+        std::vector<std::string> others;
+        for (const Output& other : outputs)
+            if (&other != &o && IsSet(other.option) && other.path != "-")
+                others.push_back(other.path);
+        if (const std::string why = UnfitOutput(o.path, others); !why.empty()) {
+            std::fprintf(stderr, "error: cannot write %s to %s: %s\n", o.what,
+                         orvane::app::TerminalText(orvane::FromUtf8(o.path)).c_str(), why.c_str());
+            return orvane::app::kExitReportLost;
+        }
+    }
+    return std::nullopt;
+}
+
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // --trace: the trace goes to its file (or standard error), which stays open in traceFile.
@@ -731,6 +780,8 @@ int Run(int argc, char** argv) {
         return *done;
     Limits limits;
     if (const auto failure = CheckValues(a, limits))
+        return *failure;
+    if (const auto failure = CheckOutputs(a))
         return *failure;
     // The result is promised before any receiver is touched: a run whose record cannot be
     // kept does not start.

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -294,6 +296,34 @@ TEST_F(CliTest, StationRefusesAReportPlaceItCannotWriteBeforeTouchingAReceiver) 
         EXPECT_FALSE(run.out.contains("Address:")) << p.args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains("cannot")) << run.err.toStdString();
     }
+}
+
+// An output file that is no file, or the port itself, or another output's file: refused before
+// the port is opened, at once (a FIFO without a reader would block the open for ever), and the
+// receiver on the port gets nothing.
+TEST_F(CliTest, OutputsThatAreNoFileAreRefusedBeforeThePortOpens) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    QProcess sim;
+    const QString port = StartSim(sim, {"--id", "K64E"});
+    ASSERT_FALSE(port.isEmpty());
+    const QString same = dir.filePath("same");
+    const QStringList cases[] = {
+        {"--trace", port},                        // the receiver's own line
+        {"--result-json", "/dev/null"},           // a device
+        {"--trace", fifo},                        // a FIFO nobody reads
+        {"--result-json", dir.path()},            // a folder
+        {"--trace", same, "--result-json", same}, // one file for two outputs
+    };
+    for (const QStringList& args : cases) {
+        const auto run = RunCli(QStringList{"--port", port, "-t", "5"} + args, 20000);
+        EXPECT_EQ(run.exitCode, 5) << args.join(' ').toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("error: cannot write")) << run.err.toStdString();
+    }
+    StopSim(sim);
+    EXPECT_EQ(Report()["handshakesSeen"].toInt(), 0);
+    EXPECT_EQ(Report()["strayBytes"].toInt(), 0);
 }
 
 TEST_F(CliTest, APortGivenTwiceIsUpdatedOnce) {
