@@ -5,6 +5,8 @@
 // Prints one line per file and value; exit code 1 when a file has no version resource, or its
 // numbers or texts do not name this product and VERSION (x.y.z), or its original file name is
 // not the file's own name.
+#include "platform/text.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -13,13 +15,10 @@
 
 namespace {
 
+// wchar_t is UTF-16 on Windows: the project's own conversion serves.
 std::string Utf8(const std::wstring& wide) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+    return orvane::ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
 std::wstring FileName(const std::wstring& path) {

@@ -8,6 +8,8 @@
 //   window_probe close        asks the main window to close, as its caption's close button does
 //
 // Exit code 0, or 3 when the updater has no window (yet). The texts are written as UTF-8.
+#include "platform/text.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -16,15 +18,10 @@
 
 namespace {
 
+// wchar_t is UTF-16 on Windows: the project's own conversion serves.
 std::string Utf8(const std::wstring& wide) {
-    if (wide.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+    return orvane::ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
 // The window's text, asked for across the process boundary (the system carries WM_GETTEXT).
