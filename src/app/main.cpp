@@ -32,7 +32,7 @@ namespace {
 
 // "COM7" names port 7; anything else is a device path, opened exactly as given. False, with
 // the reason printed, for a port that cannot be taken.
-bool TakePortArgument(const QString& arg, orvane::app::AppOptions& options) {
+bool TakePortArgument(const QString& arg, bool allowConsole, orvane::app::AppOptions& options) {
     const auto port = orvane::ParsePortArgument(arg.toStdString());
     if (port.kind == orvane::PortArgument::Kind::Invalid) {
         std::fprintf(stderr, "orvane-update: %s\n", port.error.c_str());
@@ -42,12 +42,13 @@ bool TakePortArgument(const QString& arg, orvane::app::AppOptions& options) {
         options.port = port.number;
         return true;
     }
-    if (orvane::PortDirectory().IsConsole(port.path))
-        std::fprintf(stderr,
-                     "orvane-update: warning: %s is the system console: a login prompt or the "
-                     "kernel's messages may be on it, and they will see the handshakes. Going "
-                     "on because it was named.\n",
-                     port.path.c_str());
+    if (orvane::PortDirectory().IsConsole(port.path)) {
+        if (!allowConsole) {
+            std::fprintf(stderr, "orvane-update: %s\n", orvane::ConsoleRefusal(port.path).c_str());
+            return false;
+        }
+        std::fprintf(stderr, "orvane-update: %s\n", orvane::ConsoleWarning(port.path).c_str());
+    }
     // The number only names the device in the title and the Port dialog.
     const int number = orvane::NumberForDevice(port.path);
     if (number == 0) {
@@ -129,12 +130,16 @@ struct CommandLine {
             QStringLiteral("Send the firmware of this signed package (a folder with manifest.json) "
                            "in this run, instead of the one loaded last."),
             QStringLiteral("PACKAGE"));
+        consoleOption = QCommandLineOption(
+            QStringLiteral("allow-console"),
+            QStringLiteral("Open a --port that is the system console (a login prompt or the "
+                           "kernel's messages are on it). Without it such a port is refused."));
         keyOption = QCommandLineOption(
             QStringLiteral("trusted-key"),
             QStringLiteral("Also trust this minisign public key file for firmware packages."),
             QStringLiteral("FILE"));
-        parser.addOptions({portOption, simulateOption, firmwareOption, keyOption, screenshotOption,
-                           screenshotAfterOption, updateOption, startupOption});
+        parser.addOptions({portOption, consoleOption, simulateOption, firmwareOption, keyOption,
+                           screenshotOption, screenshotAfterOption, updateOption, startupOption});
         parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A document to open."),
                                      QStringLiteral("[FILE]"));
     }
@@ -147,6 +152,7 @@ struct CommandLine {
     QCommandLineOption startupOption{QStringLiteral("_")};
     QCommandLineOption firmwareOption{QStringLiteral("_")};
     QCommandLineOption keyOption{QStringLiteral("_")};
+    QCommandLineOption consoleOption{QStringLiteral("_")};
 };
 
 void SetNames() {
@@ -208,7 +214,8 @@ int main(int argc, char** argv) {
         }
         options.firmware = loaded.firmware;
     }
-    if (parser.isSet(portOption) && !TakePortArgument(parser.value(portOption), options))
+    if (parser.isSet(portOption) &&
+        !TakePortArgument(parser.value(portOption), parser.isSet(cl.consoleOption), options))
         return orvane::kExitUsage;
 
     std::unique_ptr<orvane::bootsim::SimulatedReceiver> simulated;

@@ -180,6 +180,7 @@ struct Arguments {
     const CLI::Option* frameOpt = nullptr;
     const CLI::Option* firmwareOpt = nullptr;
     const CLI::Option* allowPlaceholderOpt = nullptr;
+    const CLI::Option* allowConsoleOpt = nullptr;
     const CLI::Option* operatorOpt = nullptr;
 };
 
@@ -355,6 +356,10 @@ void AddOtherOptions(CLI::App& parser, Arguments& a) {
         "Bench override: send this build's test images to any device, not only to the simulated "
         "receiver (for orvane-bootsim --device on a null-modem cable). Never use it with a real "
         "receiver.");
+    a.allowConsoleOpt = orvane::AddFlag(
+        parser, "--allow-console",
+        "Open a --port that is the system console (a login prompt or the kernel's messages are "
+        "on it, and they see the handshakes). Without it such a port is refused.");
 }
 
 // The firmware is settled first: a package that fails a check ends the run before any port
@@ -497,6 +502,8 @@ orvane::app::StationOptions StationSettings(const Arguments& a, const std::strin
         common.insert(common.end(), {"--trusted-key", key});
     if (IsSet(a.allowPlaceholderOpt))
         common.push_back("--allow-placeholder-firmware");
+    if (IsSet(a.allowConsoleOpt))
+        common.push_back("--allow-console");
     if (IsSet(a.operatorOpt))
         common.insert(common.end(), {"--operator", a.operatorName});
     station.firmware = firmware.Description();
@@ -547,6 +554,7 @@ SingleOptions(const Arguments& a, const Limits& limits,
     options.progressBar = options.progressBar && !IsSet(a.noBarOpt) && !options.quiet;
     options.firmware = firmware;
     options.allowPlaceholder = IsSet(a.allowPlaceholderOpt);
+    options.allowConsole = IsSet(a.allowConsoleOpt);
     return options;
 }
 

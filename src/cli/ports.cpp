@@ -139,12 +139,6 @@ bool ConfirmPorts(const std::vector<NumberedPort>& ports, std::FILE* in, std::FI
     return text == "yes" || text == "y";
 }
 
-std::string ConsoleWarning(const std::string& path) {
-    return "warning: " + path +
-           " is the system console: a login prompt or the kernel's messages may be on it, and "
-           "they will see the handshakes. Going on because it was named.";
-}
-
 int UsePortArgument(const std::string& text, CliOptions& options, std::FILE* err) {
     const PortArgument port = ParsePortArgument(text);
     switch (port.kind) {
@@ -158,8 +152,13 @@ int UsePortArgument(const std::string& text, CliOptions& options, std::FILE* err
     case PortArgument::Kind::Path:
         break;
     }
-    if (PortDirectory().IsConsole(port.path))
+    if (PortDirectory().IsConsole(port.path)) {
+        if (!options.allowConsole) {
+            std::fprintf(err, "error: %s\n", ConsoleRefusal(port.path).c_str());
+            return 64;
+        }
         std::fprintf(err, "%s\n", ConsoleWarning(port.path).c_str());
+    }
     return UseDevicePath(port.path, options, err);
 }
 

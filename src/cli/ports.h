@@ -34,9 +34,6 @@ std::vector<NumberedPort> SelectPorts(const std::vector<NumberedPort>& ports,
 // Shows the ports --all is about to update and asks; true only for an answer of yes.
 bool ConfirmPorts(const std::vector<NumberedPort>& ports, std::FILE* in, std::FILE* out);
 
-// The warning given before a port the system console writes to is opened.
-std::string ConsoleWarning(const std::string& path);
-
 // The serial device of this machine that has `number` as its own and is at `path` (any path
 // may be empty: then the number alone decides); none for a pseudo-terminal or any path that is
 // no enumerated device, whose number is only this process's.

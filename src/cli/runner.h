@@ -57,6 +57,7 @@ struct CliOptions {
     // Bench override: the build's test images may go to a device that is not a
     // pseudo-terminal.
     bool allowPlaceholder = false;
+    bool allowConsole = false; // --allow-console: the system console may be opened when named
     // Every byte on the line and the frames it makes, for a support case (null: no trace).
     std::shared_ptr<PortTrace> trace;
     // Who runs the update, for the records (--operator; the login name by default).

@@ -50,4 +50,16 @@ PortArgument ParsePortArgument(const std::string& text) {
     return result;
 }
 
+std::string ConsoleRefusal(const std::string& path) {
+    return path +
+           " is the system console: a login prompt or the kernel's messages are on it, and they "
+           "would see the handshakes. Give --allow-console as well to send them there anyway.";
+}
+
+std::string ConsoleWarning(const std::string& path) {
+    return "warning: " + path +
+           " is the system console: a login prompt or the kernel's messages may be on it, and "
+           "they will see the handshakes. Going on because --allow-console was given.";
+}
+
 } // namespace orvane

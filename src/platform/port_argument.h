@@ -17,4 +17,11 @@ struct PortArgument {
 // other text that does not start with "COM" is a device path, taken as typed.
 PortArgument ParsePortArgument(const std::string& text);
 
+// The system console carries a login prompt or the kernel's messages, and whatever listens
+// there would take the handshakes as typing: it is opened only when the user says so
+// (--allow-console) on top of naming it. The refusal tells how; the warning goes with an
+// allowed open.
+std::string ConsoleRefusal(const std::string& path);
+std::string ConsoleWarning(const std::string& path);
+
 } // namespace orvane

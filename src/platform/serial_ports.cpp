@@ -100,13 +100,19 @@ const SerialPortInfo* FindPort(const std::vector<SerialPortInfo>& ports, const s
 bool IsConsoleIn(const TtyTree& tree, const std::string& path) {
     if (path.empty())
         return false;
+    // A device node may have any name (a copy made with mknod, a link in a folder of its
+    // own): what it is shows in its number. 5:1 is /dev/console, wherever the console goes.
+    const std::string number = DeviceNumber(path);
+    if (number == "5:1")
+        return true;
     const std::string resolved = ResolvedPath(path);
     for (const TtyNode& n : tree.nodes) {
         if (std::find(tree.consoles.begin(), tree.consoles.end(), n.name) == tree.consoles.end())
             continue;
         const std::string devnode = n.devnode.empty() ? "/dev/" + n.name : n.devnode;
         if (devnode == path || devnode == resolved ||
-            std::find(n.links.begin(), n.links.end(), path) != n.links.end())
+            std::find(n.links.begin(), n.links.end(), path) != n.links.end() ||
+            (!number.empty() && n.number == number))
             return true;
     }
     // A console device the tree did not list is still recognised by its name.

@@ -35,6 +35,7 @@ struct TtyNode {
     std::string product;   // the product string
     std::string manufacturer;
     std::string interfaceNumber; // "00": which port of a multi-port adapter
+    std::string number;          // the device number, "4:64"; empty when unknown
 };
 
 struct TtyTree {
@@ -68,7 +69,8 @@ std::vector<SerialPortInfo> SerialPortsIn(const TtyTree& tree);
 // The port of the tree that `path` names (through any of its names), or null.
 const SerialPortInfo* FindPort(const std::vector<SerialPortInfo>& ports, const std::string& path);
 
-// True when `path` (or the device it leads to) is a device the system console writes to.
+// True when `path` (or the device it leads to) is a device the system console writes to, or
+// the console device itself, whatever name it is given: the device number decides.
 bool IsConsoleIn(const TtyTree& tree, const std::string& path);
 
 // True for names that can never be a serial port of this machine whatever the tree says:
@@ -80,6 +82,10 @@ bool IsNeverAPort(const std::string& path);
 // devices has effects of its own: a watchdog starts counting). A device whose kind the system
 // does not say is given the benefit of the doubt, so the open's own check decides.
 bool IsTerminalDevice(const std::string& path);
+
+// The device number of the character device at `path`, "4:64", told without opening it;
+// empty for anything else.
+std::string DeviceNumber(const std::string& path);
 
 // The path with symbolic links resolved, or the path itself when it cannot be resolved.
 std::string ResolvedPath(const std::string& path);

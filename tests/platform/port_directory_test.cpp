@@ -87,6 +87,14 @@ TEST(SerialPortsTest, EveryFamilyCountsButConsolePlaceholdersAndVirtualTerminals
     EXPECT_TRUE(IsConsoleIn(tree, "/dev/ttyS0"));
     EXPECT_FALSE(IsConsoleIn(tree, "/dev/ttyS4"));
     EXPECT_FALSE(IsConsoleIn(tree, "/dev/ttyUSB0"));
+    // The console under a name of its own is told by its device number (looked at, never
+    // opened): /dev/console itself, and a node that is the console's device. /dev/null
+    // stands in for such a node here.
+    EXPECT_TRUE(IsConsoleIn(tree, "/dev/console"));
+    EXPECT_FALSE(IsConsoleIn(tree, "/dev/null"));
+    tree.nodes[3].number = DeviceNumber("/dev/null");
+    ASSERT_FALSE(tree.nodes[3].number.empty());
+    EXPECT_TRUE(IsConsoleIn(tree, "/dev/null"));
 }
 
 TEST(SerialPortsTest, IdentityIsTheUsbSerialElseTheByIdNameElseThePath) {

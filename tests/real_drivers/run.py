@@ -800,6 +800,26 @@ def case_two_updaters(h):
     return "one updated, one refused"
 
 
+def case_console(h):
+    # The guest's console is its ttyS0 (the kernel's messages go there); asked for under any
+    # name, it is refused unless --allow-console says so.
+    script = (f"mknod /tmp/alias c $(stat -c '%t %T' /dev/{CONSOLE_TTY} | "
+              "while read a b; do echo $((0x$a)) $((0x$b)); done)\n"
+              f"for p in /dev/{CONSOLE_TTY} /dev/console /tmp/alias; do "
+              f"{GUEST_CLI} --port $p -t 2 >/dev/null 2>/tmp/err; echo \"$p=$? $(cat /tmp/err)\"; "
+              "done\n"
+              f"{GUEST_CLI} --port /tmp/alias --allow-console -t 1 >/dev/null 2>/tmp/err; "
+              "echo \"allowed=$? $(cat /tmp/err)\"")
+    rc, out = h.guest.run(script, 60)
+    expect(rc == 0, f"exit {rc}: {out}")
+    for name in (f"/dev/{CONSOLE_TTY}", "/dev/console", "/tmp/alias"):
+        expect(re.search(rf"^{re.escape(name)}=64 error: .*is the system console", out, re.M),
+               f"{name} not refused:\n{out}")
+    expect(re.search(r"^allowed=\d+ warning: /tmp/alias is the system console", out, re.M),
+           f"--allow-console did not warn and go on:\n{out}")
+    return "refused under three names; allowed with a warning"
+
+
 CASES = [
     ("list-ports: FTDI with COM number, by-id, 0403:6001, serial", case_list_ports),
     ("the far end sees the speed ftdi_sio set: a frame at 38400 refused", case_speed_carried),
@@ -816,6 +836,7 @@ CASES = [
     ("wire-paced update at 115200 (76S0, figure)", case_paced),
     ("placeholder guard: FTDI refused without the bench override", case_placeholder_guard),
     ("two updaters on /dev/ttyUSB0 at once: second refused", case_two_updaters),
+    ("the console under any name: refused without --allow-console", case_console),
 ]
 
 

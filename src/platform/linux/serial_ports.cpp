@@ -137,6 +137,8 @@ TtyTree ReadTtyTree() {
         TtyNode node;
         node.name = Text(udev_device_get_sysname(device.get()));
         node.devnode = Text(udev_device_get_devnode(device.get()));
+        if (const dev_t number = udev_device_get_devnum(device.get()); number != 0)
+            node.number = std::to_string(major(number)) + ":" + std::to_string(minor(number));
         if (node.devnode.empty())
             node.devnode = "/dev/" + node.name;
         // A tty backed by hardware (or a USB or Bluetooth device) has a "device" link in
@@ -179,6 +181,13 @@ TtyTree ReadTtyTree() {
         tree.nodes.push_back(std::move(node));
     }
     return tree;
+}
+
+std::string DeviceNumber(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return {};
+    return std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
 }
 
 std::string ResolvedPath(const std::string& path) {

@@ -151,6 +151,11 @@ bool IsTerminalDevice(const std::string& path) {
     return IsComName(path);
 }
 
+// COM ports have no device numbers, and the console is no COM port.
+std::string DeviceNumber(const std::string& /*path*/) {
+    return {};
+}
+
 std::string ResolvedPath(const std::string& path) {
     return path; // COM names lead to no other name
 }
