@@ -6,6 +6,7 @@
 // to it, so a whole update can be watched without a receiver.
 #include "app/sarnel_app.h"
 #include "loading/firmware_loading.h"
+#include "platform/console.h"
 #include "platform/exit_codes.h"
 #include "platform/port_argument.h"
 #include "platform/port_directory.h"
@@ -173,6 +174,7 @@ bool WantsHelpOrVersion(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    orvane::PrepareConsole();
     if (WantsHelpOrVersion(argc, argv)) {
         QCoreApplication core(argc, argv);
         SetNames();

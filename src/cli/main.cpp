@@ -560,11 +560,19 @@ SingleOptions(const Arguments& a, const Limits& limits,
 
 // Why an output file named on the command line cannot take its output, or "": the port being
 // updated (trace text would go to the receiver), any device or FIFO (a FIFO without a reader
-// blocks the open, a device is no record), a folder, or a file another output writes too.
+// blocks the open, a device is no record), a folder, a file another output writes too, or a
+// link to nothing (writing would make a file wherever the link points, and the link is often
+// the leftover of something else; a link to a file is written through).
 std::string UnfitOutput(const std::string& path, const std::vector<std::string>& others) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path file = orvane::PathFromUtf8(path);
+    if (fs::is_symlink(file, ec) && !fs::exists(file, ec)) {
+        const fs::path target = fs::read_symlink(file, ec);
+        return "it is a link to " +
+               orvane::app::TerminalText(orvane::FromUtf8(orvane::PathToUtf8(target))) +
+               ", which does not exist; name the file itself";
+    }
     const fs::file_status status = fs::status(file, ec);
     if (!ec && fs::exists(status) && fs::is_directory(status))
         return "it is a folder";
@@ -626,7 +634,9 @@ std::optional<int> OpenTrace(const Arguments& a, orvane::app::CliOptions& option
         }
         out = traceFile.get();
     }
-    options.trace = std::make_shared<orvane::app::PortTrace>(out);
+    options.trace = std::make_shared<orvane::app::PortTrace>(
+        out, orvane::app::TerminalText(orvane::FromUtf8(path == "-" ? "standard error" : path)),
+        stderr);
     // The lines' times count from here: the header says when that was, on which machine.
     options.trace->Note(std::string("orvane-update-cli ") + orvane::kVersion + ", started " +
                         orvane::UtcTimestamp(std::chrono::system_clock::now()) + " on " +

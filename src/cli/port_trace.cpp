@@ -4,6 +4,8 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace orvane::app {
 
@@ -105,13 +107,25 @@ private:
 
 } // namespace
 
-PortTrace::PortTrace(std::FILE* out) : m_out(out), m_start(std::chrono::steady_clock::now()) {}
+PortTrace::PortTrace(std::FILE* out, std::string name, std::FILE* err)
+    : m_out(out), m_name(std::move(name)), m_err(err), m_start(std::chrono::steady_clock::now()) {}
 
 void PortTrace::Line(const char* direction, const std::string& text) {
+    if (!m_failure.empty())
+        return;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    std::fprintf(m_out, "%10.6f %s %s\n", seconds, direction, text.c_str());
-    std::fflush(m_out);
+    errno = 0;
+    const bool written =
+        std::fprintf(m_out, "%10.6f %s %s\n", seconds, direction, text.c_str()) > 0;
+    if (std::fflush(m_out) == 0 && written && std::ferror(m_out) == 0)
+        return;
+    m_failure = std::strerror(errno != 0 ? errno : EIO);
+    if (m_err)
+        std::fprintf(m_err,
+                     "warning: the trace could not be written to %s (%s): it ends there; the "
+                     "update goes on\n",
+                     m_name.c_str(), m_failure.c_str());
 }
 
 void PortTrace::Note(const std::string& text) {

@@ -22,8 +22,13 @@ namespace orvane::app {
 
 class PortTrace {
 public:
-    // Writes to `out` (not owned, flushed after every entry so a crash loses nothing).
-    explicit PortTrace(std::FILE* out);
+    // Writes to `out` (not owned, flushed after every entry so a crash loses nothing). The first
+    // entry that cannot be written (a full disk) is said once on `err`, naming `name`; the
+    // trace then stops and the update goes on without it.
+    explicit PortTrace(std::FILE* out, std::string name = {}, std::FILE* err = nullptr);
+
+    // Why the trace stopped ("No space left on device"), or "" while it is whole.
+    const std::string& Failure() const { return m_failure; }
 
     void Note(const std::string& text);
     void Sent(const std::uint8_t* bytes, int length);
@@ -37,6 +42,9 @@ private:
     void Line(const char* direction, const std::string& text);
 
     std::FILE* m_out;
+    std::string m_name;
+    std::FILE* m_err;
+    std::string m_failure;
     std::chrono::steady_clock::time_point m_start;
     // Received bytes not yet part of a whole frame; bounded, since a line may send anything.
     std::string m_pending;

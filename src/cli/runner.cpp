@@ -607,6 +607,8 @@ CliResult RunUpdate(const CliOptions& options) {
     result.operatorName = options.operatorName;
     if (options.firmware)
         result.signedBy = options.firmware->SignedBy();
+    if (options.trace)
+        result.traceError = options.trace->Failure();
     return result;
 }
 
@@ -659,6 +661,8 @@ nlohmann::ordered_json ResultObject(const CliResult& r) {
     if (r.signal != 0)
         j["signal"] = SignalName(r.signal);
     j["reason"] = r.reason;
+    if (!r.traceError.empty())
+        j["traceError"] = r.traceError;
     if (!r.tries.empty()) {
         j["tries"] = nlohmann::ordered_json::array();
         for (const CliResult& t : r.tries)
@@ -793,6 +797,20 @@ bool CanWriteFile(const std::string& path, std::string* why) {
     return true;
 }
 
+int WriteAndClose(std::FILE* file, const std::string& text) {
+    errno = 0;
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        error = errno != 0 ? errno : EIO;
+    // Some C libraries (Wine's among them) report a failed last write only at the flush, or
+    // only in the stream's error flag, and let fclose succeed: all three are asked.
+    if (error == 0 && (std::fflush(file) != 0 || std::ferror(file) != 0))
+        error = errno != 0 ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    return error;
+}
+
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* why) {
     std::FILE* file = OpenFile(path, "wb");
     if (!file) {
@@ -800,11 +818,7 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
             *why = std::strerror(errno);
         return false;
     }
-    int error = 0;
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
-        error = errno ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
+    const int error = WriteAndClose(file, text);
     if (error != 0 && why)
         *why = std::strerror(error);
     return error == 0;

@@ -99,6 +99,7 @@ struct CliResult {
     std::string operatorName;       // who ran it
     std::optional<CliPortIdentity> portIdentity;
     std::string signedBy;         // the key id that signed the firmware package; "" for test images
+    std::string traceError;       // why --trace stopped before the end, or ""
     bool deviceLost = false;      // the device went away (before or during the transfer)
     std::vector<CliResult> tries; // with --retries: every try, this one last
 };
@@ -110,6 +111,9 @@ std::string ResultJson(const CliResult& result);
 // file is opened for appending, a new one is created and removed again. False with the
 // reason otherwise.
 bool CanWriteFile(const std::string& path, std::string* why);
+// Writes text to an open file and closes it; 0, or the errno of the first failure (a full
+// disk shows at the write, the flush or the close, depending on the C library).
+int WriteAndClose(std::FILE* file, const std::string& text);
 // Writes text to path (replacing it); false with the reason when it cannot.
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* why);
 

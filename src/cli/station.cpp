@@ -145,8 +145,8 @@ bool CanWriteIn(const std::string& dir, std::string* why) {
         *why = "the folder cannot be made";
         return false;
     }
-    const fs::path probe = fs::path(dir) / (".station-probe-" + UniqueSuffix());
-    std::FILE* file = std::fopen(probe.string().c_str(), "wb");
+    const fs::path probe = PathFromUtf8(dir) / (".station-probe-" + UniqueSuffix());
+    std::FILE* file = OpenFile(PathToUtf8(probe), "wb");
     if (!file) {
         *why = std::strerror(errno);
         return false;
@@ -160,20 +160,23 @@ bool CanWriteIn(const std::string& dir, std::string* why) {
 // its name, so a reader never sees half a report and a failure keeps the old one.
 bool WriteJson(const std::string& path, const json& doc, std::string* why) {
     const std::string text = doc.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
-    const fs::path target(path);
+    std::error_code ec;
+    // A link is kept: the file it leads to takes the new text, with the mode it had.
+    fs::path target = PathFromUtf8(path);
+    if (fs::is_symlink(target, ec)) {
+        if (fs::path resolved = fs::canonical(target, ec); !ec)
+            target = resolved;
+    }
     const fs::path temporary =
         target.parent_path() / ("." + target.filename().string() + "." + UniqueSuffix() + ".tmp");
-    std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
+    std::FILE* file = OpenFile(PathToUtf8(temporary), "wb");
     if (!file) {
         *why = std::strerror(errno);
         return false;
     }
-    int error = 0;
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
-        error = errno != 0 ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno != 0 ? errno : EIO;
-    std::error_code ec;
+    int error = WriteAndClose(file, text);
+    if (const fs::file_status old = fs::status(target, ec); !ec && fs::is_regular_file(old))
+        fs::permissions(temporary, old.permissions(), ec);
     if (error == 0) {
         fs::rename(temporary, target, ec);
         if (!ec)

@@ -29,8 +29,19 @@ struct DeviceHolder {
     std::string Describe() const;
 };
 
+// What a look at the process table found for one device: the holder, or nobody, or, when
+// the table could not be read (this process may open no more files), that it is not known.
+// A holder is named only when it is certain: a guess would send the user after a program
+// that does not hold the line.
+struct HolderCheck {
+    std::optional<DeviceHolder> holder;
+    int error = 0; // errno of what kept the look from being made; 0 when it was made
+};
+
+HolderCheck CheckDeviceHolder(const std::string& path);
+
 // The first other process found holding the device at `path` open; nothing when none is
-// found or the path is not a character device.
+// found, the path is not a character device, or it cannot be told.
 std::optional<DeviceHolder> FindDeviceHolder(const std::string& path);
 
 // The same for several devices at once, with one look at the process table.

@@ -111,8 +111,10 @@ bool CSerialPort::OpenPort(IMessageTarget* owner, int port, const std::string& d
     StopThreads(false);
     // Without events nothing could ever wait or be woken: treat it like a port that cannot be
     // opened.
-    if (CreateEvents() != 0)
+    if (const int error = CreateEvents(); error != 0) {
+        m_nOpenError = error;
         return false;
+    }
 
     m_pNotifyWnd = owner;
     const int capacity = std::max(bufferSize, 0);

@@ -1,20 +1,24 @@
 // orvane-update-cli against peers that misbehave and operators that interrupt: a line that
 // stops draining while acknowledgements keep coming, each stop signal in each state, station
 // mode stopped or killed, report folders it cannot write, ports given twice, and identifiers
-// made to take over the operator's terminal.
+// made to take over the operator's terminal, and a process started in surroundings that
+// fail it (closed streams, few descriptors, a full disk, links to nothing).
 #include "cli_test_support.h"
 #include "firmware/commands.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -324,6 +328,114 @@ TEST_F(CliTest, OutputsThatAreNoFileAreRefusedBeforeThePortOpens) {
     StopSim(sim);
     EXPECT_EQ(Report()["handshakesSeen"].toInt(), 0);
     EXPECT_EQ(Report()["strayBytes"].toInt(), 0);
+}
+
+// Each run ends with a true record of what happened, or refuses before the port opens.
+TEST_F(CliTest, HostileSurroundingsEndBoundedWithATrueRecord) {
+    QTemporaryDir dir;
+    const QString trace = dir.filePath("run.trace");
+    const QString result = dir.filePath("result.json");
+    const QString real = dir.filePath("real.json");
+    const QString link = dir.filePath("link.json");
+    auto limit = [](int resource, rlim_t value) {
+        return [resource, value] {
+            std::signal(SIGXFSZ, SIG_IGN); // a write past the size limit fails instead
+            const rlimit r{value, value};
+            ::setrlimit(resource, &r);
+        };
+    };
+    struct Row {
+        const char* name;
+        QStringList args; // "PORT" is the simulated receiver's line
+        std::function<void()> child;
+        std::function<void()> before;
+        std::function<void(const orvane::test::CliRun&)> check;
+    };
+    const Row rows[] = {
+        {"standard output closed: nothing printed lands in the trace",
+         {"--port", "PORT", "--trace", trace},
+         [] { ::close(1); },
+         {},
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+             QFile f(trace);
+             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+             const QString text = QString::fromUtf8(f.readAll());
+             EXPECT_FALSE(text.contains("Firmware:") || text.contains("Done:"))
+                 << text.left(400).toStdString();
+         }},
+        {"ten descriptors: cannot tell, not \"in use\"",
+         {"--port", "PORT"},
+         limit(RLIMIT_NOFILE, 10),
+         {},
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 1);
+             EXPECT_TRUE(run.err.contains("cannot tell whether")) << run.err.toStdString();
+             EXPECT_FALSE(run.err.contains("(pid ")) << run.err.toStdString(); // no holder named
+         }},
+        {"trace on a full disk: said once, in the record too, the update goes on",
+         {"--port", "PORT", "--trace", trace, "--result-json", result},
+         limit(RLIMIT_FSIZE, 4096),
+         {},
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+             EXPECT_EQ(run.err.count("the trace could not be written"), 1) << run.err.toStdString();
+             EXPECT_FALSE(ReadJson(result)["traceError"].toString().isEmpty());
+         }},
+        {"result on a full disk: the record is lost, and the exit code says so",
+         {"--port", "PORT", "--result-json", result},
+         limit(RLIMIT_FSIZE, 64),
+         {},
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 5);
+             EXPECT_TRUE(run.err.contains("cannot write the result")) << run.err.toStdString();
+         }},
+        {"result path a link to nothing: refused, nothing made where it points",
+         {"--port", "PORT", "--result-json", link},
+         {},
+         [&] { QFile::link(dir.filePath("gone/away.json"), link); },
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 5);
+             EXPECT_TRUE(run.err.contains("does not exist")) << run.err.toStdString();
+             EXPECT_TRUE(QFileInfo(link).isSymLink());
+             EXPECT_FALSE(QDir(dir.filePath("gone")).exists());
+         }},
+        {"station result through a link: the link stays, its file takes the record and keeps "
+         "its mode",
+         {"--simulate", "K64E", "--simulate", "K64E", "--result-json", link, "--report-dir",
+          dir.filePath("reports")},
+         {},
+         [&] {
+             QFile f(real);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.close();
+             ::chmod(real.toLocal8Bit().constData(), 0600);
+             QFile::link(real, link);
+         },
+         [&](const auto& run) {
+             EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+             EXPECT_TRUE(QFileInfo(link).isSymLink());
+             EXPECT_EQ(ReadJson(real)["receivers"].toArray().size(), 2);
+             struct stat st {};
+             ASSERT_EQ(::stat(real.toLocal8Bit().constData(), &st), 0);
+             EXPECT_EQ(st.st_mode & 0777, 0600u);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const QString& f : {trace, result, real, link})
+            QFile::remove(f);
+        if (row.before)
+            row.before();
+        QProcess sim;
+        const QString port = StartSim(sim, {"--id", "K64E"});
+        ASSERT_FALSE(port.isEmpty());
+        QStringList args = row.args;
+        args.replaceInStrings(QRegularExpression("^PORT$"), port);
+        const auto run = RunCli(args + QStringList{"-t", "30", "--no-progress"}, 60000, row.child);
+        StopSim(sim);
+        row.check(run);
+    }
 }
 
 TEST_F(CliTest, APortGivenTwiceIsUpdatedOnce) {

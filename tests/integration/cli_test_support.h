@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace orvane::test {
 
 struct CliRun {
@@ -29,9 +31,13 @@ protected:
         env.insert("XDG_CONFIG_HOME", m_config.path());
         return env;
     }
-    CliRun RunCli(const QStringList& args, int timeoutMs = 300000) {
+    // `child` runs in the child between fork and exec: limits, closed descriptors.
+    CliRun RunCli(const QStringList& args, int timeoutMs = 300000,
+                  const std::function<void()>& child = {}) {
         QProcess p;
         p.setProcessEnvironment(Env());
+        if (child)
+            p.setChildProcessModifier(child);
         p.start(ORVANE_CLI, args);
         EXPECT_TRUE(p.waitForFinished(timeoutMs)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,

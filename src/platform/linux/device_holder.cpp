@@ -30,10 +30,18 @@ struct DirCloser {
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
 
-std::string ReadSmallFile(const std::string& path, std::size_t limit = 4096) {
+// Out of descriptors: what could not be read then says nothing about the device.
+bool OutOfFiles(int error) {
+    return error == EMFILE || error == ENFILE;
+}
+
+std::string ReadSmallFile(const std::string& path, std::size_t limit = 4096, int* error = nullptr) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (error)
+            *error = errno;
         return {};
+    }
     std::string text(limit, '\0');
     const ssize_t n = ::read(fd, text.data(), text.size());
     ::close(fd);
@@ -67,9 +75,12 @@ std::string ProcessName(long pid) {
 }
 
 // The pseudo-terminal a master descriptor drives, from its fdinfo ("tty-index:\t3"); -1 if
-// the kernel does not say.
+// the kernel does not say, -2 if it could not be asked.
 long PtyIndexOfMaster(const std::string& fdinfo) {
-    const std::string text = ReadSmallFile(fdinfo);
+    int error = 0;
+    const std::string text = ReadSmallFile(fdinfo, 4096, &error);
+    if (OutOfFiles(error))
+        return -2;
     const auto at = text.find("tty-index:");
     if (at == std::string::npos)
         return -1;
@@ -103,8 +114,10 @@ std::string DeviceHolder::Describe() const {
     return name + " (pid " + std::to_string(pid) + ")";
 }
 
-std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std::string>& paths) {
-    std::vector<std::optional<DeviceHolder>> result(paths.size());
+namespace {
+
+std::vector<HolderCheck> CheckDeviceHolders(const std::vector<std::string>& paths) {
+    std::vector<HolderCheck> result(paths.size());
     std::vector<std::optional<Wanted>> wanted(paths.size());
     bool any = false;
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -123,8 +136,12 @@ std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std
     if (!any)
         return result;
 
+    int scanError = 0; // set when a process could not be looked at for want of descriptors
     const long self = static_cast<long>(::getpid());
-    if (Dir proc{::opendir("/proc")}) {
+    Dir proc{::opendir("/proc")};
+    if (!proc && OutOfFiles(errno))
+        scanError = errno;
+    if (proc) {
         while (const dirent* e = ::readdir(proc.get())) {
             const std::string_view pidText = e->d_name;
             if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos)
@@ -134,8 +151,11 @@ std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std
                 continue;
             const std::string base = "/proc/" + std::string(pidText);
             Dir fds{::opendir((base + "/fd").c_str())};
-            if (!fds)
+            if (!fds) {
+                if (OutOfFiles(errno))
+                    scanError = errno;
                 continue; // gone, or another user's process
+            }
             std::set<long> masters;
             std::vector<std::size_t> hits;
             while (const dirent* f = ::readdir(fds.get())) {
@@ -158,34 +178,54 @@ std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std
                 }
             }
             for (const std::size_t i : hits) {
-                if (result[i])
+                if (result[i].holder)
                     continue;
                 // Both ends in one process: the line's own far end.
                 if (wanted[i]->ptyIndex >= 0 && masters.count(wanted[i]->ptyIndex) != 0)
                     continue;
-                result[i] = DeviceHolder{ProcessName(pid), pid};
+                // A master whose line could not be asked may be this one's far end.
+                if (wanted[i]->ptyIndex >= 0 && masters.count(-2) != 0) {
+                    scanError = EMFILE;
+                    continue;
+                }
+                result[i].holder = DeviceHolder{ProcessName(pid), pid};
             }
         }
     }
 
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (result[i] || !wanted[i])
+        if (result[i].holder || !wanted[i])
             continue;
         const std::string resolved = ResolvedPath(paths[i]);
         const std::string name = resolved.substr(resolved.rfind('/') + 1);
         for (const char* folder : {"/run/lock/", "/var/lock/"}) {
             const long pid = PidFromLockFile(folder + std::string("LCK..") + name);
             if (pid != self && IsAlive(pid)) {
-                result[i] = DeviceHolder{ProcessName(pid), pid};
+                result[i].holder = DeviceHolder{ProcessName(pid), pid};
                 break;
             }
         }
+        if (!result[i].holder)
+            result[i].error = scanError;
     }
     return result;
 }
 
+} // namespace
+
+std::vector<std::optional<DeviceHolder>> FindDeviceHolders(const std::vector<std::string>& paths) {
+    std::vector<std::optional<DeviceHolder>> holders;
+    for (HolderCheck& check : CheckDeviceHolders(paths))
+        holders.push_back(std::move(check.holder));
+    return holders;
+}
+
+HolderCheck CheckDeviceHolder(const std::string& path) {
+    return CheckDeviceHolders({path}).front();
+}
+
 std::optional<DeviceHolder> FindDeviceHolder(const std::string& path) {
-    return FindDeviceHolders({path}).front();
+    return CheckDeviceHolder(path).holder;
 }
 
 } // namespace orvane

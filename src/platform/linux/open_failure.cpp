@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -63,6 +64,21 @@ void GroupMembership(gid_t gid, bool& listed, bool& inSession) {
     }
     groups.resize(static_cast<std::size_t>(std::max(n, 0)));
     listed = std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// Whether another program holds the line is told from the process table, which takes a few
+// descriptors to read: with none left, neither that nor the open itself can be done.
+std::string OutOfFiles(const std::string& path, int error) {
+    std::string limit;
+    if (rlimit r{}; ::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
+        limit = ", now " + std::to_string(r.rlim_cur);
+    return "cannot tell whether " + path +
+           " is in use by another program: this program may "
+           "open no more files (" +
+           ErrorText(error) +
+           "). Raise the limit of open files (ulimit "
+           "-n" +
+           limit + ") to 64 or more";
 }
 
 std::string NotSerial(const std::string& path, unsigned mode) {
@@ -124,8 +140,13 @@ std::string DescribeDeviceOpenFailure(const std::string& path, int error) {
         GroupMembership(st.st_gid, facts.userInGroup, facts.sessionHasGroup);
         return PermissionAdvice(facts);
     }
-    if (const auto holder = FindDeviceHolder(path))
-        return path + " is in use by another program: " + holder->Describe();
+    if (error == EMFILE || error == ENFILE)
+        return OutOfFiles(path, error);
+    const HolderCheck check = CheckDeviceHolder(path);
+    if (check.holder)
+        return path + " is in use by another program: " + check.holder->Describe();
+    if (check.error != 0)
+        return OutOfFiles(path, check.error);
     if (error == EBUSY)
         return path + " is in use by another program (which one, the system does not say)";
     if (error != 0)

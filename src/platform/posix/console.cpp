@@ -1,5 +1,7 @@
 #include "platform/console.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace orvane {
@@ -12,7 +14,16 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void PrepareConsole() {}
+void PrepareConsole() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number is the closed one.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd && opened >= 0)
+            ::close(opened);
+    }
+}
 
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
     return std::fopen(utf8Path.c_str(), mode);

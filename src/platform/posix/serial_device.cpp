@@ -455,8 +455,10 @@ OpenResult OpenSystemSerialDevice(const std::string& path) {
     }
     // Another program that has the line open would eat the receiver's answers, whatever lock
     // it does or does not take.
-    if (FindDeviceHolder(path)) {
-        result.error = EBUSY;
+    // When that cannot be told (no descriptors left to read the process table with), the line
+    // is not opened either: the failure says which of the two it was.
+    if (const HolderCheck check = CheckDeviceHolder(path); check.holder || check.error != 0) {
+        result.error = check.holder ? EBUSY : check.error;
         return result;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -9,6 +9,10 @@ std::string DeviceHolder::Describe() const {
     return name + " (pid " + std::to_string(pid) + ")";
 }
 
+HolderCheck CheckDeviceHolder(const std::string& /*path*/) {
+    return {};
+}
+
 std::optional<DeviceHolder> FindDeviceHolder(const std::string& /*path*/) {
     return std::nullopt;
 }
