@@ -5,7 +5,11 @@
 #   update_under_wine.sh --run RUN --prefix PREFIX --exe CLI.exe --bootsim BOOTSIM --com N
 #                        --expect-exit CODE
 #                        [--expect-complete] [--expect-output TEXT]... [--expect-no-blocks]
-#                        [--interrupt-after SECONDS] [--sim ARG]... [-- CLI-ARGS...]
+#                        [--interrupt-after SECONDS] [--file-limit BLOCKS] [--sim ARG]...
+#                        [-- CLI-ARGS...]
+#
+# --file-limit lets the Windows program write no file beyond that many 512-byte blocks, as a
+# full disk would (Wine's own server is not limited).
 #
 # --interrupt-after sends SIGINT to the Windows program after that time, which Wine hands it
 # as Ctrl+C.
@@ -14,7 +18,7 @@
 # inherited pipes open, so everything the program prints goes to files, never to a pipe.
 set -euo pipefail
 
-run="" WINEPREFIX="" exe="" bootsim="" com="" expect_exit="" interrupt_after="" expect_complete=0 expect_no_blocks=0
+file_limit="" run="" WINEPREFIX="" exe="" bootsim="" com="" expect_exit="" interrupt_after="" expect_complete=0 expect_no_blocks=0
 expect_output=() sim_args=() cli_args=()
 while (($#)); do
   case "$1" in
@@ -29,6 +33,7 @@ while (($#)); do
     --expect-output) expect_output+=("$2"); shift 2 ;;
     --sim) sim_args+=("$2"); shift 2 ;;
     --interrupt-after) interrupt_after="$2"; shift 2 ;;
+    --file-limit) file_limit="$2"; shift 2 ;;
     --) shift; cli_args=("$@"); break ;;
     *) echo "update_under_wine: unknown argument $1" >&2; exit 64 ;;
   esac
@@ -56,7 +61,8 @@ mkdir -p "$WINEPREFIX/dosdevices"
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$com"
 
 set +e
-timeout 180 "$run" "$WINEPREFIX" "$exe" --port "COM$com" --no-progress "${cli_args[@]}" \
+ORVANE_FILE_LIMIT="$file_limit" \
+  timeout 180 "$run" "$WINEPREFIX" "$exe" --port "COM$com" --no-progress "${cli_args[@]}" \
   >"$work/cli.out" 2>"$work/cli.err" </dev/null &
 updater=$!
 if [ -n "$interrupt_after" ]; then
