@@ -75,7 +75,7 @@ int ListPorts(CPortDirectory& directory, std::FILE* out, std::FILE* err) {
     for (const std::string& console : directory.ConsolePorts())
         std::fprintf(out,
                      "%s is the system console: it is not listed and gets no number (name it "
-                     "with --port to use it all the same).\n",
+                     "with --port and give --allow-console to use it all the same).\n",
                      console.c_str());
     if (!directory.Remembered())
         std::fprintf(err, "warning: %s cannot be written: these numbers last only for this run\n",
