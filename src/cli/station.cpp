@@ -55,9 +55,9 @@ std::string SafeName(const std::string& label) {
 }
 
 // Text from a receiver's process (its identifier, its reasons) or from the command line,
-// for the terminal: control characters escaped.
+// for the terminal: control characters escaped, and bytes that are no UTF-8 shown as \xHH.
 std::string Safe(const std::string& text) {
-    return TerminalText(FromUtf8(text));
+    return EscapeControlsUtf8(text);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -507,7 +507,7 @@ int Station::PrintLineSummary() {
 // The summary table and where the reports are; the station's exit code.
 int Station::PrintSummary(int lost) {
     if (!m_options.firmware.empty())
-        std::fprintf(m_options.out, "\nFirmware: %s", m_options.firmware.c_str());
+        std::fprintf(m_options.out, "\nFirmware: %s", Safe(m_options.firmware).c_str());
     if (m_stopping)
         std::fprintf(m_options.out, "\nStopped by %s. Where each receiver stood:\n",
                      SignalName(StopSignal()));
