@@ -23,7 +23,9 @@ namespace orvane::app {
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+// Ordered: a receiver's record keeps the order its updater process wrote its keys in, so that
+// a station's copy reads side by side with a single run's.
+using json = nlohmann::ordered_json;
 
 // Most bytes kept of a receiver process's unfinished output line and of its errors.
 constexpr std::size_t kMaxKept = 1 << 20;
@@ -293,8 +295,8 @@ void Station::Finish(Receiver& r, int exitCode, const std::string& failure) {
         if (reason.empty())
             reason = Trimmed(r.errors);
         r.result = {{"port", r.job.label},
-                    {"result", m_stopping ? "stopped" : "failed"},
                     {"blocks", r.blocks},
+                    {"result", m_stopping ? "stopped" : "failed"},
                     {"exitCode", r.exitCode},
                     {"reason", reason}};
         if (m_options.repeat)
