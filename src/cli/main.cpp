@@ -1,4 +1,5 @@
 // orvane-update-cli: runs a firmware update from a terminal or a script.
+#include "cli/catalogue_listing.h"
 #include "cli/port_trace.h"
 #include "cli/ports.h"
 #include "cli/runner.h"
@@ -92,32 +93,6 @@ const char* kDescription =
     "  orvane-update-cli --port COM3 --port COM4 --port /dev/ttyUSB2   (station mode)\n"
     "  orvane-update-cli --all --match 0403:6001 --timeout 900   (every such adapter)\n"
     "  orvane-update-cli --port /dev/serial/by-id/usb-FTDI_FT232R_A10K5XYZ-if00-port0 --wait";
-
-void PrintCatalogue(const orvane::firmware::FirmwareSet& firmware) {
-    std::printf("Firmware: %s\n", firmware.Description().c_str());
-    for (const auto& e : firmware.Entries()) {
-        std::string ids;
-        for (std::size_t i = 0; i < e.IdentifierCount(); ++i)
-            ids += (i ? ", " : "") + orvane::ToAnsi(e.identifiers[i]);
-        const bool twoStage = e.mode == orvane::firmware::ImageMode::TwoStage;
-        const std::string image = twoStage ? "PXA271+FPGA" : std::string(1, e.image);
-        std::uint64_t length = 0;
-        bool present = true;
-        for (const std::string& name : orvane::firmware::FirmwareSet::ImagesOf(e)) {
-            const auto* img = firmware.Image(name);
-            present = present && img != nullptr;
-            length += img ? img->length : 0;
-        }
-        const char* baud = e.baud == orvane::firmware::BaudRule::Always115200  ? "115200"
-                           : e.baud == orvane::firmware::BaudRule::SForm115200 ? "115200 if S form"
-                                                                               : "-";
-        const std::string size =
-            present ? orvane::FormatAnsi("%8llu bytes", static_cast<unsigned long long>(length))
-                    : std::string("not in this firmware package");
-        std::printf("%2d  %-28s %-22s %-12s %s  %s\n", e.number, ids.c_str(),
-                    orvane::ToUtf8(e.displayName).c_str(), image.c_str(), size.c_str(), baud);
-    }
-}
 
 void PrintFrame(const std::string& text, int frameType) {
     const auto frame =
@@ -371,7 +346,7 @@ std::optional<int> LoadFirmware(const Arguments& a,
     const auto loaded = orvane::app::LoadFirmwarePackage(a.package, a.keys);
     if (!loaded.firmware) {
         std::fprintf(stderr, "error: firmware package refused, nothing sent: %s\n",
-                     loaded.error.c_str());
+                     orvane::EscapeControlsUtf8(loaded.error).c_str());
         return orvane::app::kExitFirmware;
     }
     firmware = loaded.firmware;
@@ -382,7 +357,7 @@ std::optional<int> LoadFirmware(const Arguments& a,
 std::optional<int> RunOneOffCommand(const Arguments& a,
                                     const orvane::firmware::FirmwareSet& firmware) {
     if (IsSet(a.catalogueOpt)) {
-        PrintCatalogue(firmware);
+        std::fputs(orvane::app::CatalogueListing(firmware).c_str(), stdout);
         return 0;
     }
     if (IsSet(a.frameOpt)) {
@@ -753,7 +728,7 @@ int RunSinglePort(const Arguments& a, const Limits& limits,
     if (const auto failure = ChoosePort(a, firmware, options, simulator))
         return *failure;
     if (options.Chatty())
-        std::printf("Firmware: %s\n", firmware->Description().c_str());
+        std::printf("Firmware: %s\n", orvane::app::FirmwareForTerminal(*firmware).c_str());
     if (IsSet(a.repeatOpt))
         return RunRepeat(a, options, resultPath, simulator.get());
     return RunOnce(a, options, resultPath, simulator.get());

@@ -23,7 +23,9 @@ namespace orvane::app {
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+// Ordered: a receiver's record keeps the order its updater process wrote its keys in, so that
+// a station's copy reads side by side with a single run's.
+using json = nlohmann::ordered_json;
 
 // Most bytes kept of a receiver process's unfinished output line and of its errors.
 constexpr std::size_t kMaxKept = 1 << 20;
@@ -55,9 +57,9 @@ std::string SafeName(const std::string& label) {
 }
 
 // Text from a receiver's process (its identifier, its reasons) or from the command line,
-// for the terminal: control characters escaped.
+// for the terminal: control characters escaped, and bytes that are no UTF-8 shown as \xHH.
 std::string Safe(const std::string& text) {
-    return TerminalText(FromUtf8(text));
+    return EscapeControlsUtf8(text);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -296,8 +298,8 @@ void Station::Finish(Receiver& r, int exitCode, const std::string& failure) {
         if (reason.empty())
             reason = Trimmed(r.errors);
         r.result = {{"port", r.job.label},
-                    {"result", m_stopping ? "stopped" : "failed"},
                     {"blocks", r.blocks},
+                    {"result", m_stopping ? "stopped" : "failed"},
                     {"exitCode", r.exitCode},
                     {"reason", reason}};
         if (m_options.repeat)
@@ -510,7 +512,7 @@ int Station::PrintLineSummary() {
 // The summary table and where the reports are; the station's exit code.
 int Station::PrintSummary(int lost) {
     if (!m_options.firmware.empty())
-        std::fprintf(m_options.out, "\nFirmware: %s", m_options.firmware.c_str());
+        std::fprintf(m_options.out, "\nFirmware: %s", Safe(m_options.firmware).c_str());
     if (m_stopping)
         std::fprintf(m_options.out, "\nStopped by %s. Where each receiver stood:\n",
                      SignalName(StopSignal()));

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 namespace orvane::firmware {
 
@@ -108,6 +110,70 @@ std::string PlainJsonError(const std::string& what) {
     return close == std::string::npos ? what : what.substr(close + 2);
 }
 
+// A signed manifest is read by people as well as by the updater. With a key given twice, a
+// person reading the signed text takes the first value and the JSON parser keeps the last, so
+// the signature would vouch for a text that says two things. The parser's callback sees every
+// key of every object in order; the first one given twice is kept with where it stands
+// (".images.G", ".entries[1]": jq's notation).
+class DuplicateKeyFinder {
+public:
+    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+            Open(false);
+            break;
+        case json::parse_event_t::array_start:
+            Open(true);
+            break;
+        case json::parse_event_t::key: {
+            Frame& frame = m_frames.back();
+            frame.key = parsed.get<std::string>();
+            if (!frame.keys.insert(frame.key).second && m_found.empty())
+                m_found = json(frame.key).dump() + " is given twice" +
+                          (frame.path.empty() ? std::string() : " in " + frame.path);
+            break;
+        }
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            m_frames.pop_back();
+            Advance();
+            break;
+        case json::parse_event_t::value:
+            Advance();
+            break;
+        }
+        return true;
+    }
+    // The first key given twice and where, or "".
+    const std::string& Found() const { return m_found; }
+
+private:
+    struct Frame {
+        bool array = false;
+        std::string path;           // where this object or array stands; "" for the whole
+        std::set<std::string> keys; // an object's keys so far
+        std::string key;            // an object's latest key
+        std::size_t index = 0;      // an array's items so far
+    };
+    void Open(bool array) {
+        std::string path;
+        if (!m_frames.empty()) {
+            const Frame& parent = m_frames.back();
+            path =
+                parent.path + (parent.array ? FormatAnsi("[%zu]", parent.index) : "." + parent.key);
+        }
+        m_frames.push_back({array, std::move(path), {}, {}, 0});
+    }
+    // An item of the enclosing array is complete.
+    void Advance() {
+        if (!m_frames.empty() && m_frames.back().array)
+            ++m_frames.back().index;
+    }
+
+    std::vector<Frame> m_frames;
+    std::string m_found;
+};
+
 class ManifestReader {
 public:
     ManifestReader(const PackageFiles& files, std::string source, std::string signedBy)
@@ -116,11 +182,16 @@ public:
 
     PackageResult Read(const std::vector<std::uint8_t>& bytes) {
         json doc;
+        DuplicateKeyFinder duplicates;
         try {
-            doc = json::parse(bytes.begin(), bytes.end());
+            doc = json::parse(bytes.begin(), bytes.end(), std::ref(duplicates));
         } catch (const json::exception& e) {
             return Refuse(Manifest() + ": not valid JSON: " + PlainJsonError(e.what()));
         }
+        if (!duplicates.Found().empty())
+            return Refuse(Manifest() + ": " + duplicates.Found() +
+                          "; a person reading the signed text sees the first, so a manifest "
+                          "must give every key once");
         if (!doc.is_object())
             return Refuse(Manifest() + ": not a JSON object");
         std::string error;

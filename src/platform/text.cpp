@@ -106,47 +106,67 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
+namespace {
+// The length of the well-formed UTF-8 sequence at bytes[i] (1 for ASCII) with its code point
+// in `cp`, or 0 when the byte there starts none: a stray or cut sequence, an overlong form, a
+// surrogate or a code point past U+10FFFF.
+std::size_t WellFormedAt(std::string_view bytes, std::size_t i, char32_t& cp) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    std::size_t len = 0;
+    char32_t least = 0; // the smallest code point of this length: shorter forms are overlong
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+        cp = c & 0x1F;
+        least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        cp = c & 0x0F;
+        least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        cp = c & 0x07;
+        least = 0x10000;
+    }
+    if (len == 0 || i + len > bytes.size())
+        return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto cc = static_cast<unsigned char>(bytes[i + k]);
+        if ((cc & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    const bool wellFormed = cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    return wellFormed ? len : 0;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+} // namespace
+
 std::u16string FromPeerText(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        std::size_t len = 0;
         char32_t cp = 0;
-        char32_t least = 0; // the smallest code point of this length: shorter forms are overlong
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-            least = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-            least = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-            least = 0x10000;
-        }
-        bool wellFormed = len > 0 && i + len <= bytes.size();
-        for (std::size_t k = 1; wellFormed && k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(bytes[i + k]);
-            wellFormed = (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        wellFormed = wellFormed && cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-        if (!wellFormed) {
-            out.push_back(static_cast<char16_t>(c)); // ASCII, or a stray byte as Latin-1
+        const std::size_t len = WellFormedAt(bytes, i, cp);
+        if (len == 0) {
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]))); // Latin-1
             ++i;
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        AppendUtf16(out, cp);
         i += len;
     }
     return out;
@@ -157,14 +177,36 @@ std::u16string EscapeControls(std::u16string_view text) {
     out.reserve(text.size());
     for (const char16_t c : text) {
         const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
-        // Direction overrides and isolates reorder what follows them on the screen.
-        const bool direction = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        // Direction overrides, isolates and marks reorder what is around them on the screen
+        // while showing nothing themselves.
+        const bool direction = (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+                               c == 0x200E || c == 0x200F || c == 0x061C;
         if (control)
             out += FormatText("\\x%02X", static_cast<unsigned>(c));
         else if (direction)
             out += FormatText("\\u%04X", static_cast<unsigned>(c));
         else
             out.push_back(c);
+    }
+    return out;
+}
+
+std::string EscapeControlsUtf8(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t cp = 0;
+        const std::size_t len = WellFormedAt(utf8, i, cp);
+        if (len == 0) {
+            out += FormatAnsi("\\x%02X", static_cast<unsigned char>(utf8[i]));
+            ++i;
+            continue;
+        }
+        std::u16string one;
+        AppendUtf16(one, cp);
+        out += ToUtf8(EscapeControls(one));
+        i += len;
     }
     return out;
 }

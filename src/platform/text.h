@@ -36,9 +36,14 @@ std::u16string FromPeerText(std::string_view bytes);
 
 // The text with every control character shown as an escape, so that text from outside (a
 // receiver's identifier, a banner) can reach a terminal without commanding it: C0 controls,
-// DEL and the C1 controls as \xHH, the invisible direction overrides and isolates as \uHHHH.
-// Printable text, other languages' letters included, is unchanged.
+// DEL and the C1 controls as \xHH, the invisible direction overrides, isolates and marks
+// (U+202A-U+202E, U+2066-U+2069, U+200E, U+200F, U+061C) as \uHHHH. Printable text, other
+// languages' letters included, is unchanged.
 std::u16string EscapeControls(std::u16string_view text);
+// The same for UTF-8 text from a file or the command line (a package's release name, a folder's
+// name), UTF-8 out: every byte that is not part of well-formed UTF-8 shows as \xHH, so none is
+// lost, replaced or taken for another character.
+std::string EscapeControlsUtf8(std::string_view utf8);
 
 // printf-style formatting into a bounded buffer; the result is widened as Latin-1.
 // Output longer than the bound is cut, never written past the buffer.

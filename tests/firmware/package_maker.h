@@ -107,7 +107,10 @@ public:
             editManifest(m);
         if (edit)
             edit(m);
-        WriteText(dir / "manifest.json", m.dump(2) + "\n");
+        std::string text = m.dump(2) + "\n";
+        if (editText)
+            editText(text);
+        WriteText(dir / "manifest.json", text);
         return Run(std::string("-S ") + (legacy ? "-l " : "") + "-s " + Quote(SecretKey(key)) +
                    " -m " + Quote(dir / "manifest.json"));
     }
@@ -122,6 +125,8 @@ public:
     std::map<std::string, Bytes> images;
     nlohmann::json entries;
     std::function<void(nlohmann::json&)> editManifest; // applied before signing
+    // Applied to the manifest's text before signing: what a JSON value cannot hold.
+    std::function<void(std::string&)> editText;
 
 private:
     static std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
@@ -146,6 +151,12 @@ inline void FlipByte(const fs::path& file, std::size_t at) {
     Bytes b = ReadBytes(file);
     b.at(at) ^= 0x01;
     WriteBytes(file, b);
+}
+
+// Puts `text` before the first `before` found from `from` on.
+inline void Insert(std::string& m, const std::string& before, const std::string& text,
+                   std::size_t from = 0) {
+    m.insert(m.find(before, from), text);
 }
 
 inline std::vector<Tampering> Tamperings() {
@@ -244,6 +255,39 @@ inline std::vector<Tampering> Tamperings() {
          {},
          "manifest.json",
          "format 2 is not one this updater reads"},
+        // A key given twice: a person reading the signed text takes the first value, the
+        // parser would keep the last.
+        {"the release name given twice",
+         [](PackageMaker& p) {
+             p.editText = [](std::string& m) {
+                 Insert(m, "\"release\": ", "\"release\": \"2026.12 recalled\", ");
+             };
+         },
+         "vendor",
+         {},
+         "manifest.json",
+         "\"release\" is given twice;"},
+        {"an image's file given twice",
+         [](PackageMaker& p) {
+             p.editText = [](std::string& m) {
+                 Insert(m, "\"file\": \"G.bin\"", "\"file\": \"G-old.bin\", ");
+             };
+         },
+         "vendor",
+         {},
+         "manifest.json",
+         "\"file\" is given twice in .images.G;"},
+        {"a catalogue entry's image given twice",
+         [](PackageMaker& p) {
+             p.entries.push_back({{"identifiers", {"K99Y"}}, {"image", "G"}});
+             p.editText = [](std::string& m) {
+                 Insert(m, "\"image\": \"G\"", "\"image\": \"B\", ", m.rfind("K99Y"));
+             };
+         },
+         "vendor",
+         {},
+         "manifest.json",
+         "\"image\" is given twice in .entries[1];"},
     };
 }
 

@@ -25,6 +25,8 @@ TEST(EscapeControls, ControlCharactersBecomeVisibleEscapes) {
         {std::u16string(u"x\0y", 3), u"x\\x00y"},
         {u"\x7f\x9b", u"\\x7F\\x9B"}, // DEL and the one-character CSI
         {u"abc\u202Efed", u"abc\\u202Efed"},
+        // The marks: invisible, yet they move the characters around them.
+        {u"a\u200Eb\u200Fc\u061Cd", u"a\\u200Eb\\u200Fc\\u061Cd"},
         {u"\u00DCn\u00EF \u63A5\u6536\u673A", u"\u00DCn\u00EF \u63A5\u6536\u673A"}, // letters stay
     };
     for (const auto& c : cases)
