@@ -31,6 +31,7 @@
 #include <pty.h>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -423,6 +424,12 @@ TEST_F(CliTest, HostileSurroundingsEndBoundedWithATrueRecord) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        // The sanitizers' own runtime needs descriptors (a pipe to tell readable memory): with
+        // ten it reports faults that are not there.
+        if (row.child && std::string_view(row.name).starts_with("ten descriptors"))
+            continue;
+#endif
         for (const QString& f : {trace, result, real, link})
             QFile::remove(f);
         if (row.before)
