@@ -289,8 +289,25 @@ std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16s
     return firmware::BuiltInFirmware();
 }
 
+bool CSarnelApp::TransferRunning() const {
+    return m_pView && m_pView->IsTransferRunning();
+}
+
+// The blocks going out come from the firmware the transfer started with; a package loaded now
+// would be named by the message list, the About box and the next start as if it had been
+// written. The command is refused here, whatever the menu showed.
+bool CSarnelApp::RefuseLoadDuringTransfer() {
+    if (!TransferRunning())
+        return false;
+    orvane::MessageBoxW(m_pMainWnd,
+                        u"A transfer is running: no firmware package can be loaded until it has "
+                        u"ended. Nothing was loaded.",
+                        GetAppName(), fw::MB_OK | fw::MB_ICONWARNING);
+    return true;
+}
+
 void CSarnelApp::OnLoadFirmware() {
-    if (!m_backend)
+    if (!m_backend || RefuseLoadDuringTransfer())
         return;
     const auto chosen = m_backend->ChooseFile({true, {}});
     if (!chosen)
@@ -308,6 +325,9 @@ void CSarnelApp::OnLoadFirmware() {
 }
 
 bool CSarnelApp::LoadFirmware(const std::u16string& path) {
+    // Asked again: a transfer may have begun while the file chooser was open.
+    if (RefuseLoadDuringTransfer())
+        return false;
     const auto loaded = LoadFirmwarePackage(ToUtf8(path), m_options.trustedKeys);
     if (!loaded.firmware) {
         orvane::MessageBoxW(m_pMainWnd,
@@ -451,8 +471,10 @@ void CSarnelApp::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
         cmdUI.Enable(true);
         cmdUI.SetCheck(m_nLanguage == kChinese ? 1 : 0);
         break;
-    case ui::ID_APP_ABOUT:
     case ui::ID_LOAD_FIRMWARE:
+        cmdUI.Enable(!TransferRunning());
+        break;
+    case ui::ID_APP_ABOUT:
     case ui::ID_FILE_NEW:
     case ui::ID_FILE_OPEN:
     case ui::ID_FILE_SAVE:

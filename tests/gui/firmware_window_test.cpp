@@ -90,6 +90,46 @@ TEST_F(WindowFirmware, LoadedPackageIsSentAndRemembered) {
     EXPECT_EQ(again.Frame().Firmware()->Origin(), "2026.11 K-series");
 }
 
+// A package loaded while blocks go out would be named by the list and the About box as the
+// firmware written, while the transfer goes on from the set it began with: the command is
+// refused then, by its handler too, and taken again once the transfer has ended.
+TEST_F(WindowFirmware, NoPackageIsLoadedWhileATransferRuns) {
+    Gui gui(Options().Identifier("K64E").SilentAfter(5)); // block 6 is never acknowledged
+    TrustVendor();
+    Choose(gui, maker->dir);
+    auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
+    gui.Button(ID_UPDATE)->trigger();
+    ASSERT_TRUE(gui.WaitFor([&] { return gui.app->View()->IsTransferRunning(); }, 5000));
+    const QString about = QStringLiteral("Version %1\nFirmware: ").arg(orvane::kVersion);
+
+    gui.app->Backend()->RefreshCommandStates();
+    EXPECT_FALSE(gui.Menu(ID_LOAD_FIRMWARE)->isEnabled());
+    // The handler, as any other way in would reach it, whatever the menu shows.
+    EXPECT_TRUE(gui.app->OnCmdMsg(ID_LOAD_FIRMWARE));
+    ASSERT_EQ(gui.boxes.size(), 1u);
+    EXPECT_TRUE(gui.boxes[0].text.contains("transfer is running"))
+        << gui.boxes[0].text.toStdString();
+    EXPECT_FALSE(gui.app->LoadFirmware(maker->dir.u16string()));
+    EXPECT_EQ(gui.boxes.size(), 2u);
+    ASSERT_TRUE(gui.app->View()->IsTransferRunning());
+    const auto written = gui.app->View()->m_pFirmwareInUse;
+    ASSERT_NE(written, nullptr);
+    EXPECT_TRUE(written->IsPlaceholder());
+    EXPECT_EQ(gui.Frame().Firmware(), written);
+    EXPECT_EQ(AboutFirmwareLine(gui), about + QString::fromStdString(written->Origin()));
+    EXPECT_TRUE(list->findItems("Firmware: firmware package", Qt::MatchStartsWith).isEmpty());
+    EXPECT_FALSE(OpenSettingsStore()->Contains(app::kFirmwarePackageKey));
+
+    // Once the transfer has ended (the link broken), the package is taken.
+    gui.Menu(ID_BREAK_CONNECTION)->trigger();
+    gui.app->Backend()->RefreshCommandStates();
+    EXPECT_TRUE(gui.Menu(ID_LOAD_FIRMWARE)->isEnabled());
+    gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+    EXPECT_EQ(gui.boxes.size(), 2u); // none more
+    EXPECT_EQ(gui.Frame().Firmware()->Origin(), "2026.11 K-series");
+    EXPECT_EQ(AboutFirmwareLine(gui), about + "2026.11 K-series");
+}
+
 TEST_F(WindowFirmware, RefusedPackageSaysWhichFileAndChangesNothing) {
     test::FlipByte(maker->dir / "G.bin", 500);
     Gui gui;
