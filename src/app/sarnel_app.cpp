@@ -3,6 +3,7 @@
 #include "app/about_dlg.h"
 #include "app/resources.h"
 #include "app/start_language.h"
+#include "firmware/update_texts.h"
 #include "loading/firmware_loading.h"
 #include "platform/console.h"
 #include "platform/port_directory.h"
@@ -39,6 +40,20 @@ std::string RecentFileKey(int i) {
 
 std::string Section(const char* section, const char* entry) {
     return std::string(section) + "/" + entry;
+}
+
+// The form's panel text for the firmware the updater sends, in the language of `translate`: the
+// resource text for the build's own test images, the release name and date of a package (one
+// loaded, or embedded in the build, which the resource text would not describe either).
+std::u16string FirmwareText(const firmware::FirmwareSet& firmware,
+                            const std::function<std::u16string(std::u16string_view)>& translate) {
+    if (firmware.IsPlaceholder())
+        return translate(kBuiltInFirmwareText);
+    const std::u16string release = FromUtf8(firmware.Release());
+    if (firmware.Date().empty())
+        return firmware::FillText(translate(kUndatedPackageFirmwareText), {release});
+    return firmware::FillText(translate(kPackageFirmwareText),
+                              {release, FromUtf8(firmware.Date())});
 }
 
 } // namespace
@@ -159,6 +174,7 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pView = std::make_unique<ui::CUpdateView>();
     m_pFrame->SetActiveView(m_pView.get());
     m_pView->OnInitialUpdate();
+    ShowFirmwareText();
     m_pMainWnd = m_pFrame.get();
 
     fw::CommandTarget application;
@@ -289,6 +305,14 @@ std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16s
     return firmware::BuiltInFirmware();
 }
 
+void CSarnelApp::ShowFirmwareText() {
+    if (!m_pView || !m_pFrame || !m_backend)
+        return;
+    m_pView->m_firmwareText.SetWindowTextW(
+        FirmwareText(*m_pFrame->Firmware(),
+                     [this](std::u16string_view text) { return m_backend->Translate(text); }));
+}
+
 bool CSarnelApp::TransferRunning() const {
     return m_pView && m_pView->IsTransferRunning();
 }
@@ -339,6 +363,7 @@ bool CSarnelApp::LoadFirmware(const std::u16string& path) {
     }
     if (m_pFrame)
         m_pFrame->SetFirmware(loaded.firmware);
+    ShowFirmwareText();
     if (m_options.onFirmwareChanged)
         m_options.onFirmwareChanged(loaded.firmware);
     const auto store = OpenAppProfile();

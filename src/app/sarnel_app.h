@@ -130,6 +130,8 @@ private:
     std::unique_ptr<IProfile> OpenAppProfile() const;
     void TellLanguageNotStored();
     bool TransferRunning() const;
+    // Shows the frame's firmware in the form's panel.
+    void ShowFirmwareText();
     // While a transfer runs: says that no package can be loaded now, and returns true.
     bool RefuseLoadDuringTransfer();
     void LoadStdProfileSettings(int maxRecentFiles);

@@ -130,6 +130,61 @@ TEST_F(WindowFirmware, NoPackageIsLoadedWhileATransferRuns) {
     EXPECT_EQ(AboutFirmwareLine(gui), about + "2026.11 K-series");
 }
 
+// The panel below the progress bar names the firmware sent: the resource text for the build's
+// own, the release and date of a package however it came (loaded, or remembered from the last
+// run), in the window's language.
+TEST_F(WindowFirmware, PanelBelowTheBarNamesTheFirmwareSent) {
+    enum class Load { None, Command, AtStart };
+    struct Row {
+        const char* what;
+        Load load;
+        bool dated;
+        int language;
+        const char* text;
+    };
+    const char* dated =
+        "Marvek ARM Receiver firmware\nRelease:\n 2026.11 K-series \n\nRelease Date:   "
+        "2026-11-30";
+    const Row rows[] = {
+        {"built-in", Load::None, true, 1,
+         "Marvek ARM Receiver firmware\nSupport Receiver:\n VID_EZ4I0 \n\nRelease Date:   "
+         "2017-05-25"},
+        {"package loaded", Load::Command, true, 1, dated},
+        {"package remembered", Load::AtStart, true, 1, dated},
+        {"package without a date", Load::Command, false, 1,
+         "Marvek ARM Receiver firmware\nRelease:\n 2026.11 K-series "},
+        {"package, Chinese window", Load::Command, true, 0,
+         "Marvek ARM \xE6\x8E\xA5\xE6\x94\xB6\xE6\x9C\xBA\xE5\x9B\xBA\xE4\xBB\xB6\n"
+         "\xE7\x89\x88\xE6\x9C\xAC:\n 2026.11 K-series \n\n"
+         "\xE5\x8F\x91\xE5\xB8\x83\xE6\x97\xA5\xE6\x9C\x9F:   2026-11-30"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::function<void(nlohmann::json&)> edit;
+        if (!row.dated)
+            edit = [](nlohmann::json& m) { m.erase("date"); };
+        ASSERT_TRUE(maker->Write(edit));
+        Gui gui(Options().Language(row.language).Prepare([&] {
+            TrustVendor();
+            if (row.load == Load::AtStart) {
+                const auto store = OpenSettingsStore();
+                store->SetValue(app::kFirmwarePackageKey, maker->dir.string());
+                store->Sync();
+            }
+        }));
+        if (row.load == Load::Command) {
+            Choose(gui, maker->dir);
+            gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+        }
+        ASSERT_TRUE(gui.boxes.empty()) << gui.boxes[0].text.toStdString();
+        QStringList panels;
+        for (const QLabel* label : gui.Window()->findChildren<QLabel*>())
+            if (label->text().startsWith("Marvek ARM"))
+                panels << label->text();
+        EXPECT_EQ(panels.join(QStringLiteral(" | ")).toStdString(), row.text);
+    }
+}
+
 TEST_F(WindowFirmware, RefusedPackageSaysWhichFileAndChangesNothing) {
     test::FlipByte(maker->dir / "G.bin", 500);
     Gui gui;
