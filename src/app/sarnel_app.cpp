@@ -34,6 +34,10 @@ constexpr const char* kLanguageEntry = "UI";
 constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
 constexpr char16_t kRestartChinese[] = u"请重启应用程序，使设置生效!";
 
+constexpr char16_t kBenchModeLine[] =
+    u"Bench mode (--allow-placeholder-firmware): this build's placeholder test firmware may go to "
+    u"any port. Only for a simulated receiver at the far end; never link a real receiver.";
+
 std::string RecentFileKey(int i) {
     return "Recent File List/File" + std::to_string(i);
 }
@@ -175,6 +179,11 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pFrame->SetActiveView(m_pView.get());
     m_pView->OnInitialUpdate();
     ShowFirmwareText();
+    if (m_options.frame.allowPlaceholderOnAnyDevice) {
+        // The operator must not take this window for one that keeps test images off a real
+        // receiver: the first line of the list says it does not.
+        m_pView->AppendLine(kBenchModeLine);
+    }
     m_pMainWnd = m_pFrame.get();
 
     fw::CommandTarget application;

@@ -225,5 +225,38 @@ TEST(WindowPlaceholderGuard, TestImagesAreNotLinkedToASerialLine) {
     EXPECT_TRUE(gui.rx.written.empty());
 }
 
+// The bench override lets the test images go to a line the updater cannot tell from a cable;
+// whenever it is on, the first line of the list says so, and whenever it is off nothing does.
+TEST(WindowPlaceholderGuard, BenchOverrideIsAnnouncedFirst) {
+    struct Row {
+        const char* what;
+        bool pseudoTerminal;
+        bool allow;
+    };
+    const Row rows[] = {
+        {"serial line, override", false, true},
+        {"simulated receiver, override", true, true},
+        {"simulated receiver, no override", true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Gui gui(Options().PseudoTerminal(row.pseudoTerminal).AllowPlaceholder(row.allow));
+        ASSERT_TRUE(gui.started);
+        EXPECT_TRUE(gui.Frame().IsLinked());
+        EXPECT_TRUE(gui.boxes.empty());
+        auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
+        const auto bench = list->findItems("Bench mode", Qt::MatchStartsWith);
+        if (!row.allow) {
+            EXPECT_TRUE(bench.isEmpty());
+            continue;
+        }
+        ASSERT_GE(list->count(), 1);
+        const QString first = list->item(0)->text();
+        EXPECT_TRUE(first.startsWith("Bench mode")) << first.toStdString();
+        EXPECT_TRUE(first.contains("placeholder test firmware may go to any port"));
+        EXPECT_TRUE(first.contains("never link a real receiver"));
+    }
+}
+
 } // namespace
 } // namespace orvane::gui_testing
