@@ -75,6 +75,16 @@
     </message>
     <message>
         <location filename="../../src/app/resources.cpp"/>
+        <source>Marvek ARM Receiver firmware&#xd;&#xa;Release:&#xd;&#xa; %s &#xd;&#xa;&#xd;&#xa;Release Date:   %s</source>
+        <translation>Marvek ARM 接收机固件&#xd;&#xa;版本:&#xd;&#xa; %s &#xd;&#xa;&#xd;&#xa;发布日期:   %s</translation>
+    </message>
+    <message>
+        <location filename="../../src/app/resources.cpp"/>
+        <source>Marvek ARM Receiver firmware&#xd;&#xa;Release:&#xd;&#xa; %s </source>
+        <translation>Marvek ARM 接收机固件&#xd;&#xa;版本:&#xd;&#xa; %s </translation>
+    </message>
+    <message>
+        <location filename="../../src/app/resources.cpp"/>
         <source>Port</source>
         <translation>端口</translation>
     </message>

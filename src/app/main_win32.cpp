@@ -2,8 +2,11 @@
 
 // orvane-update.exe: the desktop updater's native Windows window.
 //
-//   orvane-update [--port COMn] [--firmware PACKAGE] [--trusted-key FILE]...
-//                 [--allow-placeholder-firmware] [FILE]
+//   orvane-update [--port COMn] [--firmware PACKAGE] [--trusted-key FILE]... [FILE]
+//
+// --allow-placeholder-firmware, left out of the help, lets this build's test images go to any
+// COM port: under Wine the simulated receiver's pseudo-terminal is a COM port that cannot be
+// told from a cable. The window then says so in the first line of its message list.
 //
 // The same application object as the Qt window on Linux, started in the same order, with the
 // Win32 back end of the framework.
@@ -154,11 +157,14 @@ int main(int argc, char** argv) {
         ->type_name("FILE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false);
-    const auto* allowPlaceholder = orvane::AddFlag(
+    // A bench override, for the simulated receiver on a COM port only: not offered in the help,
+    // and announced by the window whenever it is given.
+    auto* allowPlaceholder = orvane::AddFlag(
         parser, "--allow-placeholder-firmware",
         "Bench override: send this build's test images to any port, not only to the simulated "
         "receiver (for orvane-bootsim on a null-modem cable). Never use it with a real "
         "receiver.");
+    allowPlaceholder->group("");
     // For tests and the documentation's pictures; not shown in the help.
     auto* startUpdate =
         orvane::AddFlag(parser, "--start-update", "Run the Update command once the window is up.");

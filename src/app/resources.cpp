@@ -71,6 +71,10 @@ MenuItem Popup(std::u16string text, std::vector<MenuItem> items) {
     // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
     QT_TRANSLATE_NOOP("Resources", "Marvek ARM Receiver firmware\r\nSupport Receiver:\r\n "
                                    "VID_EZ4I0 \r\n\r\nRelease Date:   2017-05-25"),
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
+    QT_TRANSLATE_NOOP("Resources", "Marvek ARM Receiver firmware\r\nRelease:\r\n %s "
+                                   "\r\n\r\nRelease Date:   %s"),
+    QT_TRANSLATE_NOOP("Resources", "Marvek ARM Receiver firmware\r\nRelease:\r\n %s "),
     QT_TRANSLATE_NOOP("Resources", "Port"),
     QT_TRANSLATE_NOOP("Resources", "Port:"),
     QT_TRANSLATE_NOOP("Resources", "&OK"),
@@ -151,15 +155,8 @@ const std::vector<DialogTemplate>& DialogTemplates() {
             {ControlKind::Text, -1, u"Messages:", 0, 7, 35, 8, {}},
             {ControlKind::ListBox, ui::IDC_LIST, u"", 0, 18, 158, 98, {}},
             {ControlKind::Progress, ui::IDC_PROGRESS, u"", 0, 119, 158, 11, {}},
-            {ControlKind::Text,
-             -1,
-             u"Marvek ARM Receiver firmware\r\nSupport Receiver:\r\n VID_EZ4I0 \r\n\r\nRelease "
-             u"Date:   2017-05-25",
-             0,
-             134,
-             158,
-             40,
-             {}},
+            // Filled in with the firmware this updater sends (FirmwareText).
+            {ControlKind::Text, ui::IDC_FIRMWARE_TEXT, kBuiltInFirmwareText, 0, 134, 158, 40, {}},
         };
 
         DialogTemplate setup;

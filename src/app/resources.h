@@ -35,6 +35,17 @@ enum class DocString {
 // One field of a document template string; empty when the string has fewer fields.
 std::u16string GetDocString(std::u16string_view templateString, DocString field);
 
+// The form's panel below the progress bar, for the build's own firmware (the resource text)...
+inline constexpr char16_t kBuiltInFirmwareText[] =
+    u"Marvek ARM Receiver firmware\r\nSupport Receiver:\r\n VID_EZ4I0 \r\n\r\nRelease Date:   "
+    u"2017-05-25";
+// ...and for a firmware package, its release name and date filled in ("%s"), or its release
+// name alone when the package gives no date.
+inline constexpr char16_t kPackageFirmwareText[] =
+    u"Marvek ARM Receiver firmware\r\nRelease:\r\n %s \r\n\r\nRelease Date:   %s";
+inline constexpr char16_t kUndatedPackageFirmwareText[] =
+    u"Marvek ARM Receiver firmware\r\nRelease:\r\n %s ";
+
 const fw::FrameResources& MainFrameResources();
 const std::vector<fw::DialogTemplate>& DialogTemplates();
 

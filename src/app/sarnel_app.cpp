@@ -3,6 +3,7 @@
 #include "app/about_dlg.h"
 #include "app/resources.h"
 #include "app/start_language.h"
+#include "firmware/update_texts.h"
 #include "loading/firmware_loading.h"
 #include "platform/console.h"
 #include "platform/port_directory.h"
@@ -33,12 +34,30 @@ constexpr const char* kLanguageEntry = "UI";
 constexpr char16_t kRestartEnglish[] = u"This application must re-start, and enable your modify!";
 constexpr char16_t kRestartChinese[] = u"请重启应用程序，使设置生效!";
 
+constexpr char16_t kBenchModeLine[] =
+    u"Bench mode (--allow-placeholder-firmware): this build's placeholder test firmware may go to "
+    u"any port. Only for a simulated receiver at the far end; never link a real receiver.";
+
 std::string RecentFileKey(int i) {
     return "Recent File List/File" + std::to_string(i);
 }
 
 std::string Section(const char* section, const char* entry) {
     return std::string(section) + "/" + entry;
+}
+
+// The form's panel text for the firmware the updater sends, in the language of `translate`: the
+// resource text for the build's own test images, the release name and date of a package (one
+// loaded, or embedded in the build, which the resource text would not describe either).
+std::u16string FirmwareText(const firmware::FirmwareSet& firmware,
+                            const std::function<std::u16string(std::u16string_view)>& translate) {
+    if (firmware.IsPlaceholder())
+        return translate(kBuiltInFirmwareText);
+    const std::u16string release = FromUtf8(firmware.Release());
+    if (firmware.Date().empty())
+        return firmware::FillText(translate(kUndatedPackageFirmwareText), {release});
+    return firmware::FillText(translate(kPackageFirmwareText),
+                              {release, FromUtf8(firmware.Date())});
 }
 
 } // namespace
@@ -159,6 +178,12 @@ bool CSarnelApp::CreateDocumentWindow() {
     m_pView = std::make_unique<ui::CUpdateView>();
     m_pFrame->SetActiveView(m_pView.get());
     m_pView->OnInitialUpdate();
+    ShowFirmwareText();
+    if (m_options.frame.allowPlaceholderOnAnyDevice) {
+        // The operator must not take this window for one that keeps test images off a real
+        // receiver: the first line of the list says it does not.
+        m_pView->AppendLine(kBenchModeLine);
+    }
     m_pMainWnd = m_pFrame.get();
 
     fw::CommandTarget application;
@@ -289,8 +314,33 @@ std::shared_ptr<const firmware::FirmwareSet> CSarnelApp::StartFirmware(std::u16s
     return firmware::BuiltInFirmware();
 }
 
+void CSarnelApp::ShowFirmwareText() {
+    if (!m_pView || !m_pFrame || !m_backend)
+        return;
+    m_pView->m_firmwareText.SetWindowTextW(
+        FirmwareText(*m_pFrame->Firmware(),
+                     [this](std::u16string_view text) { return m_backend->Translate(text); }));
+}
+
+bool CSarnelApp::TransferRunning() const {
+    return m_pView && m_pView->IsTransferRunning();
+}
+
+// The blocks going out come from the firmware the transfer started with; a package loaded now
+// would be named by the message list, the About box and the next start as if it had been
+// written. The command is refused here, whatever the menu showed.
+bool CSarnelApp::RefuseLoadDuringTransfer() {
+    if (!TransferRunning())
+        return false;
+    orvane::MessageBoxW(m_pMainWnd,
+                        u"A transfer is running: no firmware package can be loaded until it has "
+                        u"ended. Nothing was loaded.",
+                        GetAppName(), fw::MB_OK | fw::MB_ICONWARNING);
+    return true;
+}
+
 void CSarnelApp::OnLoadFirmware() {
-    if (!m_backend)
+    if (!m_backend || RefuseLoadDuringTransfer())
         return;
     const auto chosen = m_backend->ChooseFile({true, {}});
     if (!chosen)
@@ -308,6 +358,9 @@ void CSarnelApp::OnLoadFirmware() {
 }
 
 bool CSarnelApp::LoadFirmware(const std::u16string& path) {
+    // Asked again: a transfer may have begun while the file chooser was open.
+    if (RefuseLoadDuringTransfer())
+        return false;
     const auto loaded = LoadFirmwarePackage(ToUtf8(path), m_options.trustedKeys);
     if (!loaded.firmware) {
         orvane::MessageBoxW(m_pMainWnd,
@@ -319,6 +372,7 @@ bool CSarnelApp::LoadFirmware(const std::u16string& path) {
     }
     if (m_pFrame)
         m_pFrame->SetFirmware(loaded.firmware);
+    ShowFirmwareText();
     if (m_options.onFirmwareChanged)
         m_options.onFirmwareChanged(loaded.firmware);
     const auto store = OpenAppProfile();
@@ -451,8 +505,10 @@ void CSarnelApp::OnUpdateCmdUI(fw::CCmdUI& cmdUI) {
         cmdUI.Enable(true);
         cmdUI.SetCheck(m_nLanguage == kChinese ? 1 : 0);
         break;
-    case ui::ID_APP_ABOUT:
     case ui::ID_LOAD_FIRMWARE:
+        cmdUI.Enable(!TransferRunning());
+        break;
+    case ui::ID_APP_ABOUT:
     case ui::ID_FILE_NEW:
     case ui::ID_FILE_OPEN:
     case ui::ID_FILE_SAVE:

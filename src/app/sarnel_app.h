@@ -99,6 +99,7 @@ public:
     void OnLoadFirmware();
     // Loads and checks a package; on success it becomes the firmware of every later update
     // and is remembered for the next start. Failures are shown in a box, and change nothing.
+    // Refused (with a box) while a transfer runs, like the command.
     bool LoadFirmware(const std::u16string& path);
     bool OnCmdMsg(fw::UINT nID);
     void OnUpdateCmdUI(fw::CCmdUI& cmdUI);
@@ -128,6 +129,11 @@ private:
     // The framework's profile under the registry key and the application name.
     std::unique_ptr<IProfile> OpenAppProfile() const;
     void TellLanguageNotStored();
+    bool TransferRunning() const;
+    // Shows the frame's firmware in the form's panel.
+    void ShowFirmwareText();
+    // While a transfer runs: says that no package can be loaded now, and returns true.
+    bool RefuseLoadDuringTransfer();
     void LoadStdProfileSettings(int maxRecentFiles);
     void SaveStdProfileSettings();
     void AddToRecentFileList(const std::u16string& path);

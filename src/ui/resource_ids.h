@@ -31,6 +31,7 @@ constexpr int IDC_COMBO_PORT = 1013;
 constexpr int IDC_PORT_DETAILS =
     1014; // below the port list: the chosen device's path, product, serial
 constexpr int IDC_ABOUT_FIRMWARE = 1060; // the about box's line naming the firmware
+constexpr int IDC_FIRMWARE_TEXT = 1061;  // the form's panel below the bar: the firmware sent
 
 using orvane::WM_SERIAL_RECEIVED;
 

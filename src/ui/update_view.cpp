@@ -47,6 +47,7 @@ void CUpdateView::DoDataExchange(fw::CDataExchange* pDX) {
     fw::CFormView::DoDataExchange(pDX);
     fw::DDX_Control(pDX, IDC_PROGRESS, m_progress);
     fw::DDX_Control(pDX, IDC_LIST, m_list);
+    fw::DDX_Control(pDX, IDC_FIRMWARE_TEXT, m_firmwareText);
 }
 
 bool CUpdateView::OnCmdMsg(fw::UINT nID) {

@@ -58,6 +58,9 @@ public:
 
     fw::CProgressCtrl m_progress;
     fw::CListBox m_list;
+    // The panel below the progress bar that names the firmware this updater sends (the
+    // application fills it in).
+    fw::CWnd m_firmwareText;
     int m_nListCount = 0;
     std::u16string m_strIdentifier;
     // The firmware the selection points into: kept alive until the next start, whatever

@@ -1,5 +1,5 @@
-// The Win32 back end's main window as the system shows it: the toolbar's tooltips, and the
-// progress bar after its waiting animation.
+// The Win32 back end's main window as the system shows it: the toolbar's tooltips, the menu
+// items' pictures, and the progress bar after its waiting animation.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -10,13 +10,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr fw::UINT kFormId = 101;
 constexpr int kProgressId = 1001;
 constexpr fw::UINT ID_LINK = 32771;
+constexpr fw::UINT ID_BREAK = 32772;
+constexpr fw::UINT ID_SETUP = 32805;
 constexpr fw::UINT ID_UPDATE = 32818;
 constexpr fw::UINT ID_ABOUT = 57664;
 
@@ -53,6 +59,23 @@ protected:
         backend.AddDialogTemplate(form);
         resources.width = 350;
         resources.height = 200;
+        // Two items with pictures (the icon resources of this program), one without.
+        fw::MenuItem link;
+        link.id = ID_LINK;
+        link.text = u"&Link";
+        link.picture = "menu_link.png";
+        fw::MenuItem brk = link;
+        brk.id = ID_BREAK;
+        brk.text = u"&Break connection";
+        brk.picture = "menu_break.png";
+        fw::MenuItem setup;
+        setup.id = ID_SETUP;
+        setup.text = u"&Setup";
+        fw::MenuItem popup;
+        popup.kind = fw::MenuItem::Kind::Popup;
+        popup.text = u"&Connect";
+        popup.items = {link, brk, setup};
+        resources.menu = {popup};
         // A button without a tooltip, a separator, two with one.
         resources.toolbar = {
             {ID_LINK, "", u""}, {}, {ID_UPDATE, "", u"Update"}, {ID_ABOUT, "", u"About"}};
@@ -117,6 +140,96 @@ TEST_F(Win32Frame, ToolbarButtonsShowTheirTooltips) {
     info.iItem = static_cast<int>(ID_ABOUT);
     SendMessageW(backend.Window(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
     EXPECT_EQ(std::wstring(tip), L"About");
+}
+
+// What the frame draws for a menu item's picture into an item rectangle of `background`
+// (0x00RRGGBB), in the state given; empty when it draws nothing.
+std::vector<std::uint32_t> DrawnPicture(HWND frame, fw::UINT id, UINT state,
+                                        std::uint32_t background) {
+    constexpr int kSide = 16;
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = kSide;
+    bmi.bmiHeader.biHeight = -kSide;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP target = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(dc, target);
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    std::fill(pixels, pixels + kSide * kSide, background);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_MENU;
+    item.itemID = id;
+    item.itemAction = ODA_DRAWENTIRE;
+    item.itemState = state;
+    item.hDC = dc;
+    item.rcItem = {0, 0, kSide, kSide};
+    const bool drawn = SendMessageW(frame, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item)) != 0;
+    GdiFlush();
+    std::vector<std::uint32_t> out;
+    if (drawn)
+        for (int i = 0; i < kSide * kSide; ++i)
+            out.push_back(pixels[i] & 0xFFFFFF);
+    SelectObject(dc, old);
+    DeleteObject(target);
+    DeleteDC(dc);
+    return out;
+}
+
+// How far a picture drawn over `background` is from it, over all its pixels.
+long Difference(const std::vector<std::uint32_t>& pixels, std::uint32_t background) {
+    long sum = 0;
+    for (const std::uint32_t p : pixels)
+        for (const int shift : {0, 8, 16})
+            sum += std::abs(static_cast<int>((p >> shift) & 0xFF) -
+                            static_cast<int>((background >> shift) & 0xFF));
+    return sum;
+}
+
+// The Link and Break connection items show their pictures beside their texts, blended over the
+// menu's background or highlight (their transparent pixels keep it) and faint while the
+// command is unavailable. An item without a picture shows none, and keeps the same column, so
+// that every text starts at the same place and the menu is wide enough for all of them.
+TEST_F(Win32Frame, MenuItemsShowTheirPictures) {
+    const HMENU bar = GetMenu(backend.Window());
+    ASSERT_NE(bar, nullptr);
+    const HMENU connect = GetSubMenu(bar, 0);
+    ASSERT_NE(connect, nullptr);
+    struct Row {
+        fw::UINT id;
+        bool picture;
+    };
+    for (const Row row : {Row{ID_LINK, true}, Row{ID_BREAK, true}, Row{ID_SETUP, false}}) {
+        SCOPED_TRACE(row.id);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_BITMAP;
+        ASSERT_TRUE(GetMenuItemInfoW(connect, row.id, FALSE, &info));
+        EXPECT_EQ(info.hbmpItem, HBMMENU_CALLBACK);
+        MEASUREITEMSTRUCT size{};
+        size.CtlType = ODT_MENU;
+        size.itemID = row.id;
+        ASSERT_TRUE(
+            SendMessageW(backend.Window(), WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&size)));
+        EXPECT_GE(size.itemWidth, 13u); // the pictures' size, and perhaps some room around them
+        EXPECT_EQ(size.itemHeight, 11u);
+        for (const std::uint32_t background : {0xF0F0F0u, 0x3399FFu}) { // menu, highlight
+            const auto shown = DrawnPicture(backend.Window(), row.id, 0, background);
+            ASSERT_FALSE(shown.empty());
+            const auto kept = std::count(shown.begin(), shown.end(), background);
+            if (!row.picture) {
+                EXPECT_EQ(kept, 16 * 16);
+                continue;
+            }
+            EXPECT_GT(kept, 16 * 16 - 13 * 11) << "around the picture and through it";
+            EXPECT_LT(kept, 16 * 16 - 19) << "its opaque pixels are drawn";
+            const auto faint = DrawnPicture(backend.Window(), row.id, ODS_GRAYED, background);
+            EXPECT_LT(Difference(faint, background), Difference(shown, background) / 2);
+        }
+    }
 }
 
 // The bar's pixels in the colour of its chunk.

@@ -90,6 +90,101 @@ TEST_F(WindowFirmware, LoadedPackageIsSentAndRemembered) {
     EXPECT_EQ(again.Frame().Firmware()->Origin(), "2026.11 K-series");
 }
 
+// A package loaded while blocks go out would be named by the list and the About box as the
+// firmware written, while the transfer goes on from the set it began with: the command is
+// refused then, by its handler too, and taken again once the transfer has ended.
+TEST_F(WindowFirmware, NoPackageIsLoadedWhileATransferRuns) {
+    Gui gui(Options().Identifier("K64E").SilentAfter(5)); // block 6 is never acknowledged
+    TrustVendor();
+    Choose(gui, maker->dir);
+    auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
+    gui.Button(ID_UPDATE)->trigger();
+    ASSERT_TRUE(gui.WaitFor([&] { return gui.app->View()->IsTransferRunning(); }, 5000));
+    const QString about = QStringLiteral("Version %1\nFirmware: ").arg(orvane::kVersion);
+
+    gui.app->Backend()->RefreshCommandStates();
+    EXPECT_FALSE(gui.Menu(ID_LOAD_FIRMWARE)->isEnabled());
+    // The handler, as any other way in would reach it, whatever the menu shows.
+    EXPECT_TRUE(gui.app->OnCmdMsg(ID_LOAD_FIRMWARE));
+    ASSERT_EQ(gui.boxes.size(), 1u);
+    EXPECT_TRUE(gui.boxes[0].text.contains("transfer is running"))
+        << gui.boxes[0].text.toStdString();
+    EXPECT_FALSE(gui.app->LoadFirmware(maker->dir.u16string()));
+    EXPECT_EQ(gui.boxes.size(), 2u);
+    ASSERT_TRUE(gui.app->View()->IsTransferRunning());
+    const auto written = gui.app->View()->m_pFirmwareInUse;
+    ASSERT_NE(written, nullptr);
+    EXPECT_TRUE(written->IsPlaceholder());
+    EXPECT_EQ(gui.Frame().Firmware(), written);
+    EXPECT_EQ(AboutFirmwareLine(gui), about + QString::fromStdString(written->Origin()));
+    EXPECT_TRUE(list->findItems("Firmware: firmware package", Qt::MatchStartsWith).isEmpty());
+    EXPECT_FALSE(OpenSettingsStore()->Contains(app::kFirmwarePackageKey));
+
+    // Once the transfer has ended (the link broken), the package is taken.
+    gui.Menu(ID_BREAK_CONNECTION)->trigger();
+    gui.app->Backend()->RefreshCommandStates();
+    EXPECT_TRUE(gui.Menu(ID_LOAD_FIRMWARE)->isEnabled());
+    gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+    EXPECT_EQ(gui.boxes.size(), 2u); // none more
+    EXPECT_EQ(gui.Frame().Firmware()->Origin(), "2026.11 K-series");
+    EXPECT_EQ(AboutFirmwareLine(gui), about + "2026.11 K-series");
+}
+
+// The panel below the progress bar names the firmware sent: the resource text for the build's
+// own, the release and date of a package however it came (loaded, or remembered from the last
+// run), in the window's language.
+TEST_F(WindowFirmware, PanelBelowTheBarNamesTheFirmwareSent) {
+    enum class Load { None, Command, AtStart };
+    struct Row {
+        const char* what;
+        Load load;
+        bool dated;
+        int language;
+        const char* text;
+    };
+    const char* dated =
+        "Marvek ARM Receiver firmware\nRelease:\n 2026.11 K-series \n\nRelease Date:   "
+        "2026-11-30";
+    const Row rows[] = {
+        {"built-in", Load::None, true, 1,
+         "Marvek ARM Receiver firmware\nSupport Receiver:\n VID_EZ4I0 \n\nRelease Date:   "
+         "2017-05-25"},
+        {"package loaded", Load::Command, true, 1, dated},
+        {"package remembered", Load::AtStart, true, 1, dated},
+        {"package without a date", Load::Command, false, 1,
+         "Marvek ARM Receiver firmware\nRelease:\n 2026.11 K-series "},
+        {"package, Chinese window", Load::Command, true, 0,
+         "Marvek ARM \xE6\x8E\xA5\xE6\x94\xB6\xE6\x9C\xBA\xE5\x9B\xBA\xE4\xBB\xB6\n"
+         "\xE7\x89\x88\xE6\x9C\xAC:\n 2026.11 K-series \n\n"
+         "\xE5\x8F\x91\xE5\xB8\x83\xE6\x97\xA5\xE6\x9C\x9F:   2026-11-30"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::function<void(nlohmann::json&)> edit;
+        if (!row.dated)
+            edit = [](nlohmann::json& m) { m.erase("date"); };
+        ASSERT_TRUE(maker->Write(edit));
+        Gui gui(Options().Language(row.language).Prepare([&] {
+            TrustVendor();
+            if (row.load == Load::AtStart) {
+                const auto store = OpenSettingsStore();
+                store->SetValue(app::kFirmwarePackageKey, maker->dir.string());
+                store->Sync();
+            }
+        }));
+        if (row.load == Load::Command) {
+            Choose(gui, maker->dir);
+            gui.Menu(ID_LOAD_FIRMWARE)->trigger();
+        }
+        ASSERT_TRUE(gui.boxes.empty()) << gui.boxes[0].text.toStdString();
+        QStringList panels;
+        for (const QLabel* label : gui.Window()->findChildren<QLabel*>())
+            if (label->text().startsWith("Marvek ARM"))
+                panels << label->text();
+        EXPECT_EQ(panels.join(QStringLiteral(" | ")).toStdString(), row.text);
+    }
+}
+
 TEST_F(WindowFirmware, RefusedPackageSaysWhichFileAndChangesNothing) {
     test::FlipByte(maker->dir / "G.bin", 500);
     Gui gui;
@@ -128,6 +223,39 @@ TEST(WindowPlaceholderGuard, TestImagesAreNotLinkedToASerialLine) {
     EXPECT_TRUE(gui.boxes[0].text.contains("Load firmware package"));
     EXPECT_FALSE(gui.Menu(ID_UPDATE)->isEnabled());
     EXPECT_TRUE(gui.rx.written.empty());
+}
+
+// The bench override lets the test images go to a line the updater cannot tell from a cable;
+// whenever it is on, the first line of the list says so, and whenever it is off nothing does.
+TEST(WindowPlaceholderGuard, BenchOverrideIsAnnouncedFirst) {
+    struct Row {
+        const char* what;
+        bool pseudoTerminal;
+        bool allow;
+    };
+    const Row rows[] = {
+        {"serial line, override", false, true},
+        {"simulated receiver, override", true, true},
+        {"simulated receiver, no override", true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Gui gui(Options().PseudoTerminal(row.pseudoTerminal).AllowPlaceholder(row.allow));
+        ASSERT_TRUE(gui.started);
+        EXPECT_TRUE(gui.Frame().IsLinked());
+        EXPECT_TRUE(gui.boxes.empty());
+        auto* list = gui.Window()->findChild<QListWidget*>("control-1019");
+        const auto bench = list->findItems("Bench mode", Qt::MatchStartsWith);
+        if (!row.allow) {
+            EXPECT_TRUE(bench.isEmpty());
+            continue;
+        }
+        ASSERT_GE(list->count(), 1);
+        const QString first = list->item(0)->text();
+        EXPECT_TRUE(first.startsWith("Bench mode")) << first.toStdString();
+        EXPECT_TRUE(first.contains("placeholder test firmware may go to any port"));
+        EXPECT_TRUE(first.contains("never link a real receiver"));
+    }
 }
 
 } // namespace

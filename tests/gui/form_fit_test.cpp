@@ -2,6 +2,7 @@
 // view is no larger than its form.
 #include "gui_harness.h"
 
+#include "app/resources.h"
 #include "framework/qt/widgets.h"
 
 #include <QGlyphRun>
@@ -118,6 +119,29 @@ TEST(FormFit, EveryTextFitsInBothLanguages) {
             EXPECT_EQ(problems.join(QStringLiteral("; ")).toStdString(), "")
                 << c.language << " dialog of command " << command;
         }
+    }
+}
+
+// The form is as wide as in the native window, in both languages: there the base units of the
+// fixed system font (and of the fixed-pitch face standing in for it at 10 points where it is
+// missing, as under Wine) are cells 8 pixels wide, so a dialog unit across is 2 pixels. The
+// Chinese texts, drawn in a taller fallback font, must not narrow it.
+TEST(FormFit, FormIsAsWideAsInTheNativeWindow) {
+    constexpr int kNativeBaseUnitX = 8;
+    const auto& templates = app::DialogTemplates();
+    const auto form = std::find_if(templates.begin(), templates.end(),
+                                   [](const auto& t) { return t.id == IDD_UPDATE_FORM; });
+    ASSERT_NE(form, templates.end());
+    ASSERT_EQ(form->fontFamily, "Fixedsys");
+    const double native = form->cx * kNativeBaseUnitX / 4.0;
+    for (const int language : {1, 0}) {
+        SCOPED_TRACE(language == 1 ? "English" : "Chinese");
+        Gui gui(Options().Language(language));
+        QWidget* view = gui.Window()->findChild<QWidget*>(QStringLiteral("view"));
+        ASSERT_NE(view, nullptr);
+        const int width = view->property("formSize").toSize().width();
+        EXPECT_NEAR(width, native, native * 0.02);
+        EXPECT_GE(view->width(), width); // and the window shows all of it
     }
 }
 

@@ -56,8 +56,9 @@ struct Options {
     bool portAvailable = true;       // the scripted port opens
     std::u16string storedPort = u"COM3";
     std::vector<std::u16string> ports{u"\\\\.\\COM1", u"\\\\.\\COM3", u"\\\\.\\COM12"};
-    std::string identifier;     // answered to the handshake when not empty
-    bool pseudoTerminal = true; // the scripted line stands for the simulated receiver's
+    std::string identifier;        // answered to the handshake when not empty
+    bool pseudoTerminal = true;    // the scripted line stands for the simulated receiver's
+    bool allowPlaceholder = false; // the bench override: test images to any port
     // Another frame right behind every acknowledgement, its first byte delivered with the
     // acknowledgement and the rest with the next one.
     bool extraFrames = false;
@@ -67,6 +68,10 @@ struct Options {
 
     Options& PseudoTerminal(bool v) {
         pseudoTerminal = v;
+        return *this;
+    }
+    Options& AllowPlaceholder(bool v) {
+        allowPlaceholder = v;
         return *this;
     }
     Options& Prepare(std::function<void()> f) {
@@ -145,6 +150,7 @@ public:
                                             m_options.silentAfter);
         };
         a.frame.listPorts = [this] { return m_options.ports; };
+        a.frame.allowPlaceholderOnAnyDevice = m_options.allowPlaceholder;
         a.frame.describePort = [](int n) {
             return FormatText("/dev/ttyUSB%d\nFT232R USB UART, USB 0403:6001\nSerial number A%d", n,
                               n);

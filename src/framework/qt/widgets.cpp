@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QGuiApplication>
@@ -72,18 +73,34 @@ double TallestLine(const QFont& font, const QStringList& texts) {
 }
 
 // The fixed system font of the desktop is a bitmap font with 8 x 15 pixel cells whatever
-// size a template asks for. The nearest here is the largest fixed-pitch size that fits in
-// such a cell, so a form laid out for it keeps its proportions and fits its window. The cell
-// must also hold the lines of the texts as drawn, in whatever fallback font their characters
-// need: a CJK font is taller than a Latin one of the same size.
-QFont FixedSystemFont(const QStringList& texts) {
+// size a template asks for. The nearest here is the largest size of a Latin fixed-pitch face
+// (the faces the native window takes where that font is missing, then the system's fixed font)
+// that fits in such a cell, so a form laid out for it keeps its proportions and fits its
+// window. The system's fixed font may be a CJK one (under a Chinese locale), whose tall lines
+// would make its cells narrow.
+QFont FixedSystemFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    for (const char* face : {"Courier New", "DejaVu Sans Mono", "Liberation Mono"}) {
+        if (QFontDatabase::hasFamily(QString::fromLatin1(face))) {
+            font = QFont(QString::fromLatin1(face));
+            break;
+        }
+    }
+    font.setStyleHint(QFont::TypeWriter);
     for (int px = 16; px >= 9; --px) {
         font.setPixelSize(px);
-        if (AverageCharWidth(font) <= 8.0 && QFontMetricsF(font).height() <= 16.0 &&
-            TallestLine(font, texts) <= 16.0)
+        if (AverageCharWidth(font) <= 8.0 && QFontMetricsF(font).height() <= 16.0)
             break;
     }
+    return font;
+}
+
+// The font the texts of a fixed-size form are drawn in: the form's own, made smaller only as far
+// as needed for every line of the texts, as drawn in whatever fallback font their characters
+// need (a CJK font is taller than a Latin one of the same size), to fit a line of `cell` pixels.
+QFont FittingFont(QFont font, const QStringList& texts, double cell) {
+    for (int px = QFontInfo(font).pixelSize(); px > 9 && TallestLine(font, texts) > cell; --px)
+        font.setPixelSize(px - 1);
     return font;
 }
 
@@ -104,20 +121,29 @@ QRect DialogMetrics::ToPixels(int x, int y, int cx, int cy) const {
 
 DialogMetrics MetricsFor(const DialogTemplate& t, const QStringList& texts) {
     DialogMetrics m;
-    if (t.fontFamily == "Fixedsys" || t.fontFamily == "monospace") {
-        m.font = FixedSystemFont(texts);
+    QFont declared;
+    const bool fixedSystem = t.fontFamily == "Fixedsys" || t.fontFamily == "monospace";
+    if (fixedSystem) {
+        declared = FixedSystemFont();
     } else {
-        m.font = QGuiApplication::font();
+        declared = QGuiApplication::font();
         if (!t.fontFamily.empty()) {
-            m.font.setFamily(QString::fromStdString(t.fontFamily));
+            declared.setFamily(QString::fromStdString(t.fontFamily));
             if (t.fontFamily.find("Times") != std::string::npos)
-                m.font.setStyleHint(QFont::Serif);
+                declared.setStyleHint(QFont::Serif);
         }
-        m.font.setPointSize(t.pointSize);
+        declared.setPointSize(t.pointSize);
     }
-    m.unitX = AverageCharWidth(m.font) / 4.0;
+    // The base units come from the template's font alone, as the desktop computes them: the
+    // average width of the Latin letters in whole pixels, and the height of a line. The texts'
+    // fallback fonts never narrow a form.
+    m.unitX = std::max(1.0, std::round(AverageCharWidth(declared))) / 4.0;
+    const double line = std::ceil(QFontMetricsF(declared).height());
+    // A fixed-size form keeps its line height, and its texts are drawn small enough to fit it;
+    // any other form's lines grow to hold the tallest line of its texts.
+    m.font = fixedSystem ? FittingFont(declared, texts, line) : declared;
     // Whole pixels per line: a line height rounded down would cut every line's last pixel.
-    m.unitY = std::ceil(std::max(QFontMetricsF(m.font).height(), TallestLine(m.font, texts))) / 8.0;
+    m.unitY = std::ceil(std::max(line, TallestLine(m.font, texts))) / 8.0;
     return m;
 }
 

@@ -30,16 +30,19 @@ namespace fw::qtui {
 QString ToQ(std::u16string_view text);
 std::u16string FromQ(const QString& text);
 
-// The font a template names and the pixel size of one dialog unit in it.
+// The font a template's texts are drawn in and the pixel size of one dialog unit.
 struct DialogMetrics {
     QFont font;
     double unitX = 2; // pixels per horizontal dialog unit (average character width / 4)
     double unitY = 2; // pixels per vertical dialog unit (character height / 8)
     QRect ToPixels(int x, int y, int cx, int cy) const;
 };
-// The units come from the fonts the texts are actually drawn in: a text whose characters the
-// template's font lacks is drawn in a fallback font (CJK, for instance), which may be taller,
-// and a line of it must still fit the 8 units a line is given.
+// The units come from the template's font as the desktop computes them (the average width of
+// "A" to "Z" and "a" to "z" in whole pixels, over 4; the line height over 8), so a form is as
+// wide as in the native window. A text whose characters the font lacks is drawn in a fallback
+// font (CJK, for instance), which may be taller, and a line of it must still fit the 8 units a
+// line is given: a fixed-size form draws its texts smaller for that, any other form takes
+// taller lines.
 DialogMetrics MetricsFor(const DialogTemplate& t, const QStringList& texts = {});
 
 // Builds the controls of a template on `parent` and binds those whose ids the window's

@@ -82,6 +82,14 @@ struct Backend::Impl : public IWndPeer {
     int frameWidth = 0;
     int frameHeight = 0;
     HMENU menu = nullptr;
+    // The menu items' pictures by command, drawn beside their texts by the frame: a
+    // premultiplied 32-bit bitmap (none for an item that only keeps the column) and the size
+    // of the column. The bitmaps are deleted with the window.
+    struct MenuPicture {
+        HBITMAP bitmap = nullptr;
+        SIZE size{};
+    };
+    std::map<UINT, MenuPicture> menuPictures;
     HACCEL accel = nullptr;
     HIMAGELIST images = nullptr;
     HICON bigIcon = nullptr;
@@ -119,6 +127,9 @@ struct Backend::Impl : public IWndPeer {
     // The frame's menu, toolbar and accelerators, and its size (frame.cpp).
     void RefreshMenu(HMENU m);
     HMENU BuildMenu(const std::vector<MenuItem>& items, bool bar);
+    // The frame's part in drawing a menu item's picture; false for anything else.
+    bool MeasureMenuPicture(MEASUREITEMSTRUCT& item) const;
+    bool DrawMenuPicture(const DRAWITEMSTRUCT& item) const;
     void BuildToolbar(const FrameResources& res);
     void BuildAccelerators(const FrameResources& res);
     int ToolbarHeight() const;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cwctype>
+#include <utility>
 
 namespace fw::win32ui {
 
@@ -66,6 +68,72 @@ HICON LoadPicture(const std::string& file, int size) {
     return static_cast<HICON>(LoadImageW(Module(), id, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
+// A menu item's picture: a 32-bit bitmap with its alpha premultiplied, made from the icon
+// resource of the picture's name at the icon's own size. Null when the program has no such
+// picture.
+HBITMAP MenuBitmap(const std::string& file) {
+    const std::wstring name = PictureResource(file);
+    if (name.empty())
+        return nullptr;
+    HICON icon =
+        static_cast<HICON>(LoadImageW(Module(), name.c_str(), IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+    if (!icon)
+        return nullptr;
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) {
+        DestroyIcon(icon);
+        return nullptr;
+    }
+    BITMAP colour{};
+    const bool haveColour = info.hbmColor && GetObjectW(info.hbmColor, sizeof(colour), &colour);
+    const int width = haveColour ? colour.bmWidth : 0;
+    const int height = haveColour ? colour.bmHeight : 0;
+    HBITMAP bitmap = nullptr;
+    if (width > 0 && height > 0) {
+        BITMAPINFO bmi{};
+        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bmi.bmiHeader.biWidth = width;
+        bmi.bmiHeader.biHeight = -height; // top row first
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = 32;
+        bmi.bmiHeader.biCompression = BI_RGB;
+        const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        std::vector<std::uint32_t> pixels(count);
+        std::vector<std::uint32_t> mask(count);
+        HDC screen = GetDC(nullptr);
+        const bool read = GetDIBits(screen, info.hbmColor, 0, static_cast<UINT>(height),
+                                    pixels.data(), &bmi, DIB_RGB_COLORS) == height;
+        // A picture without alpha takes its transparency from the icon's mask.
+        const bool hasAlpha = std::any_of(pixels.begin(), pixels.end(),
+                                          [](std::uint32_t p) { return (p >> 24) != 0; });
+        if (read && !hasAlpha && info.hbmMask)
+            GetDIBits(screen, info.hbmMask, 0, static_cast<UINT>(height), mask.data(), &bmi,
+                      DIB_RGB_COLORS);
+        void* bits = nullptr;
+        if (read)
+            bitmap = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ReleaseDC(nullptr, screen);
+        if (bitmap && bits) {
+            auto* out = static_cast<std::uint32_t*>(bits);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t p = pixels[i];
+                const std::uint32_t a = hasAlpha ? p >> 24 : ((mask[i] & 0xFFFFFF) ? 0 : 255);
+                const auto channel = [&](int shift) {
+                    return (((p >> shift) & 0xFF) * a / 255) << shift;
+                };
+                out[i] = (a << 24) | channel(16) | channel(8) | channel(0);
+            }
+            GdiFlush();
+        }
+    }
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    if (info.hbmMask)
+        DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+    return bitmap;
+}
+
 LRESULT CALLBACK PumpProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK FrameProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -88,6 +156,20 @@ void Backend::Impl::RefreshMenu(HMENU m) {
 
 HMENU Backend::Impl::BuildMenu(const std::vector<MenuItem>& items, bool bar) {
     HMENU m = bar ? CreateMenu() : CreatePopupMenu();
+    // The pictures of this menu's items, and the column they take in a drop-down menu.
+    std::map<UINT, HBITMAP> pictures;
+    SIZE column{0, 0};
+    for (const MenuItem& item : items) {
+        if (item.kind != MenuItem::Kind::Command)
+            continue;
+        if (HBITMAP picture = MenuBitmap(item.picture)) {
+            pictures[item.id] = picture;
+            BITMAP bm{};
+            GetObjectW(picture, sizeof(bm), &bm);
+            column.cx = std::max(column.cx, bm.bmWidth);
+            column.cy = std::max(column.cy, bm.bmHeight);
+        }
+    }
     for (const MenuItem& item : items) {
         switch (item.kind) {
         case MenuItem::Kind::Separator:
@@ -97,14 +179,70 @@ HMENU Backend::Impl::BuildMenu(const std::vector<MenuItem>& items, bool bar) {
             AppendMenuW(m, MF_POPUP, reinterpret_cast<UINT_PTR>(BuildMenu(item.items, false)),
                         W(owner.Translate(item.text)));
             break;
-        case MenuItem::Kind::Command:
+        case MenuItem::Kind::Command: {
             AppendMenuW(m, MF_STRING, item.id, W(owner.Translate(item.text)));
             if (item.checkable)
                 checkable[item.id] = true;
+            const auto found = pictures.find(item.id);
+            // In a drop-down menu with pictures every item takes the pictures' column (empty for
+            // an item without one): Wine moves every text past the column but widens the menu
+            // only for the items that have a picture, which would cut the widest text short.
+            if (found == pictures.end() && (bar || column.cx == 0))
+                break;
+            MenuPicture& picture = menuPictures[item.id];
+            if (picture.bitmap)
+                DeleteObject(picture.bitmap);
+            picture.bitmap = found != pictures.end() ? found->second : nullptr;
+            picture.size = column;
+            // Drawn by the frame: a bitmap the menu drew itself would lose its transparency
+            // where the system does not blend it (Wine, and a highlighted item).
+            MENUITEMINFOW info{};
+            info.cbSize = sizeof(info);
+            info.fMask = MIIM_BITMAP;
+            info.hbmpItem = HBMMENU_CALLBACK;
+            SetMenuItemInfoW(m, item.id, FALSE, &info);
             break;
+        }
         }
     }
     return m;
+}
+
+bool Backend::Impl::MeasureMenuPicture(MEASUREITEMSTRUCT& item) const {
+    const auto it = menuPictures.find(item.itemID);
+    if (item.CtlType != ODT_MENU || it == menuPictures.end())
+        return false;
+    // A little room on either side, so that the picture does not touch the item's text.
+    item.itemWidth = static_cast<UINT>(it->second.size.cx) + 4;
+    item.itemHeight = static_cast<UINT>(it->second.size.cy);
+    return true;
+}
+
+bool Backend::Impl::DrawMenuPicture(const DRAWITEMSTRUCT& item) const {
+    const auto it = menuPictures.find(item.itemID);
+    if (item.CtlType != ODT_MENU || it == menuPictures.end())
+        return false;
+    BITMAP bm{};
+    if (!it->second.bitmap || !GetObjectW(it->second.bitmap, sizeof(bm), &bm))
+        return true; // an item without a picture: its column stays empty
+    HDC source = CreateCompatibleDC(item.hDC);
+    if (!source)
+        return true;
+    const HGDIOBJ old = SelectObject(source, it->second.bitmap);
+    // Blended over whatever the menu drew there (its background, the highlight); faint while
+    // the command is unavailable, as the toolbar's buttons are.
+    BLENDFUNCTION blend{};
+    blend.BlendOp = AC_SRC_OVER;
+    blend.SourceConstantAlpha = (item.itemState & (ODS_GRAYED | ODS_DISABLED)) ? 96 : 255;
+    blend.AlphaFormat = AC_SRC_ALPHA;
+    const RECT& r = item.rcItem;
+    const int x = r.left + std::max(0L, (r.right - r.left - bm.bmWidth) / 2);
+    const int y = r.top + std::max(0L, (r.bottom - r.top - bm.bmHeight) / 2);
+    GdiAlphaBlend(item.hDC, x, y, bm.bmWidth, bm.bmHeight, source, 0, 0, bm.bmWidth, bm.bmHeight,
+                  blend);
+    SelectObject(source, old);
+    DeleteDC(source);
+    return true;
 }
 
 void Backend::Impl::BuildToolbar(const FrameResources& res) {
@@ -268,6 +406,14 @@ LRESULT CALLBACK FrameProc(::HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_INITMENUPOPUP:
         g_pImpl->RefreshMenu(reinterpret_cast<HMENU>(wParam));
         return 0;
+    case WM_MEASUREITEM:
+        if (lParam && g_pImpl->MeasureMenuPicture(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
+            return TRUE;
+        break;
+    case WM_DRAWITEM:
+        if (lParam && g_pImpl->DrawMenuPicture(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)))
+            return TRUE;
+        break;
     case WM_NOTIFY:
         if (lParam && g_pImpl->OnNotify(*reinterpret_cast<NMHDR*>(lParam)))
             return 0;
@@ -450,6 +596,10 @@ void Backend::DestroyMainWindow() {
     }
     d.toolbar = nullptr;
     d.menu = nullptr;
+    for (const auto& [id, picture] : d.menuPictures)
+        if (picture.bitmap)
+            DeleteObject(picture.bitmap);
+    d.menuPictures.clear();
     if (d.accel)
         DestroyAcceleratorTable(d.accel);
     d.accel = nullptr;
