@@ -203,7 +203,7 @@ public:
 private:
     std::string Manifest() const { return Where(kManifestName); }
     std::string Where(const std::string& file) const {
-        return m_source.empty() ? file : (fs::path(m_source) / file).string();
+        return m_source.empty() ? file : PathToUtf8(PathFromUtf8(m_source) / PathFromUtf8(file));
     }
     bool Fail(std::string& error, const std::string& what) const {
         error = Manifest() + ": " + what;
@@ -432,11 +432,12 @@ std::string CheckRecordLayout(const std::uint8_t* data, std::uint32_t length) {
 
 void AddKeyFolder(const std::string& folder, TrustedKeys& trusted) {
     trusted.searched.push_back(folder);
+    const fs::path dir = PathFromUtf8(folder);
     std::error_code ec;
-    if (!fs::is_directory(folder, ec))
+    if (!fs::is_directory(dir, ec))
         return;
     std::vector<fs::path> files;
-    for (const auto& item : fs::directory_iterator(folder, ec)) {
+    for (const auto& item : fs::directory_iterator(dir, ec)) {
         if (item.path().extension() == ".pub")
             files.push_back(item.path());
     }
@@ -450,10 +451,10 @@ void AddKeyFolder(const std::string& folder, TrustedKeys& trusted) {
             !ParsePublicKey(
                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), key,
                 error)) {
-            trusted.problems.push_back(file.string() + ": " + error);
+            trusted.problems.push_back(PathToUtf8(file) + ": " + error);
             continue;
         }
-        key.file = file.string();
+        key.file = PathToUtf8(file);
         trusted.keys.push_back(key);
     }
 }
@@ -463,7 +464,7 @@ bool AddKeyFile(const std::string& file, TrustedKeys& trusted) {
     MinisignKey key;
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!ReadSmallFile(file, kMaxKeyFileBytes, bytes, error) ||
+    if (!ReadSmallFile(PathFromUtf8(file), kMaxKeyFileBytes, bytes, error) ||
         !ParsePublicKey(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                         key, error)) {
         trusted.problems.push_back(file + ": " + error);
@@ -516,7 +517,7 @@ PackageResult BuildPackageSet(const std::vector<std::uint8_t>& manifest, const P
 PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
                           bool checkSignature) {
     std::error_code ec;
-    fs::path folder(path);
+    fs::path folder = PathFromUtf8(path);
     if (folder.extension() == ".zip")
         return Refuse(path + ": a .zip package is not read by this updater; unpack it and give "
                              "the folder");
@@ -527,12 +528,12 @@ PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
     if (!fs::is_directory(folder, ec))
         return Refuse(path + ": not a firmware package (a package is a folder with manifest.json, "
                              "the image files and manifest.json.minisig)");
-    const std::string where = folder.string();
+    const std::string where = PathToUtf8(folder);
     const fs::path manifestPath = folder / kManifestName;
     std::vector<std::uint8_t> manifest;
     std::string error;
     if (!ReadSmallFile(manifestPath, kMaxManifestBytes, manifest, error))
-        return Refuse(manifestPath.string() + ": " + error +
+        return Refuse(PathToUtf8(manifestPath) + ": " + error +
                       (error == "missing" ? " (this folder is not a firmware package)" : ""));
 
     std::string signedBy;
@@ -540,12 +541,12 @@ PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
         const fs::path sigPath = folder / kSignatureName;
         std::vector<std::uint8_t> sigBytes;
         if (!ReadSmallFile(sigPath, kMaxSignatureBytes, sigBytes, error))
-            return Refuse(sigPath.string() + ": " + error +
+            return Refuse(PathToUtf8(sigPath) + ": " + error +
                           (error == "missing" ? ": the package is not signed" : ""));
         error = CheckManifestSignature(
             manifest,
             std::string_view(reinterpret_cast<const char*>(sigBytes.data()), sigBytes.size()),
-            trusted, manifestPath.string(), sigPath.string(), signedBy);
+            trusted, PathToUtf8(manifestPath), PathToUtf8(sigPath), signedBy);
         if (!error.empty())
             return Refuse(error);
     }
@@ -554,7 +555,7 @@ PackageResult LoadPackage(const std::string& path, const TrustedKeys& trusted,
                                          std::uint32_t length, FirmwareSet& set,
                                          std::string& fileError) -> std::optional<ImageView> {
         std::vector<std::uint8_t> bytes;
-        const fs::path filePath = folder / file;
+        const fs::path filePath = folder / PathFromUtf8(file);
         std::error_code sizeError;
         // The manifest's length bounds the read: a file that is longer is refused by its size.
         if (fs::is_regular_file(filePath, sizeError)) {

@@ -6,6 +6,8 @@
 // runs); OpenFile and IsTerminal from any thread.
 #pragma once
 
+#include "platform/text.h" // PathFromUtf8
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -24,18 +26,6 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // would take its number, and what is printed for the user would land in that file (a trace,
 // a result, the receiver's line).
 void PrepareConsole();
-
-// A path from a UTF-8 name (a plain std::string would be read in the ANSI code page on
-// Windows).
-inline std::filesystem::path PathFromUtf8(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// The UTF-8 name of a path, for OpenFile and for messages.
-inline std::string PathToUtf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 // std::fopen with a UTF-8 file name; errno tells why when it returns null.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);

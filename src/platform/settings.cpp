@@ -1,16 +1,16 @@
 #include "platform/settings.h"
 
+#include "platform/settings_file.h"
 #include "platform/text.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <random>
-#include <sstream>
+#include <set>
+#include <utility>
 
 namespace orvane {
 
@@ -61,7 +61,16 @@ std::string EscapeKey(std::string_view key) {
     return out;
 }
 
+// True for text that no escape or decoding changes: ASCII without these characters.
+bool IsPlain(std::string_view text, std::string_view special) {
+    return std::all_of(text.begin(), text.end(), [&](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && special.find(c) == std::string_view::npos;
+    });
+}
+
 std::string UnescapeKey(std::string_view text) {
+    if (IsPlain(text, "\\%"))
+        return std::string(text);
     std::u16string units;
     std::string pending; // raw bytes, decoded as UTF-8 when an escape or the end comes
     auto flush = [&] {
@@ -160,6 +169,8 @@ std::string EscapeValue(std::string_view value) {
 // a leading "@@" for "@". Commas outside quotes separate a list, which reads as the list's text
 // joined again.
 std::string UnescapeValue(std::string_view raw) {
+    if (IsPlain(raw, "\"\\") && raw.rfind("@@", 0) != 0)
+        return std::string(raw);
     std::u16string units;
     std::string pending;
     auto flush = [&] {
@@ -244,12 +255,6 @@ std::string SectionOf(const std::string& key) {
     return slash == std::string::npos ? std::string() : key.substr(0, slash);
 }
 
-bool IsAtOrBelow(std::string_view key, std::string_view prefix) {
-    return key == prefix ||
-           (key.size() > prefix.size() && key.compare(0, prefix.size(), prefix) == 0 &&
-            key[prefix.size()] == '/');
-}
-
 std::string UserStoreFile() {
     std::string folder;
     {
@@ -258,15 +263,17 @@ std::string UserStoreFile() {
     }
     if (folder.empty())
         folder = DefaultSettingsRoot();
-    return (fs::path(folder) / kSettingsOrganization / (std::string(kSettingsApplication) + ".ini"))
-        .string();
+    return PathToUtf8(PathFromUtf8(folder) / kSettingsOrganization /
+                      (std::string(kSettingsApplication) + ".ini"));
 }
 
-} // namespace
+using Entries = SettingsStore::Entries;
 
-std::vector<SettingsStore::Entry> SettingsStore::Parse(std::string_view text) {
-    std::vector<Entry> entries;
+// The entries of a file's text, a later line for the same key winning. False, with the entries
+// read so far, once the keys written out in full take more than kMaxSettingsKeyBytes.
+bool ParseInto(std::string_view text, Entries& entries) {
     std::string section;
+    std::size_t keyBytes = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
         // A line, with backslash-newline continuations joined.
@@ -305,28 +312,23 @@ std::vector<SettingsStore::Entry> SettingsStore::Parse(std::string_view text) {
         const std::string name = UnescapeKey(Trim(std::string_view(trimmed).substr(0, equals)));
         if (name.empty())
             continue;
-        Entry entry;
-        entry.key = section.empty() ? name : section + "/" + name;
-        entry.raw = Trim(std::string_view(trimmed).substr(equals + 1));
-        entry.value = UnescapeValue(entry.raw);
-        // A later line for the same key wins.
-        const auto same = std::find_if(entries.begin(), entries.end(),
-                                       [&](const Entry& e) { return e.key == entry.key; });
-        if (same != entries.end())
-            *same = std::move(entry);
-        else
-            entries.push_back(std::move(entry));
+        keyBytes += section.size() + 1 + name.size();
+        if (keyBytes > kMaxSettingsKeyBytes)
+            return false;
+        SettingsStore::Held& held = entries[section.empty() ? name : section + "/" + name];
+        held.raw = Trim(std::string_view(trimmed).substr(equals + 1));
+        held.value = UnescapeValue(held.raw);
     }
-    return entries;
+    return true;
 }
 
-std::string SettingsStore::Format(const std::vector<Entry>& entries) {
+std::string FormatEntries(const Entries& entries) {
     // Sections in name order, [General] first; keys in name order within them.
     std::map<std::string, std::map<std::string, std::string>> sections;
-    for (const Entry& e : entries) {
-        const std::string section = SectionOf(e.key);
-        const std::string name = section.empty() ? e.key : e.key.substr(section.size() + 1);
-        sections[section][name] = e.raw.empty() ? EscapeValue(e.value) : e.raw;
+    for (const auto& [key, held] : entries) {
+        const std::string section = SectionOf(key);
+        const std::string name = section.empty() ? key : key.substr(section.size() + 1);
+        sections[section][name] = held.raw.empty() ? EscapeValue(held.value) : held.raw;
     }
     std::string out;
     for (const auto& [section, keys] : sections) {
@@ -344,26 +346,160 @@ std::string SettingsStore::Format(const std::vector<Entry>& entries) {
     return out;
 }
 
-SettingsStore::SettingsStore(std::string file) : m_file(std::move(file)) {
-    Load();
+// What this process read of each file, by the file's name as the stores were given it.
+struct LoadedFile {
+    detail::FileStamp stamp; // of the file read; a file with another stamp is read again
+    bool settled = false;    // the stamp alone tells that the file is unchanged
+    bool parsed = false;     // else its text does: what was read or written
+    std::string text;
+    SettingsStore::Status status = SettingsStore::Status::NoError;
+    std::shared_ptr<const Entries> entries;
+};
+
+// What a store starts from.
+struct Opened {
+    SettingsStore::Status status = SettingsStore::Status::NoError;
+    std::shared_ptr<const Entries> entries;
+};
+
+std::mutex g_loadedMutex;
+std::map<std::string, LoadedFile, std::less<>> g_loaded;
+std::set<std::string, std::less<>> g_told; // refused files whose notice was given
+
+const std::shared_ptr<const Entries>& NoEntries() {
+    static const std::shared_ptr<const Entries> none = std::make_shared<const Entries>();
+    return none;
 }
 
-void SettingsStore::Load() {
-    std::error_code ec;
-    if (!fs::exists(m_file, ec)) {
-        m_entries.clear();
-        return;
+std::string RefusalNotice(const std::string& file, const detail::FileText& read) {
+    std::string why;
+    std::string remedy = "made smaller or moved away";
+    switch (read.outcome) {
+    case detail::FileText::Outcome::TooLarge:
+        why = FormatAnsi("it is %llu bytes, more than the %zu (1 MiB) a settings file may have",
+                         read.size, kMaxSettingsFileBytes);
+        break;
+    case detail::FileText::Outcome::NotAFile:
+        why = "it is not a regular file";
+        remedy = "moved away";
+        break;
+    default:
+        why = FormatAnsi("its keys, each written out with its section's name, take more than "
+                         "%zu bytes",
+                         kMaxSettingsKeyBytes);
+        break;
     }
-    std::ifstream in(m_file, std::ios::binary);
-    std::stringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        // An empty file reads as nothing, not as a failure.
-        if (fs::file_size(m_file, ec) != 0 || ec)
-            m_status = Status::AccessError;
-        m_entries.clear();
-        return;
+    return "warning: the settings file " + file + " is ignored: " + why +
+           ". It is left as it is; the updater runs with its default settings and stores no "
+           "settings (port numbers, language, the last package) until the file is " +
+           remedy + ".";
+}
+
+// The file's entries: what this process read of it before while the file is still the same
+// one, else the file read now, and parsed only when its text changed. `fresh` always reads. A
+// refusal that is news comes in `notice`.
+Opened LoadFile(const std::string& file, bool fresh, std::string& notice) {
+    const detail::FileStamp now = detail::StampOfFile(file);
+    std::lock_guard lock(g_loadedMutex);
+    const auto known = g_loaded.find(file);
+    if (!fresh && now.exists && known != g_loaded.end() && known->second.settled &&
+        known->second.stamp == now)
+        return {known->second.status, known->second.entries};
+    LoadedFile before;
+    if (known != g_loaded.end()) {
+        before = std::move(known->second);
+        g_loaded.erase(known);
     }
-    m_entries = Parse(text.str());
+
+    detail::FileText read = detail::ReadSettingsFile(file, kMaxSettingsFileBytes);
+    LoadedFile loaded;
+    loaded.entries = NoEntries();
+    switch (read.outcome) {
+    case detail::FileText::Outcome::Missing:
+        return {SettingsStore::Status::NoError, loaded.entries};
+    case detail::FileText::Outcome::Failed:
+        return {SettingsStore::Status::AccessError, loaded.entries};
+    case detail::FileText::Outcome::Read:
+        loaded.stamp = read.stamp;
+        loaded.settled = read.settled;
+        loaded.parsed = true;
+        if (before.parsed && before.text == read.text) {
+            loaded.status = before.status;
+            loaded.entries = std::move(before.entries);
+        } else if (auto entries = std::make_shared<Entries>(); ParseInto(read.text, *entries)) {
+            loaded.entries = std::move(entries);
+        } else {
+            // A refusal may trust the stamp alone: missing a change within the same tick only
+            // refuses the file a little longer, it never writes over it.
+            loaded.status = SettingsStore::Status::Refused;
+            loaded.settled = true;
+        }
+        loaded.text = std::move(read.text);
+        break;
+    case detail::FileText::Outcome::TooLarge:
+    case detail::FileText::Outcome::NotAFile:
+        loaded.stamp = now;
+        loaded.settled = now.exists;
+        loaded.status = SettingsStore::Status::Refused;
+        break;
+    }
+    // A refusal is told once, however often the file is opened, until the file is read.
+    if (loaded.status != SettingsStore::Status::Refused)
+        g_told.erase(file);
+    else if (g_told.insert(file).second)
+        notice = RefusalNotice(file, read);
+    const Opened opened{loaded.status, loaded.entries};
+    g_loaded[file] = std::move(loaded);
+    return opened;
+}
+
+// A write of this process: the next store of the file starts from it without parsing it.
+void Remember(const std::string& file, const detail::FileStamp& stamp, std::string text,
+              std::shared_ptr<const Entries> entries) {
+    std::lock_guard lock(g_loadedMutex);
+    g_loaded[file] = {
+        stamp, false, true, std::move(text), SettingsStore::Status::NoError, std::move(entries)};
+}
+
+} // namespace
+
+std::vector<SettingsStore::Entry> SettingsStore::Parse(std::string_view text) {
+    Entries entries;
+    ParseInto(text, entries);
+    std::vector<Entry> out;
+    out.reserve(entries.size());
+    for (auto& [key, held] : entries)
+        out.push_back({key, std::move(held.value), std::move(held.raw)});
+    return out;
+}
+
+std::string SettingsStore::Format(const std::vector<Entry>& entries) {
+    Entries held;
+    for (const Entry& e : entries)
+        held[e.key] = {e.value, e.raw};
+    return FormatEntries(held);
+}
+
+SettingsStore::SettingsStore(std::string file) : m_file(std::move(file)) {
+    Load(false);
+}
+
+void SettingsStore::Load(bool fresh) {
+    std::string notice;
+    Opened loaded = LoadFile(m_file, fresh, notice);
+    if (!notice.empty())
+        std::fprintf(stderr, "%s\n", notice.c_str());
+    m_status = loaded.status;
+    m_entries = std::move(loaded.entries);
+    m_own.reset();
+}
+
+SettingsStore::Entries& SettingsStore::Writable() {
+    if (!m_own) {
+        m_own = std::make_shared<Entries>(*m_entries);
+        m_entries = m_own;
+    }
+    return *m_own;
 }
 
 bool SettingsStore::Contains(std::string_view key) const {
@@ -371,14 +507,10 @@ bool SettingsStore::Contains(std::string_view key) const {
 }
 
 std::optional<std::string> SettingsStore::Value(std::string_view key) const {
-    for (const Entry& e : m_entries) {
-        if (e.key == key) {
-            if (e.raw == "@Invalid()")
-                return std::nullopt;
-            return e.value;
-        }
-    }
-    return std::nullopt;
+    const auto found = m_entries->find(key);
+    if (found == m_entries->end() || found->second.raw == "@Invalid()")
+        return std::nullopt;
+    return found->second.value;
 }
 
 std::string SettingsStore::Text(std::string_view key, std::string_view fallback) const {
@@ -403,18 +535,17 @@ std::optional<long long> SettingsStore::Number(std::string_view key) const {
 }
 
 void SettingsStore::Apply(const Change& change) {
-    if (change.remove) {
-        std::erase_if(m_entries, [&](const Entry& e) { return IsAtOrBelow(e.key, change.key); });
+    Entries& entries = Writable();
+    if (!change.remove) {
+        entries[change.key] = {change.value, {}};
         return;
     }
-    for (Entry& e : m_entries) {
-        if (e.key == change.key) {
-            e.value = change.value;
-            e.raw.clear();
-            return;
-        }
-    }
-    m_entries.push_back({change.key, change.value, {}});
+    // The key itself, then the keys below it, which sort together after "key/".
+    entries.erase(change.key);
+    const std::string below = change.key + "/";
+    for (auto it = entries.lower_bound(below);
+         it != entries.end() && it->first.compare(0, below.size(), below) == 0;)
+        it = entries.erase(it);
 }
 
 void SettingsStore::SetValue(std::string_view key, std::string_view value) {
@@ -432,40 +563,30 @@ void SettingsStore::Remove(std::string_view key) {
 }
 
 bool SettingsStore::Sync() {
-    m_status = Status::NoError;
-    Load();
+    // A write reads the file itself, not what this process read of it before, so that it
+    // never lays its changes over an older file than the one it replaces.
+    Load(!m_changes.empty());
     for (const Change& change : m_changes)
         Apply(change);
     if (m_status != Status::NoError)
         return false;
     if (m_changes.empty())
         return true;
-    // Written beside the file and renamed over it: a reader never sees half a file, and a
-    // failed write leaves the old file whole.
     std::error_code ec;
-    const fs::path target(m_file);
+    const fs::path target = PathFromUtf8(m_file);
     if (target.has_parent_path())
         fs::create_directories(target.parent_path(), ec);
-    std::random_device random;
-    const fs::path temporary =
-        target.string() + ".tmp-" + std::to_string(random()) + std::to_string(random());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << Format(m_entries);
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, ec);
-            m_status = Status::AccessError;
-            return false;
-        }
-    }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
+    std::string text = FormatEntries(*m_entries);
+    // A file too large to be read again is not written: the old one stays as it was.
+    const auto stamp = text.size() <= kMaxSettingsFileBytes
+                           ? detail::ReplaceSettingsFile(m_file, text)
+                           : std::nullopt;
+    if (!stamp) {
         m_status = Status::AccessError;
         return false;
     }
+    m_own.reset(); // shared from now on: a later change copies
+    Remember(m_file, *stamp, std::move(text), m_entries);
     m_changes.clear();
     return true;
 }
@@ -479,7 +600,7 @@ std::unique_ptr<SettingsStore> OpenSettingsFile(const std::string& file) {
 }
 
 std::string SettingsFolder() {
-    return fs::path(UserStoreFile()).parent_path().string();
+    return PathToUtf8(PathFromUtf8(UserStoreFile()).parent_path());
 }
 
 void SetSettingsFolder(const std::string& folder) {

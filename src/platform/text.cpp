@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 namespace orvane {
 
@@ -16,7 +17,32 @@ std::string VFormat(const char* format, va_list args) {
     const auto len = std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size() - 1);
     return std::string(buffer.data(), len);
 }
+// A path's native name from UTF-8 and back: the bytes themselves on POSIX, UTF-16 on Windows
+// (the overload that fits the system's path is the one used).
+[[maybe_unused]] void Utf8ToNative(std::string_view utf8, std::string& native) {
+    native.assign(utf8);
+}
+[[maybe_unused]] void Utf8ToNative(std::string_view utf8, std::wstring& native) {
+    const std::u16string wide = FromUtf8(utf8);
+    native.assign(wide.begin(), wide.end());
+}
+[[maybe_unused]] std::string NativeToUtf8(const std::string& native) {
+    return native;
+}
+[[maybe_unused]] std::string NativeToUtf8(const std::wstring& native) {
+    return ToUtf8(std::u16string(native.begin(), native.end()));
+}
 } // namespace
+
+std::filesystem::path PathFromUtf8(std::string_view utf8) {
+    std::filesystem::path::string_type native;
+    Utf8ToNative(utf8, native);
+    return std::filesystem::path(std::move(native));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+    return NativeToUtf8(path.native());
+}
 
 std::u16string FromAnsi(std::string_view bytes) {
     std::u16string out;

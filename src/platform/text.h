@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,12 @@ std::string ToAnsi(std::u16string_view text);
 // UTF-8 (the encoding of our own source files and of Qt's file names) to UTF-16 and back.
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
+
+// A path from a UTF-8 name, and a path's name as UTF-8. A plain std::string is read and
+// written in the ANSI code page on Windows, which garbles every other character; on POSIX a
+// path's bytes are its name, whatever they are.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string PathToUtf8(const std::filesystem::path& path);
 
 // Text a peer sent in the system's code page (UTF-8 here) to UTF-16: every well-formed UTF-8
 // sequence becomes its character, every other byte its Latin-1 character. ASCII is unchanged,

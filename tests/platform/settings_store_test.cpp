@@ -1,3 +1,6 @@
+#include "platform/port_directory.h"
+#include "platform/profile.h"
+#include "platform/regkey.h"
 #include "platform/settings.h"
 
 #include <QSettings>
@@ -7,9 +10,15 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvane {
@@ -177,6 +186,175 @@ TEST(SettingsStoreParse, DamagedTextIsReadSafely) {
     for (int i = 0; i < 100000; ++i)
         flood += "\\\"%U,\\x";
     EXPECT_EQ(SettingsStore::Parse(flood).size(), 1u);
+}
+
+// How often a file is opened, under any of its names or links.
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& file) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        // Closes too: the system merges an event into an unread one just like it.
+        inotify_add_watch(m_fd, file.c_str(), IN_OPEN | IN_CLOSE);
+    }
+    ~OpenCounter() { close(m_fd); }
+    OpenCounter(const OpenCounter&) = delete;
+    OpenCounter& operator=(const OpenCounter&) = delete;
+    int Opens() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(m_fd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                m_opens += (event->mask & IN_OPEN) != 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    int m_opens = 0;
+};
+
+std::string Contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void Write(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A file written some time ago, as a user's settings file is.
+void Age(const std::filesystem::path& file) {
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) -
+                                               std::chrono::hours(1));
+}
+
+// Files a user may find or make in the settings file's place. Whatever it is, everything the
+// updater does before it opens the port reads it at most once, the updater goes on, and the
+// user's file is never lost: a file that is read gets the saved value where the user keeps it
+// (through a link, with its permissions), a file that is refused is left exactly as it was and
+// a warning names it.
+TEST(SettingsStoreHostileFiles, ReadOnceNeverDestroyed) {
+    namespace fs = std::filesystem;
+    const std::string port = "[Software\\Selvane%20Works]\nPortOfMonitor=COM7\n";
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& ini)> make;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"larger than 1 MiB",
+         [&](const fs::path& ini) { Write(ini, port + std::string(1024 * 1024, ';') + "\n"); },
+         true},
+        {"a FIFO",
+         [](const fs::path& ini) {
+             fs::create_directories(ini.parent_path());
+             mkfifo(ini.c_str(), 0644);
+         },
+         true},
+        {"a long section name given many keys",
+         [&](const fs::path& ini) {
+             std::string text = port + "[" + std::string(600 * 1024, 'S') + "]\n";
+             for (int i = 0; i < 16; ++i)
+                 text += "k" + std::to_string(i) + "=v\n";
+             Write(ini, text);
+         },
+         true},
+        {"many sections and keys, near 1 MiB",
+         [&](const fs::path& ini) {
+             std::string text = port;
+             for (int i = 0; text.size() < 900 * 1024; ++i)
+                 text += "[S" + std::to_string(i) + "]\nkey" + std::to_string(i) + "=value\n";
+             Write(ini, text);
+             Age(ini);
+         },
+         false},
+        {"a link to a file elsewhere",
+         [&](const fs::path& ini) {
+             const fs::path target = ini.parent_path().parent_path() / "elsewhere" / "real.ini";
+             Write(target, port);
+             Age(target);
+             fs::create_directories(ini.parent_path());
+             fs::create_symlink(fs::path("..") / "elsewhere" / "real.ini", ini);
+         },
+         false},
+        {"a private file (0600)",
+         [&](const fs::path& ini) {
+             Write(ini, port);
+             fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+             Age(ini);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        SetSettingsFolder(dir.path().toStdString());
+        const fs::path ini = OpenSettingsStore()->FileName();
+        c.make(ini);
+        const bool link = fs::is_symlink(ini);
+        const fs::path target = link ? fs::canonical(ini) : ini;
+        const fs::file_status before = fs::status(target);
+        const std::string text = fs::is_regular_file(before) ? Contents(target) : "";
+        // Opening a FIFO waits for a writer: one comes by every few milliseconds, so a store
+        // that opens it ends the test with a failure, not a hang.
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (; !done && fs::is_fifo(before);
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+                if (const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+                    close(fd);
+        });
+        testing::internal::CaptureStderr();
+        OpenCounter counter(ini.string());
+        // What the updater does before it opens the port: the stored port, the profile, the
+        // port directory numbering a device.
+        CPortDirectory::Sources noDevices;
+        noDevices.tree = [] { return TtyTree{}; };
+        noDevices.holders = [](const std::vector<std::string>& paths) {
+            return std::vector<std::optional<DeviceHolder>>(paths.size());
+        };
+        CPortDirectory directory({}, noDevices);
+        EXPECT_EQ(GetPortOfMonitor(), c.refused ? u"" : u"COM7");
+        const auto profile = OpenProfile(u"Selvane Works", u"Orvane Update");
+        EXPECT_EQ(profile->Text("Firmware/Package"), "");
+        EXPECT_GE(directory.NumberForDevice("/dev/pts/77"), kFirstPort);
+        EXPECT_EQ(GetPortOfMonitor(), c.refused ? u"" : u"COM7");
+        if (fs::is_regular_file(target)) {
+            const int opens = counter.Opens();
+            EXPECT_LE(opens, 1);
+            EXPECT_TRUE(c.refused || opens == 1) << opens;
+        }
+        profile->SetValue("Firmware/Package", "/media/usb/pkg");
+        EXPECT_EQ(profile->Sync(), !c.refused);
+        done = true;
+        writer.join();
+        const std::string notice = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(fs::is_symlink(ini), link);
+        EXPECT_EQ(fs::status(target).type(), before.type());
+        EXPECT_EQ(fs::status(target).permissions(), before.permissions());
+        if (c.refused) {
+            if (fs::is_regular_file(target)) {
+                EXPECT_EQ(Contents(target), text);
+            }
+            // Once, naming the file.
+            const std::string ignored = ini.string() + " is ignored";
+            const auto told = notice.find(ignored);
+            EXPECT_NE(told, std::string::npos) << notice;
+            EXPECT_EQ(notice.find(ignored, told + 1), std::string::npos) << notice;
+        } else {
+            EXPECT_EQ(notice, "");
+            const SettingsStore saved(target.string());
+            EXPECT_EQ(saved.Text("Firmware/Package"), "/media/usb/pkg");
+            EXPECT_EQ(saved.Text("Software/Selvane Works/PortOfMonitor"), "COM7");
+        }
+    }
 }
 
 } // namespace
