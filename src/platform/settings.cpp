@@ -448,7 +448,7 @@ Opened LoadFile(const std::string& file, bool fresh, std::string& notice) {
         g_told.erase(file);
     else if (g_told.insert(file).second)
         notice = RefusalNotice(file, read);
-    const Opened opened{loaded.status, loaded.entries};
+    Opened opened{loaded.status, loaded.entries};
     g_loaded[file] = std::move(loaded);
     return opened;
 }
