@@ -47,6 +47,21 @@ struct FileText {
     bool settled = false;        // last modified kSettledSeconds or more before it was read
 };
 
+// Ends a read of `got` bytes into result.text (which has room for limit + 1): too large when
+// the file held more than the limit by the time it was read, else the text is what was read.
+inline FileText FinishRead(FileText result, std::size_t got, std::size_t limit) {
+    if (got > limit) {
+        result.text.clear();
+        result.size = got;
+        result.outcome = FileText::Outcome::TooLarge;
+        return result;
+    }
+    result.text.resize(got);
+    result.text.shrink_to_fit();
+    result.outcome = FileText::Outcome::Read;
+    return result;
+}
+
 // Reads a regular file of at most `limit` bytes. Never blocks on what is not a regular file,
 // and never reads more than limit + 1 bytes, whatever the file claims or grows to meanwhile.
 FileText ReadSettingsFile(const std::string& path, std::size_t limit);

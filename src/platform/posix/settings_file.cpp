@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvane::detail {
 
@@ -120,16 +121,7 @@ FileText ReadSettingsFile(const std::string& path, std::size_t limit) {
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    if (got > limit) {
-        result.text.clear();
-        result.size = got;
-        result.outcome = FileText::Outcome::TooLarge;
-        return result;
-    }
-    result.text.resize(got);
-    result.text.shrink_to_fit();
-    result.outcome = FileText::Outcome::Read;
-    return result;
+    return FinishRead(std::move(result), got, limit);
 }
 
 std::optional<FileStamp> ReplaceSettingsFile(const std::string& path, std::string_view text) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <utility>
 
 // Windows keeps the updater's settings in the registry; this file only backs a store that a
 // test or a portable installation opens by name. Paths are made from UTF-8 names through
@@ -73,16 +74,7 @@ FileText ReadSettingsFile(const std::string& path, std::size_t limit) {
         result.outcome = FileText::Outcome::Failed;
         return result;
     }
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (got > limit) {
-        result.text.clear();
-        result.size = got;
-        result.outcome = FileText::Outcome::TooLarge;
-        return result;
-    }
-    result.text.resize(got);
-    result.outcome = FileText::Outcome::Read;
-    return result;
+    return FinishRead(std::move(result), static_cast<std::size_t>(in.gcount()), limit);
 }
 
 std::optional<FileStamp> ReplaceSettingsFile(const std::string& path, std::string_view text) {
